@@ -1,0 +1,56 @@
+// Text in code page 932.
+#include "platform/codepage.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+QString decodeCp932(const QByteArray& bytes)
+{
+    QStringDecoder decoder("CP932", QStringConverter::Flag::Stateless);
+    if (!decoder.isValid())
+        return QString::fromLatin1(bytes);
+    return decoder.decode(bytes);
+}
+
+QByteArray encodeCp932(const QString& text)
+{
+    QStringEncoder encoder("CP932", QStringConverter::Flag::Stateless);
+    if (!encoder.isValid())
+        return text.toUtf8();
+    // Most text is ASCII or plain Japanese: try it whole before going character by character.
+    QByteArray whole = encoder.encode(text);
+    if (!encoder.hasError())
+        return whole;
+
+    QByteArray out;
+    out.reserve(whole.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString piece = text.mid(i, length);
+        QStringEncoder single("CP932", QStringConverter::Flag::Stateless);
+        const QByteArray encoded = single.encode(piece);
+        if (single.hasError())
+            out += piece.toUtf8().toPercentEncoding();
+        else
+            out += encoded;
+        i += length - 1;
+    }
+    return out;
+}
+
+bool isValidUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    (void)decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
+QString decodeUtf8OrCp932(const QByteArray& bytes)
+{
+    static const QByteArray bom("\xEF\xBB\xBF");
+    if (bytes.startsWith(bom))
+        return QString::fromUtf8(bytes.mid(bom.size()));
+    if (isValidUtf8(bytes))
+        return QString::fromUtf8(bytes);
+    return decodeCp932(bytes);
+}

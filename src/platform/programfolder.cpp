@@ -1,0 +1,39 @@
+// The program's own folder.
+#include "platform/programfolder.h"
+
+#include "platform/pathrules.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+QString& chosenFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+QString defaultFolder()
+{
+    const QString executableFolder = QCoreApplication::applicationDirPath();
+    if (!executableFolder.isEmpty() && QFileInfo(executableFolder).isWritable())
+        return QDir::toNativeSeparators(executableFolder);
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(dataFolder);
+    return QDir::toNativeSeparators(dataFolder);
+}
+} // namespace
+
+QString programFolder()
+{
+    if (chosenFolder().isEmpty())
+        chosenFolder() = withTrailingSeparator(defaultFolder());
+    return chosenFolder();
+}
+
+void setProgramFolder(const QString& folder)
+{
+    chosenFolder() = withTrailingSeparator(QDir::toNativeSeparators(folder));
+}

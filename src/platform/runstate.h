@@ -1,0 +1,57 @@
+// The state of a run, owned by the main window for its whole life and kept between runs.
+#pragma once
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class ConnectionCache;
+class FetchHandle;
+
+// One entry of the download list.
+struct DownloadItem {
+    QString URL; // absolute image address, without its fragment
+    QString FileName; // the text after the last "/" of URL: the stored file's name and its row
+};
+
+// The pages taken into a run, the given page first, so that no page is read twice. Lookups are
+// exact and case-sensitive.
+class PageList {
+public:
+    void clear();
+    void append(const QString& address);
+    bool contains(const QString& address) const { return m_index.contains(address); }
+    const QStringList& addresses() const { return m_addresses; }
+    qsizetype lngPageMax() const { return m_addresses.size() - 1; }
+
+private:
+    QStringList m_addresses;
+    QSet<QString> m_index;
+};
+
+struct RunState {
+    QList<DownloadItem> udtDownload;
+    PageList strPageList;
+    bool blnCancel = false;
+    bool blnSkip = false;
+
+    // The transfer under way, so that Cancel and closing the window can end it. The fetcher
+    // clears them when it closes the handles itself, so each is closed exactly once.
+    FetchHandle* hInternet = nullptr;
+    FetchHandle* hUrl = nullptr;
+
+    QString strDownloadListFile; // DownloadList.txt written last
+    QString strHTMLSourceFile; // HTMLSource.txt written last; empty until one is written
+
+    // Program-wide save folder (always ending in the separator) and whether the user confirmed it.
+    QString strSaveFolder;
+    bool blnSaveFolderOK = false;
+
+    // Connections kept alive between requests for the life of the window.
+    std::shared_ptr<ConnectionCache> connections;
+
+    // Highest index in use of udtDownload; -1 when the list is empty.
+    qsizetype lngDownloadMax() const { return udtDownload.size() - 1; }
+};

@@ -1,0 +1,83 @@
+// Every text the program shows or writes, in one place. Line breaks inside messages are CR LF.
+#pragma once
+
+#include <QString>
+
+namespace Msg {
+
+inline const QString crlf = QStringLiteral("\r\n");
+
+// Window captions.
+inline const QString appName = QStringLiteral("Pixhound");
+inline const QString captionSuffix = QStringLiteral(" - Pixhound");
+inline const QString captionWorking = QStringLiteral("処理中 - Pixhound");
+inline const QString captionDone = QStringLiteral("完了 - Pixhound");
+inline const QString filesSuffix = QStringLiteral("Files");
+
+// Titles of message boxes.
+inline const QString titleError = QStringLiteral("エラー");
+inline const QString titleUrlError = QStringLiteral("URL指定エラー");
+inline const QString titleListCreated = QStringLiteral("リスト一覧作成完了");
+inline const QString titleCancelConfirm = QStringLiteral("キャンセル確認");
+inline const QString titleFileError = QStringLiteral("ファイル指定エラー");
+inline const QString titleDownloadComplete = QStringLiteral("ダウンロード完了");
+inline const QString titleFolderNameError = QStringLiteral("フォルダ名指定エラー");
+inline const QString titleFolderCreateConfirm = QStringLiteral("フォルダ作成確認");
+inline const QString titleGetLinkAbsUrlError = QStringLiteral("エラー：Get_LinkAbsURL");
+inline const QString titleGetUrlPathError = QStringLiteral("エラー：Get_UrlPath");
+inline const QString titleReadImgListError = QStringLiteral("エラー：Read_ImgListFromFile");
+inline const QString titleMakeDirSubError = QStringLiteral("エラー：Make_Dir_Sub");
+inline const QString titleCheckDriveError = QStringLiteral("エラー：Check_Drive");
+inline const QString titleGetFileList = QStringLiteral("Get_FileList");
+inline const QString titleShowFileDialog = QStringLiteral("ShowFileDialog");
+
+// The run.
+inline const QString invalidUrl = QStringLiteral("URLの指定が不正です");
+inline const QString cannotDownload = QStringLiteral("ダウンロードできません");
+inline const QString noFiles = QStringLiteral("ダウンロードできるファイルはありません");
+inline const QString folderCannotBeCreated = QStringLiteral("フォルダが作成できません");
+inline const QString cancelQuestion = QStringLiteral("ダウンロードを中止しますか？");
+inline const QString interrupted = QStringLiteral("処理を中断しました");
+inline const QString listReportHead = QStringLiteral("ダウンロードリスト一覧を");
+inline const QString listReportCreatedAt = QStringLiteral("に作成しました");
+inline const QString sourceReportHead = QStringLiteral("指定したHTMLのソースは");
+inline const QString sourceReportIsAt = QStringLiteral("にあります");
+
+// Fetching and reading pages.
+inline const QString bytesDone = QStringLiteral("Bytes完了)");
+inline const QString loadingPage = QStringLiteral("ページを読込中...");
+inline const QString creatingList = QStringLiteral("ダウンロードリスト作成中...");
+inline const QString analysingPage = QStringLiteral("ページ解析中...");
+
+// HTMLSource.txt and DownloadList.txt.
+inline const QString sourceFileName = QStringLiteral("HTMLSource.txt");
+inline const QString listFileName = QStringLiteral("DownloadList.txt");
+inline const QString sourceHeader = QStringLiteral("The following HTML Source on ");
+inline const QString sourceHeaderIs = QStringLiteral(" is");
+inline const QString listCannotBeCreated = QStringLiteral("ダウンロードリスト一覧が作成できません");
+inline const QString listCreated = QStringLiteral("ダウンロードリスト一覧を作成しました");
+inline const QString cannotBeWritten = QStringLiteral("が書き込みできません");
+inline const QString checkNotBeingEdited = QStringLiteral("ファイルが編集中でないか確認してください");
+inline const QString fileNotFound = QStringLiteral("ファイルが見つかりません");
+inline const QString listInvalidUrl = QStringLiteral("URLの指定が不正です　リストを修正してください");
+inline const QString listNotJpeg = QStringLiteral("リストにJPGファイル以外のものが含まれています　リストを修正してください");
+inline const QString lineLabel = QStringLiteral("行：");
+inline const QString listFilter = QStringLiteral("テキストファイル(*.txt)|*.txt|すべてのﾌｧｲﾙ(*.*)|*.*");
+inline const QString listDialogTitle = QStringLiteral("読込むJPGリストを指定");
+
+// Downloading.
+inline const QString skipped = QStringLiteral("をスキップしました");
+inline const QString downloading = QStringLiteral("をダウンロード中...");
+inline const QString downloaded = QStringLiteral("をダウンロードしました");
+inline const QString downloadComplete = QStringLiteral("ダウンロード完了");
+inline const QString diskNotWritable = QStringLiteral("ディスクに書き込みできません");
+inline const QString folderInvalid = QStringLiteral("指定したフォルダは無効です");
+
+// The save-folder dialog.
+inline const QString enterFolderName = QStringLiteral("フォルダ名を入力してください");
+inline const QString invalidDrive = QStringLiteral("ドライブ名の指定が無効です");
+inline const QString forbiddenFolderChars = QStringLiteral("フォルダ名に次の文字は指定できません");
+inline const QString folderMissing = QStringLiteral("指定したフォルダは存在しません");
+inline const QString createFolderQuestion = QStringLiteral("フォルダを作成しますか");
+
+} // namespace Msg

@@ -1,0 +1,27 @@
+// Where the images of a run go: the page folder named after an address, folder chains, the
+// folder test, and the file name of every list entry.
+#pragma once
+
+#include "platform/pathrules.h"
+
+#include <QString>
+
+class RunHost;
+
+// Turns address into one folder inside base (which ends in the separator), makes that folder and
+// replaces address by its path (ending in the separator). An existing folder is accepted.
+bool Get_LocalPath(const QString& base, QString& address,
+                   const PathConventions& conventions = PathConventions::forHost());
+
+// Makes every missing folder along path; only prefixes that end in the separator are examined.
+bool Make_Dir(const QString& path, const PathConventions& conventions = PathConventions::forHost());
+
+// Makes one folder. True and errorNumber 0, or False and the runtime error number.
+bool Make_Dir_Sub(const QString& path, int& errorNumber);
+
+// True when the folder exists and can be entered; it becomes the current folder. On failure the
+// runtime error number (76: missing, reported silently; others with a message).
+bool Check_Dir(const QString& path, int& errorNumber);
+
+// Gives every entry of the download list its FileName and fills lstDownload in one go.
+bool Get_FileList(RunHost& host);

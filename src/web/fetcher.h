@@ -1,0 +1,37 @@
+// The program's only client for pages and images: one GET into memory, on the GUI thread,
+// yielding to the event loop while it waits, with the byte count on the status line.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class RunHost;
+struct RunState;
+
+enum class FetchOutcome {
+    Complete, // the whole body arrived (whatever the HTTP status)
+    Incomplete, // the transfer failed part-way; data holds what arrived
+    NoConnection, // the server could not be reached; data is empty
+    Cancelled, // blnCancel was set; data must be discarded
+    NoRoot, // no root could be formed for the address; nothing was done
+    TooLarge, // the body passed maxBytes; data holds the first maxBytes bytes
+};
+
+constexpr qint64 pageBodyLimit = 64LL * 1024 * 1024;
+constexpr qint64 imageBodyLimit = 256LL * 1024 * 1024;
+
+// Fetches url into data with the program's User-Agent and a Referer naming the address's root.
+// The status line shows the text it had when the call began, "(", the bytes so far and
+// "Bytes完了)". data holds exactly the body bytes except on NoRoot (left as given).
+FetchOutcome Get_UrlData(RunHost& host, const QString& url, QByteArray& data,
+                         qint64 maxBytes = pageBodyLimit);
+
+// The address without its fragment: the text before the first "#".
+QString Cut_URLTail(const QString& url);
+
+// Closes the transfer under way, hUrl first, then hInternet; each handle is closed at most once.
+void closeFetchHandles(RunState& state);
+
+// The address as a browser puts it on the wire: spaces, controls and non-ASCII characters
+// percent-encoded as UTF-8, everything else as written.
+QByteArray wireAddress(const QString& url);
