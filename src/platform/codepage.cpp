@@ -41,7 +41,8 @@ QByteArray encodeCp932(const QString& text)
 bool isValidUtf8(const QByteArray& bytes)
 {
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    (void)decoder.decode(bytes);
+    // decode() is lazy: the conversion, and so the error check, happens on assignment.
+    const QString decoded = decoder.decode(bytes);
     return !decoder.hasError();
 }
 

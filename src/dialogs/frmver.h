@@ -1,0 +1,11 @@
+// The About box: the program's name, version and maker, with links to the home page and a mail.
+#pragma once
+
+#include <QDialog>
+
+class FrmVer : public QDialog {
+    Q_OBJECT
+public:
+    explicit FrmVer(QWidget* parent = nullptr);
+    ~FrmVer() override;
+};
