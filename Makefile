@@ -25,5 +25,42 @@ test-sanitize:
 	@scripts/install-packages.sh build
 	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DPIXHOUND_SANITIZE=ON"
 
+package:
+	@scripts/install-packages.sh build
+	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DPIXHOUND_BUILD_TESTS=OFF
+	cmake --build build-package
+	cd build-package && cpack
+	@ls build-package/*.deb
+
+# The benchmark against wget and wget2 on loopback (not part of `make test`):
+# make bench [BENCH_SIZE=small|large] [BENCH_ARGS="--rounds 2 --profile ..."]
+BENCH_SIZE ?= large
+bench:
+	@scripts/install-packages.sh bench
+	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	@for target in pixhound_run bench_scan bench_lists; do \
+	    cmake --build $(BUILD) --target $$target -j2 || { rm -f $(BUILD)/bench/$$target; echo "bench: $$target could not be built; it is left out"; }; \
+	done
+	python3 bench/run.py --size $(BENCH_SIZE) --build $(BUILD) $(BENCH_ARGS)
+
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-package
+
+# Each fuzz target runs for FUZZ_SECONDS on a copy of its seed corpus; crashes land in build-fuzz/.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := getlinkurl attributescan pagetext imagelist
+fuzz:
+	@scripts/install-packages.sh fuzz
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DPIXHOUND_FUZZ=ON -DPIXHOUND_BUILD_TESTS=OFF
+	cmake --build build-fuzz --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	    mkdir -p build-fuzz/corpus/$$t build-fuzz/crashes/$$t; \
+	    cp -n fuzz/corpus/$$t/* build-fuzz/corpus/$$t/ 2>/dev/null || true; \
+	    echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	    status=0; (cd build-fuzz/crashes/$$t && ../../fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
+	        -max_len=65536 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 ../../corpus/$$t \
+	        > ../../fuzz-$$t.log 2>&1) || status=$$?; \
+	    grep -E 'stat::number_of_executed_units|stat::peak_rss_mb|SUMMARY' build-fuzz/fuzz-$$t.log || true; \
+	    if [ $$status -ne 0 ]; then echo "fuzz_$$t failed: see build-fuzz/fuzz-$$t.log"; exit 1; fi; \
+	done

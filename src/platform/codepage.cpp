@@ -9,7 +9,11 @@ QString decodeCp932(const QByteArray& bytes)
     QStringDecoder decoder("CP932", QStringConverter::Flag::Stateless);
     if (!decoder.isValid())
         return QString::fromLatin1(bytes);
-    return decoder.decode(bytes);
+    // The converter swallows a lead byte left alone at the very end; a line feed after it makes
+    // it come out as a substitute character like any other invalid byte.
+    QString text = decoder.decode(bytes + '\n');
+    text.chop(1);
+    return text;
 }
 
 QByteArray encodeCp932(const QString& text)

@@ -53,6 +53,8 @@ void tst_CodePage::decodesTextFiles_data()
     // and the letters around it survive.
     QTest::newRow("invalid bytes never swallow their neighbours")
         << QByteArray("a\xFF\x00z", 4) << QString(QStringLiteral("a") + QChar(0x1A) + QChar(0) + u'z');
+    QTest::newRow("a lead byte alone at the end is not swallowed")
+        << QByteArray("a\xF6") << QString(QStringLiteral("a") + QChar(0x1A));
 }
 
 void tst_CodePage::decodesTextFiles()

@@ -1,0 +1,2 @@
+// A main window that shows nothing, for the fuzz targets.
+#include "nullhost.h"
