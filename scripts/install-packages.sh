@@ -7,7 +7,7 @@ build=(qt6-base-dev qt6-base-dev-tools qt6-svg-dev libcurl4-openssl-dev libcpp-h
        pkg-config cmake ninja-build g++ fonts-noto-cjk python3-pyftpdlib openssl libgl-dev)
 case "${1:-build}" in
     build) wanted=("${build[@]}") ;;
-    bench) wanted=("${build[@]}" nginx-light wget wget2 curl xvfb xauth) ;;
+    bench) wanted=("${build[@]}" nginx-light wget wget2 curl xvfb xauth time valgrind) ;;
     fuzz) wanted=("${build[@]}" clang libclang-rt-14-dev) ;;
     *) echo "install-packages.sh: unknown set '$1'" >&2; exit 2 ;;
 esac

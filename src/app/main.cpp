@@ -1,8 +1,34 @@
 // Starts Pixhound: one copy per user, one main window.
+#include "dialogs/dialoglayout.h"
+#include "main_window/frmmain.h"
+#include "main_window/messageboxpresenter.h"
+#include "platform/messagebox.h"
+#include "platform/singleinstance.h"
+#include "resources/messages.h"
+#include "resources/resourceinit.h"
+#include "web/connectioncache.h"
+
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(Msg::appName);
+
+    // A second copy leaves the first one alone and ends without a word.
+    const SingleInstance instance;
+    if (!instance.isFirst())
+        return 0;
+
+    initialiseCurlOnce();
+    initPixhoundResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/pixhound.svg")));
+    // Message boxes and dialogs show Japanese in the program's own font, never as empty boxes.
+    QApplication::setFont(windowsFont(QStringLiteral("ＭＳ Ｐゴシック"), 9));
+    installMessageBoxPresenter(presentMessageBox);
+
+    frmMain window;
+    window.show();
+    return app.exec();
 }

@@ -4,11 +4,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
-class clsGetOpenFile {
+class clsGetOpenFile
+{
 public:
+    static constexpr int OFN_OVERWRITEPROMPT = 0x2;
     static constexpr int OFN_HIDEREADONLY = 0x4;
     static constexpr int OFN_ALLOWMULTISELECT = 0x200;
     static constexpr int OFN_FILEMUSTEXIST = 0x1000;
@@ -38,16 +41,28 @@ public:
     QString FileTitle() const { return m_fileTitle; }
     qint32 ExtendedError() const { return m_extendedError; }
 
-    // The error left pending by the last ShowOpen/ShowSave: 32755 after a cancel with
-    // CancelError set, otherwise 0.
+    // The error left pending by the last ShowOpen/ShowSave/ShowFileDialog: 32755 after a cancel
+    // or a failed dialog with CancelError set, otherwise 0.
     int pendingError() const { return m_pendingError; }
 
     // The filter with every "|" replaced by NUL and one more NUL appended.
     static QString Make_FilterString(const QString& filter);
 
-private:
+    // Shows the open (mode 1) or save (mode 2) dialog and updates the properties; the chosen path
+    // is taken whole, however long. Any other mode shows nothing and only resets ExtendedError.
+    // An unexpected failure is reported once in a warning box and ends the call as a failed
+    // dialog.
     void ShowFileDialog(int mode);
 
+    // The dialog's name filters, one per description and pattern pair of filter; each keeps its
+    // description and lists the pattern's parts in parentheses.
+    static QStringList nameFilters(const QString& filter);
+
+    // The name preselected in the dialog: fileName cut to the file buffer (MaxFileSize, at least
+    // 260 characters, less one for the terminating NUL) and to the first NUL in it.
+    static QString preselectedName(const QString& fileName, qint32 maxFileSize);
+
+private:
     QWidget* m_owner = nullptr;
     bool m_cancelError = false;
     QString m_defaultExt;

@@ -5,15 +5,17 @@
 
 #include <QDialog>
 
-class frmSetSaveFolder : public QDialog {
+class frmSetSaveFolder : public QDialog
+{
     Q_OBJECT
 public:
     // Starts from saveFolder (ending in the separator). Show it with exec().
     explicit frmSetSaveFolder(const QString& saveFolder, QWidget* parent = nullptr,
-                              const PathConventions& conventions = PathConventions::forHost());
+        const PathConventions& conventions = PathConventions::forHost());
     ~frmSetSaveFolder() override;
 
-    // After exec(): whether the user confirmed a folder, and that folder (ending in the separator).
+    // After exec(): whether the user confirmed a folder, and that folder (ending in the separator,
+    // a leading "~" turned into the home folder); until confirmed, the folder it started from.
     bool blnSaveFolderOK() const;
     QString strSaveFolder() const;
 

@@ -3,9 +3,14 @@
 
 #include <QDialog>
 
-class FrmVer : public QDialog {
+class FrmVer : public QDialog
+{
     Q_OBJECT
 public:
     explicit FrmVer(QWidget* parent = nullptr);
     ~FrmVer() override;
+
+protected:
+    // The box takes the input focus whenever it is shown.
+    void showEvent(QShowEvent* event) override;
 };

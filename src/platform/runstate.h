@@ -1,6 +1,7 @@
 // The state of a run, owned by the main window for its whole life and kept between runs.
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -54,4 +55,8 @@ struct RunState {
 
     // Highest index in use of udtDownload; -1 when the list is empty.
     qsizetype lngDownloadMax() const { return udtDownload.size() - 1; }
+
+    // The page the crawl has just fetched, so that collecting its images does not fetch it again.
+    QString lastPageAddress;
+    QByteArray lastPageBytes;
 };

@@ -13,6 +13,8 @@ QString runtimeErrorDescription(int number)
     switch (number) {
     case ErrorNumber::Overflow:
         return QStringLiteral("オーバーフローしました。");
+    case ErrorNumber::OutOfMemory:
+        return QStringLiteral("メモリが不足しています。");
     case ErrorNumber::SubscriptOutOfRange:
         return QStringLiteral("インデックスが有効範囲にありません。");
     case ErrorNumber::BadFileName:

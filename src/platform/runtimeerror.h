@@ -5,6 +5,7 @@
 
 namespace ErrorNumber {
 constexpr int Overflow = 6;
+constexpr int OutOfMemory = 7;
 constexpr int SubscriptOutOfRange = 9;
 constexpr int BadFileName = 52;
 constexpr int FileNotFound = 53;

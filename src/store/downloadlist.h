@@ -15,7 +15,8 @@ bool Write_DownloadList(RunHost& host);
 bool readImageList(RunHost& host, const QString& path);
 
 // What the JPG-list open dialog remembers between openings while the window lives.
-struct ListDialogMemory {
+struct ListDialogMemory
+{
     QString strLastListDir; // ends in the separator
     QString strLastListFile;
     int lngLastFilterIndex = 1; // 1: text files, 2: all files

@@ -11,7 +11,7 @@ class RunHost;
 // Turns address into one folder inside base (which ends in the separator), makes that folder and
 // replaces address by its path (ending in the separator). An existing folder is accepted.
 bool Get_LocalPath(const QString& base, QString& address,
-                   const PathConventions& conventions = PathConventions::forHost());
+    const PathConventions& conventions = PathConventions::forHost());
 
 // Makes every missing folder along path; only prefixes that end in the separator are examined.
 bool Make_Dir(const QString& path, const PathConventions& conventions = PathConventions::forHost());

@@ -4,7 +4,8 @@
 
 #include <memory>
 
-class ConnectionCache {
+class ConnectionCache
+{
 public:
     ConnectionCache();
     ~ConnectionCache();

@@ -22,16 +22,22 @@ constexpr qint64 imageBodyLimit = 256LL * 1024 * 1024;
 
 // Fetches url into data with the program's User-Agent and a Referer naming the address's root.
 // The status line shows the text it had when the call began, "(", the bytes so far and
-// "Bytes完了)". data holds exactly the body bytes except on NoRoot (left as given).
-FetchOutcome Get_UrlData(RunHost& host, const QString& url, QByteArray& data,
-                         qint64 maxBytes = pageBodyLimit);
+// "Bytes完了)", and always ends on the final count (except on Cancelled and NoRoot, which leave
+// it alone). data holds exactly the body bytes except on NoRoot (left as given).
+// A server that cannot be reached is tried for 5 s, then once more with a fresh session after
+// 1.5 s: NoConnection after about 6.5 s, with no message. The call yields to the event loop while
+// it waits; it returns Cancelled right after the yield in which blnCancel was set or the handles
+// were closed (closeFetchHandles). The host and its run state must outlive the call.
+FetchOutcome Get_UrlData(
+    RunHost& host, const QString& url, QByteArray& data, qint64 maxBytes = pageBodyLimit);
 
 // The address without its fragment: the text before the first "#".
 QString Cut_URLTail(const QString& url);
 
-// Closes the transfer under way, hUrl first, then hInternet; each handle is closed at most once.
+// Closes the transfer under way, hUrl first, then hInternet; each handle is closed at most once
+// (both are cleared). Safe to call from inside a yield of Get_UrlData, and when nothing is open.
 void closeFetchHandles(RunState& state);
 
 // The address as a browser puts it on the wire: spaces, controls and non-ASCII characters
-// percent-encoded as UTF-8, everything else as written.
+// percent-encoded as UTF-8 (a non-ASCII host name in its IDNA form), everything else as written.
 QByteArray wireAddress(const QString& url);

@@ -1,0 +1,23 @@
+// Placing the dialogs' controls: layouts are measured in twips and fonts named as on Windows.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+// Twips (1/1440 inch) in pixels at the widget's logical resolution.
+int twipsToPixels(int twips, const QWidget* widget);
+
+// A rectangle given in twips, in pixels.
+QRect twipsRect(const QWidget* widget, int left, int top, int width, int height);
+
+// The font named as on Windows ("ＭＳ Ｐゴシック", "ＭＳ ゴシック", "Times New Roman"), falling
+// back to an installed font of the same kind that can show Japanese.
+QFont windowsFont(const QString& family, qreal pointSize, bool bold = false);
+
+// Grows a label that its font does not fit: wider to the right, taller evenly up and down. The
+// layouts were made for narrower Windows fonts than the ones that stand in for them.
+void fitLabelToText(QLabel* label);

@@ -1,0 +1,92 @@
+// The checks of a typed save folder, and the drive test.
+#include "dialogs/folderentry.h"
+
+#include "resources/messages.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+QString stripSpaces(const QString& text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == u' ')
+        ++first;
+    while (last > first && text.at(last - 1) == u' ')
+        --last;
+    return text.mid(first, last - first);
+}
+
+QString expandHomeFolder(
+    const QString& path, const PathConventions& conventions, const QString& homeFolder)
+{
+    if (conventions.driveLetters || !path.startsWith(u'~'))
+        return path;
+    if (path.size() == 1)
+        return homeFolder;
+    if (path.at(1) != conventions.separator)
+        return path; // "~user" is left alone: only the user's own home is meant
+    QString home = homeFolder;
+    while (home.endsWith(conventions.separator))
+        home.chop(1);
+    return home + path.mid(1);
+}
+
+QString forbiddenCharacterMessage(const PathConventions& conventions)
+{
+    return Msg::forbiddenFolderChars + Msg::crlf + conventions.forbiddenFolderChars;
+}
+
+FolderEntryResult checkFolderEntry(const QString& typed, const PathConventions& conventions,
+    const QString& homeFolder, const DriveTest& driveTest)
+{
+    const QString entry = expandHomeFolder(stripSpaces(typed), conventions, homeFolder);
+    if (entry.size() < 2)
+        return { FolderEntryVerdict::TooShort, {} };
+
+    const bool networkPath
+        = conventions.networkPaths && entry.startsWith(QString(2, conventions.separator));
+    if (!networkPath) {
+        const QString drive = conventions.driveLetters ? entry.left(3) : entry;
+        if (!driveTest(drive))
+            return { FolderEntryVerdict::InvalidDrive, {} };
+    }
+
+    // Built from the stripped entry: spaces typed after the last separator would otherwise
+    // become a folder named with spaces, which Windows silently drops but Linux really makes.
+    const QString folder = withTrailingSeparator(entry, conventions);
+
+    // The first three characters are skipped so that the colon of "C:\" passes.
+    for (const QChar forbidden : conventions.forbiddenFolderChars) {
+        if (folder.indexOf(forbidden, 3) >= 0)
+            return { FolderEntryVerdict::ForbiddenCharacter, {} };
+    }
+    return { FolderEntryVerdict::Accepted, folder };
+}
+
+bool Check_Drive(const QString& drive, const PathConventions& conventions)
+{
+    if (conventions.driveLetters) {
+        const QChar letter = drive.isEmpty() ? QChar() : drive.at(0).toUpper();
+        if (letter < u'A' || letter > u'Z')
+            return false;
+        const QStorageInfo volume(QString(letter) + u':' + conventions.separator);
+        if (!volume.isValid() || !volume.isReady())
+            return false;
+        return QDir::setCurrent(QString(letter) + u':');
+    }
+
+    if (!drive.startsWith(u'/'))
+        return false;
+    // A folder that does not exist yet is still on the volume of its nearest existing parent.
+    QString folder = QDir::cleanPath(drive);
+    while (!QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder)
+            return false;
+        folder = parent;
+    }
+    const QStorageInfo volume(folder);
+    return volume.isValid() && volume.isReady();
+}

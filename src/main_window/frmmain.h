@@ -1,0 +1,126 @@
+// The program's only main window: its controls, their idle and busy states, and the run driver.
+#pragma once
+
+#include "platform/runhost.h"
+#include "platform/runstate.h"
+#include "store/downloadlist.h"
+
+#include <QWidget>
+#include <array>
+
+class QButtonGroup;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+
+class frmMain : public QWidget, public RunHost
+{
+    Q_OBJECT
+public:
+    // Builds the window in its start-up state (Form_Load): a page address taken off the
+    // clipboard, the default save folder set, the controls idle, the download list empty.
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // RunHost
+    RunState& runState() override { return m_state; }
+    void yield() override;
+    void showInfo(const QString& text) override;
+    QString infoText() const override;
+    void setControls(bool idle) override;
+    void setCaption(const QString& caption) override;
+    void setFileCounter(const QString& text) override;
+    void setSkipEnabled(bool enabled) override;
+    void fillDownloadRows(const QStringList& fileNames) override;
+    void selectDownloadRow(qsizetype row) override;
+    void appendResultRow(ResultList list, const QString& fileName) override;
+    void selectLastResultRow(ResultList list) override;
+    void restoreAndActivate() override;
+    QString typedAddress() const override;
+    bool embeddedLinkSource() const override;
+    bool skipGivenPageImages() const override;
+
+    // The selected reading method: 0 links then download, 1 from a JPG list, 2 list only.
+    int linkMethod() const;
+
+    // The routines of the window under the program's own names.
+    void Show_Info(const QString& text) { showInfo(text); }
+    void Set_Controls(bool idle) { setControls(idle); }
+    void Set_DefaultFolder();
+
+public slots:
+    // One run, from the input checks to the report or the end of the download. Does nothing
+    // while a run is already under way.
+    void cmdDownload_Click();
+    // Asks whether to stop; on Yes ends the transfer, keeps the list on disk and goes idle.
+    void cmdCancel_Click();
+    // Gives up the file being downloaded.
+    void cmdSkip_Click();
+    void cmdHelp_Click();
+    void cmdAbout_Click();
+    void optLinkJpg_Click(int Index);
+    void optLinkMethod_Click(int Index);
+    // Enter (13) runs a download when the Download button is available.
+    void txtURL_KeyPress(int KeyAscii);
+
+protected:
+    // Form_Unload: ends the transfer, keeps a non-empty list on disk, stops every loop of a run
+    // under way and ends the program.
+    void closeEvent(QCloseEvent* event) override;
+    // Form_Resize: in the normal state the window springs back to its start-up size, also where
+    // a window manager disregards the fixed size.
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void createControls();
+    void placeControls();
+    void Form_Load();
+
+    void runDownload();
+    bool finishListRun(int method);
+    void showNoFiles(int method);
+    void reportList();
+    bool prepareFolder(QString& folder);
+    void Start_Download(const QString& folder);
+    void failRun(const QString& errorText);
+    int linkJpgIndex() const;
+
+    RunState m_state;
+    ListDialogMemory m_listDialogMemory;
+    bool m_running = false;
+    bool m_closed = false;
+
+    // The size taken at start-up; the window keeps it.
+    int lngFormWidth = 0;
+    int lngFormHeight = 0;
+
+    // The controls, under the names the program has always used (also their object names).
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QPushButton* cmdDownload = nullptr;
+    QPushButton* cmdSkip = nullptr;
+    QPushButton* cmdCancel = nullptr;
+    QPushButton* cmdHelp = nullptr;
+    QPushButton* cmdAbout = nullptr;
+    QCheckBox* chkSetSaveFolder = nullptr;
+    QCheckBox* chkSkipCurrentPageJpg = nullptr;
+    QLineEdit* txtURL = nullptr;
+    std::array<QRadioButton*, 2> optLinkJpg {};
+    std::array<QRadioButton*, 3> optLinkMethod {};
+    QWidget* fraLinkMethod = nullptr;
+    QListWidget* lstDownload = nullptr;
+    QListWidget* lstDownloadDone = nullptr;
+    QListWidget* lstDownloadAlready = nullptr;
+    QListWidget* lstDownloadDenied = nullptr;
+    QLabel* lblInfo = nullptr;
+    QLabel* lblDLFileNum = nullptr;
+    QButtonGroup* m_linkJpgGroup = nullptr;
+    QButtonGroup* m_linkMethodGroup = nullptr;
+};

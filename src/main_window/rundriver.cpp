@@ -1,0 +1,248 @@
+// The run driver: one press of Download from the input checks to the report or the download, and
+// the Cancel and Skip buttons that act inside it.
+#include "main_window/frmmain.h"
+
+#include "dialogs/frmsetsavefolder.h"
+#include "main_window/readimglistfromfile.h"
+#include "page_analysis/linkextraction.h"
+#include "platform/messagebox.h"
+#include "platform/pathrules.h"
+#include "platform/programfolder.h"
+#include "platform/runtimeerror.h"
+#include "platform/validurl.h"
+#include "resources/messages.h"
+#include "store/downloadengine.h"
+#include "store/downloadlist.h"
+#include "store/localpaths.h"
+#include "web/fetcher.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include <exception>
+#include <new>
+
+namespace {
+
+// An unexpected failure inside the program itself.
+constexpr int internalError = 51;
+
+// Clears a flag when the scope ends, however it ends.
+class FlagScope
+{
+public:
+    explicit FlagScope(bool& flag)
+        : m_flag(flag)
+    {
+        m_flag = true;
+    }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+} // namespace
+
+void frmMain::cmdDownload_Click()
+{
+    // The event loop runs inside every yield of a run: a second Enter or click can arrive there,
+    // also after Cancel has already made the window idle again while the run unwinds.
+    if (m_running || m_closed)
+        return;
+    FlagScope running(m_running);
+    try {
+        runDownload();
+    } catch (const std::bad_alloc&) {
+        failRun(runtimeError(ErrorNumber::OutOfMemory).numberAndDescription());
+    } catch (const std::exception&) {
+        failRun(runtimeError(internalError).numberAndDescription());
+    }
+}
+
+void frmMain::failRun(const QString& errorText)
+{
+    if (m_closed)
+        return;
+    setCaption(Msg::appName);
+    showMessage(errorText, MessageIcon::Critical, Msg::titleError);
+    Show_Info(Msg::cannotDownload);
+    Set_Controls(true);
+}
+
+void frmMain::runDownload()
+{
+    setCaption(Msg::appName);
+    m_state.blnCancel = false;
+    m_state.blnSkip = false;
+
+    if (txtURL->text().endsWith(Msg::crlf))
+        txtURL->setText(txtURL->text().chopped(Msg::crlf.size()));
+
+    const int method = linkMethod();
+    if (method == 1) {
+        if (!Read_ImgListFromFile(*this, this, m_listDialogMemory))
+            return;
+    } else if (!isValidUrl(txtURL->text())) {
+        showMessage(Msg::invalidUrl, MessageIcon::Critical, Msg::titleUrlError);
+        txtURL->setFocus();
+        return;
+    }
+
+    if (chkSetSaveFolder->isChecked() && method != 2) {
+        frmSetSaveFolder dialog(m_state.strSaveFolder, this);
+        dialog.exec();
+        m_state.blnSaveFolderOK = dialog.blnSaveFolderOK();
+        if (!m_state.blnSaveFolderOK)
+            return;
+        m_state.strSaveFolder = dialog.strSaveFolder();
+    }
+
+    Set_Controls(false);
+    setFileCounter(QString());
+    for (QListWidget* list :
+        { lstDownload, lstDownloadDone, lstDownloadAlready, lstDownloadDenied })
+        list->clear();
+    setCaption(Msg::captionWorking);
+
+    if (method == 1) {
+        if (!Get_FileList(*this)) {
+            Set_Controls(true);
+            return;
+        }
+    } else if (!finishListRun(method)) {
+        return;
+    }
+
+    if (method == 2) {
+        reportList();
+        return;
+    }
+
+    QString folder;
+    if (!prepareFolder(folder))
+        return;
+    Start_Download(folder);
+}
+
+// Builds the list from the page (methods 0 and 2) and writes it; false when the run ends here.
+bool frmMain::finishListRun(int method)
+{
+    const QString page = Cut_URLTail(txtURL->text());
+    m_state.udtDownload.clear();
+    m_state.strPageList.clear();
+    m_state.strPageList.append(page);
+
+    if (linkJpgIndex() == 1) {
+        Get_PageLinks(*this, page);
+    } else if (!Make_PageList(*this, page, hrefPattern)) {
+        // After a cancel the window is already idle and shows why.
+        if (!m_state.blnCancel)
+            Set_Controls(true);
+        return false;
+    }
+    // Cancel has put the window back and told the user; nothing may be added after it.
+    if (m_state.blnCancel)
+        return false;
+    if (m_state.lngDownloadMax() == -1) {
+        showNoFiles(method);
+        return false;
+    }
+    if (!Write_DownloadList(*this)) {
+        setCaption(Msg::appName);
+        Set_Controls(true);
+        return false;
+    }
+    return true;
+}
+
+void frmMain::showNoFiles(int method)
+{
+    Show_Info(Msg::noFiles);
+    setCaption(Msg::appName);
+    Set_Controls(true);
+    if (method != 2)
+        return;
+    setCaption(Msg::captionDone);
+    showMessage(Msg::noFiles + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf
+            + m_state.strHTMLSourceFile + Msg::crlf + Msg::sourceReportIsAt,
+        MessageIcon::Information, Msg::titleListCreated);
+}
+
+void frmMain::reportList()
+{
+    restoreAndActivate();
+    setCaption(Msg::captionDone);
+    showMessage(Msg::listReportHead + Msg::crlf + m_state.strDownloadListFile + Msg::crlf
+            + Msg::listReportCreatedAt + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf
+            + m_state.strHTMLSourceFile + Msg::crlf + Msg::sourceReportIsAt,
+        MessageIcon::Information, Msg::titleListCreated);
+    Set_Controls(true);
+}
+
+// The folder the images go to: the confirmed save folder, or a folder named after the page
+// inside the program's folder. False when the run ends here.
+bool frmMain::prepareFolder(QString& folder)
+{
+    if (chkSetSaveFolder->isChecked()) {
+        folder = m_state.strSaveFolder;
+        int errorNumber = 0;
+        if (!Make_Dir(folder) || !Check_Dir(folder, errorNumber)) {
+            setCaption(Msg::appName);
+            showMessage(Msg::folderCannotBeCreated, MessageIcon::Critical, Msg::titleError);
+            Show_Info(Msg::cannotDownload);
+            Set_Controls(true);
+            return false;
+        }
+        return true;
+    }
+
+    const QString root = withTrailingSeparator(programFolder());
+    const QStringList& pages = m_state.strPageList.addresses();
+    folder = pages.isEmpty() ? QString() : pages.first();
+    if (folder.isEmpty() || !Get_LocalPath(root, folder)) {
+        setCaption(Msg::appName);
+        Show_Info(Msg::cannotDownload);
+        Set_Controls(true);
+        return false;
+    }
+    return true;
+}
+
+void frmMain::Start_Download(const QString& folder)
+{
+    // The download loop reports its own failures and ends idle; only an error that escapes it is
+    // left to this routine.
+    try {
+        Download_ByInet(*this, folder);
+    } catch (const std::bad_alloc&) {
+        failRun(runtimeError(ErrorNumber::OutOfMemory).numberAndDescription());
+    } catch (const std::exception&) {
+        failRun(runtimeError(internalError).numberAndDescription());
+    }
+}
+
+void frmMain::cmdCancel_Click()
+{
+    const MessageAnswer answer = showMessageBox(MessageBoxRequest { Msg::cancelQuestion,
+        MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::No, Msg::titleCancelConfirm });
+    if (answer != MessageAnswer::Yes)
+        return;
+    closeFetchHandles(m_state);
+    if (m_state.lngDownloadMax() != -1)
+        Write_DownloadList(*this);
+    m_state.blnCancel = true;
+    Show_Info(Msg::interrupted);
+    setCaption(Msg::appName);
+    Set_Controls(true);
+}
+
+void frmMain::cmdSkip_Click()
+{
+    m_state.blnSkip = true;
+    setCaption(Msg::appName);
+}

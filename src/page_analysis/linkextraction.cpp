@@ -1,0 +1,211 @@
+// Reads pages and builds the download list.
+#include "page_analysis/linkextraction.h"
+
+#include "page_analysis/attributescan.h"
+#include "page_analysis/htmlsource.h"
+#include "page_analysis/pagetext.h"
+#include "platform/runhost.h"
+#include "platform/runstate.h"
+#include "resources/messages.h"
+#include "store/localpaths.h"
+#include "web/fetcher.h"
+#include "web/getlinkurl.h"
+
+#include <exception>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Every routine here ends the work on its own page when something fails underneath it (memory
+// running out on a huge page, say), and lets its caller carry on.
+void reportFailure(RunHost& host)
+{
+    host.showInfo(Msg::cannotDownload);
+    host.setControls(true);
+}
+
+void reportInterrupted(RunHost& host)
+{
+    host.showInfo(Msg::interrupted);
+    host.setControls(true);
+}
+
+// The bytes of a page: those the crawl has just fetched for the same address, with the status
+// texts that fetching it again would have shown, or a fresh fetch. Empty after a cancel.
+QByteArray readPage(RunHost& host, const QString& page)
+{
+    RunState& state = host.runState();
+    QByteArray bytes;
+    if (!state.lastPageAddress.isNull() && state.lastPageAddress == page) {
+        bytes = std::exchange(state.lastPageBytes, QByteArray());
+        state.lastPageAddress.clear();
+        host.showInfo(host.infoText() + u'(' + QString::number(bytes.size()) + Msg::bytesDone);
+        return bytes;
+    }
+    if (Get_UrlData(host, page, bytes) == FetchOutcome::Cancelled)
+        bytes.clear();
+    return bytes;
+}
+
+// One page of the crawl whose links are still being read.
+struct CrawlFrame
+{
+    QString page;
+    QString curDir;
+    AttributeScan scan;
+};
+
+// Reads one page of the crawl and collects its embedded images. Returns the frame that reads its
+// links, or nothing when the work on the page has ended (a cancel, a failure).
+std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page)
+{
+    RunState& state = host.runState();
+    try {
+        if (state.blnCancel) {
+            reportInterrupted(host);
+            return std::nullopt;
+        }
+        host.showInfo(Msg::loadingPage);
+        QByteArray bytes;
+        const FetchOutcome outcome = Get_UrlData(host, page, bytes);
+        if (state.blnCancel) {
+            reportInterrupted(host);
+            return std::nullopt;
+        }
+        if (outcome == FetchOutcome::Cancelled)
+            bytes.clear();
+
+        // Without a root nothing was fetched and no count shown; a second reading must show none.
+        if (outcome != FetchOutcome::NoRoot) {
+            state.lastPageAddress = page;
+            state.lastPageBytes = bytes;
+        }
+        const bool collected = Make_PageList(host, page, srcPattern);
+        // Kept only for the collection just made: a later reading must fetch afresh.
+        state.lastPageAddress.clear();
+        state.lastPageBytes.clear();
+        if (!collected) {
+            host.setControls(true);
+            return std::nullopt;
+        }
+        if (state.blnCancel)
+            return std::nullopt;
+
+        const QString text = decodePageText(bytes);
+        host.showInfo(Msg::analysingPage);
+        if (Cut_URLTail(host.typedAddress()) == page)
+            Write_HTMLSource(host, page, bytes);
+        QString curDir;
+        Get_UrlPath(page, curDir);
+        return CrawlFrame { page, curDir, AttributeScan(text, hrefPattern) };
+    } catch (const std::exception&) {
+        state.lastPageAddress.clear();
+        state.lastPageBytes.clear();
+        reportFailure(host);
+        return std::nullopt;
+    }
+}
+
+// The address a link value leads to when the crawl follows it, or a null string when it does not:
+// a page in the folder of the page that names it or below, and not yet taken into the run.
+QString pageToFollow(const CrawlFrame& frame, const QString& value, const PageList& pages)
+{
+    if (!isPageValue(value))
+        return {};
+    QString absolute;
+    Get_LinkAbsURL(frame.page, value, absolute);
+    const QString address = Cut_URLTail(absolute);
+    QString dir;
+    Get_UrlPath(address, dir);
+    // A page whose own folder is unknown would make every address look like one below it.
+    if (frame.curDir.isEmpty() || !dir.startsWith(frame.curDir) || !Is_NotListed(address, pages))
+        return {};
+    return address;
+}
+
+} // namespace
+
+bool Make_PageList(RunHost& host, const QString& page, const QString& pattern)
+{
+    RunState& state = host.runState();
+    try {
+        state.blnCancel = false;
+        state.blnSkip = false;
+        host.setControls(false);
+        if (host.typedAddress() == page && pattern == srcPattern && host.skipGivenPageImages()
+            && host.embeddedLinkSource())
+            return true;
+        Make_DownloadList(host, page, pattern);
+        if (state.blnCancel)
+            return false;
+        Get_FileList(host);
+        return true;
+    } catch (const std::exception&) {
+        reportFailure(host);
+        return false;
+    }
+}
+
+void Make_DownloadList(RunHost& host, const QString& page, const QString& pattern)
+{
+    RunState& state = host.runState();
+    try {
+        host.showInfo(Msg::loadingPage);
+        QByteArray bytes = readPage(host, page);
+        if (state.blnCancel) {
+            reportInterrupted(host);
+            return;
+        }
+        AttributeScan scan(decodePageText(bytes), pattern);
+        host.showInfo(Msg::creatingList);
+        if (Cut_URLTail(host.typedAddress()) == page)
+            Write_HTMLSource(host, page, bytes);
+        bytes.clear();
+
+        QString value;
+        while (scan.next(host, value) == AttributeScan::Step::Value) {
+            QString absolute;
+            if (isImageValue(value) && Get_LinkAbsURL(page, value, absolute))
+                state.udtDownload.append(DownloadItem { absolute, QString() });
+        }
+    } catch (const std::exception&) {
+        reportFailure(host);
+    }
+}
+
+void Get_PageLinks(RunHost& host, const QString& page)
+{
+    RunState& state = host.runState();
+    // The crawl goes depth-first in document order, like a recursion that reads each followed page
+    // completely before the next link of its parent, but on a stack of its own: a chain of pages
+    // each linking to the next must not be limited by the depth of the call stack.
+    std::vector<CrawlFrame> frames;
+    if (auto first = enterPage(host, page))
+        frames.push_back(std::move(*first));
+
+    while (!frames.empty()) {
+        try {
+            QString value;
+            if (frames.back().scan.next(host, value) == AttributeScan::Step::Value) {
+                const QString next = pageToFollow(frames.back(), value, state.strPageList);
+                if (!next.isNull()) {
+                    state.strPageList.append(next);
+                    if (auto child = enterPage(host, next))
+                        frames.push_back(std::move(*child));
+                }
+                continue;
+            }
+        } catch (const std::exception&) {
+            reportFailure(host);
+            frames.pop_back();
+            continue;
+        }
+        if (state.blnCancel)
+            reportInterrupted(host);
+        frames.pop_back();
+    }
+}
+
+bool Is_NotListed(const QString& text, const PageList& list) { return !list.contains(text); }

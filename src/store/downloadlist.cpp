@@ -1,0 +1,178 @@
+// The download list on disk: DownloadList.txt written from the run's list, and a JPG list read
+// into it.
+#include "store/downloadlist.h"
+
+#include "platform/codepage.h"
+#include "platform/messagebox.h"
+#include "platform/programfolder.h"
+#include "platform/runhost.h"
+#include "platform/runstate.h"
+#include "platform/validurl.h"
+#include "resources/messages.h"
+#include "store/fileio.h"
+#include "web/fetcher.h"
+
+#include <QStringEncoder>
+
+namespace {
+
+// Far beyond any real list (about four million addresses); a bigger file is refused before it
+// is read into memory.
+constexpr qint64 listFileLimit = 256LL * 1024 * 1024;
+
+// A rejected line is shown in a message box; a line of megabytes would make the box unusable.
+constexpr qsizetype shownLineLimit = 1024;
+
+QByteArray encodeList(const QList<DownloadItem>& list)
+{
+    // One conversion per block of addresses keeps the cost of the converter out of the
+    // per-address work; a block with a character code page 932 lacks is redone address by
+    // address so that only that address is percent-encoded.
+    constexpr qsizetype block = 4096;
+    QByteArray out;
+    QString text;
+    for (qsizetype first = 0; first < list.size(); first += block) {
+        const qsizetype end = qMin(first + block, list.size());
+        text.clear();
+        for (qsizetype i = first; i < end; ++i)
+            text += list.at(i).URL + Msg::crlf;
+        QStringEncoder encoder("CP932", QStringConverter::Flag::Stateless);
+        const QByteArray encoded
+            = encoder.isValid() ? QByteArray(encoder.encode(text)) : QByteArray();
+        if (encoder.isValid() && !encoder.hasError()) {
+            out += encoded;
+            continue;
+        }
+        for (qsizetype i = first; i < end; ++i)
+            out += encodeCp932(list.at(i).URL) + "\r\n";
+    }
+    return out;
+}
+
+QStringView stripSpaces(QStringView line)
+{
+    qsizetype begin = 0;
+    qsizetype end = line.size();
+    while (begin < end && line.at(begin) == u' ')
+        ++begin;
+    while (end > begin && line.at(end - 1) == u' ')
+        --end;
+    return line.sliced(begin, end - begin);
+}
+
+bool hasJpegEnding(QStringView line)
+{
+    return line.right(3).compare(u"jpg", Qt::CaseInsensitive) == 0
+        || line.right(4).compare(u"jpeg", Qt::CaseInsensitive) == 0;
+}
+
+void showRejection(
+    const QString& reason, const QString& path, qsizetype lineNumber, QStringView line)
+{
+    QString shown = line.left(shownLineLimit).toString();
+    if (line.size() > shownLineLimit)
+        shown += u'…';
+    showMessage(reason + Msg::crlf + path + Msg::crlf + Msg::crlf + Msg::lineLabel
+            + QString::number(lineNumber) + Msg::crlf + shown,
+        MessageIcon::Critical, Msg::titleUrlError);
+}
+
+void clearLists(RunState& state)
+{
+    state.strPageList.clear();
+    state.udtDownload.clear();
+}
+
+} // namespace
+
+bool Write_DownloadList(RunHost& host)
+{
+    RunState& state = host.runState();
+    const QString path = programFolder() + Msg::listFileName;
+    state.strDownloadListFile = path;
+
+    // The list replaces the old file only once it is complete, so that a failure part-way (a
+    // full disk, say) leaves the previous list readable.
+    const FileResult written = writeFileWhole(path, encodeList(state.udtDownload), true);
+    if (written.number != 0) {
+        host.showInfo(Msg::listCannotBeCreated);
+        const QString text = written.number == ErrorNumber::PermissionDenied
+            ? path + Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited
+            : written.numberAndDescription();
+        showMessage(text, MessageIcon::Critical, Msg::titleError);
+        return false;
+    }
+    host.showInfo(Msg::listCreated);
+    return true;
+}
+
+bool readImageList(RunHost& host, const QString& path)
+{
+    RunState& state = host.runState();
+    clearLists(state);
+
+    QByteArray bytes;
+    const FileResult read = readFileWhole(path, bytes, listFileLimit);
+    if (read.number == ErrorNumber::FileNotFound) {
+        showMessage(Msg::fileNotFound, MessageIcon::Critical, Msg::titleFileError);
+        return false;
+    }
+    if (read.number != 0) {
+        showMessage(read.numberAndDescription(), MessageIcon::Critical, Msg::titleReadImgListError);
+        return false;
+    }
+    const QString text = decodeUtf8OrCp932(bytes);
+    bytes.clear();
+
+    qsizetype lineNumber = 0;
+    qsizetype position = 0;
+    const qsizetype size = text.size();
+    while (position < size) {
+        // CR LF, a lone CR and a lone LF each end a line, so that a list saved by any editor
+        // reads as one address per line.
+        qsizetype end = position;
+        while (end < size && text.at(end) != u'\r' && text.at(end) != u'\n')
+            ++end;
+        const QStringView line = stripSpaces(QStringView(text).sliced(position, end - position));
+        const bool crlf = end + 1 < size && text.at(end) == u'\r' && text.at(end + 1) == u'\n';
+        position = end + (crlf ? 2 : 1);
+        ++lineNumber;
+
+        if (line.isEmpty())
+            continue;
+        const QString address = line.toString();
+        const QString* reason = nullptr;
+        // Both tests look at the line as written, fragment included.
+        if (!isValidUrl(address))
+            reason = &Msg::listInvalidUrl;
+        else if (!hasJpegEnding(line))
+            reason = &Msg::listNotJpeg;
+        if (reason) {
+            // Nothing of a rejected file stays: the window writes a non-empty list to
+            // DownloadList.txt on Cancel and on closing, and the rejected file may be that one.
+            clearLists(state);
+            showRejection(*reason, path, lineNumber, line);
+            return false;
+        }
+        const QString stored = Cut_URLTail(address);
+        state.strPageList.append(stored);
+        state.udtDownload.append(DownloadItem { stored, QString() });
+    }
+    return true;
+}
+
+void ListDialogMemory::prepare()
+{
+    if (!strLastListDir.isEmpty())
+        return;
+    strLastListDir = programFolder();
+    strLastListFile = Msg::listFileName;
+    lngLastFilterIndex = 1;
+}
+
+void ListDialogMemory::remember(const QString& fileName, const QString& fileTitle)
+{
+    strLastListDir = fileName.left(fileName.size() - fileTitle.size());
+    strLastListFile = fileTitle;
+    lngLastFilterIndex = fileTitle.right(3).toLower() == QLatin1String("txt") ? 1 : 2;
+}

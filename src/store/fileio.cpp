@@ -1,0 +1,179 @@
+// File operations of the store with the runtime error of the real failure.
+#include "store/fileio.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const FileResult success {};
+
+FileResult failure(int errnoValue, bool missingMeansFile = false)
+{
+    return runtimeErrorFromErrno(errnoValue, missingMeansFile);
+}
+
+// A NUL would cut the name short on its way to the system and so name another file.
+bool holdsNul(const QString& path) { return path.contains(QChar(0)); }
+
+bool writeAll(int fd, const char* bytes, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, static_cast<size_t>(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+// Opens a new hidden file in folder whose name does not depend on the final name, so that a
+// final name close to the length limit fails where the system would fail it: at the rename.
+int createTemporary(const QString& folder, QByteArray& temporaryName)
+{
+    static unsigned counter = 0;
+    const QString prefix
+        = folder + QStringLiteral(".pixhound-") + QString::number(::getpid()) + u'-';
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        temporaryName
+            = QFile::encodeName(prefix + QString::number(++counter) + QStringLiteral(".part"));
+        const int fd
+            = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+} // namespace
+
+FileResult makeFolder(const QString& path)
+{
+    if (holdsNul(path))
+        return runtimeError(ErrorNumber::BadFileName);
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0)
+        return failure(errno);
+    return success;
+}
+
+FileResult enterFolder(const QString& path)
+{
+    if (holdsNul(path))
+        return runtimeError(ErrorNumber::BadFileName);
+    if (::chdir(QFile::encodeName(path).constData()) != 0)
+        return failure(errno);
+    return success;
+}
+
+FileResult writeFileWhole(const QString& path, const QByteArray& data, bool durable)
+{
+    if (holdsNul(path))
+        return runtimeError(ErrorNumber::BadFileName);
+
+    // A link is followed, so that the file it names gets the new content and the link stays.
+    QString target = path;
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        target = info.symLinkTarget();
+    const QByteArray targetName = QFile::encodeName(target);
+
+    // A file the user cannot write is refused as opening it for writing would refuse it; the
+    // rename alone would replace it regardless.
+    struct stat existing
+    {
+    };
+    const bool exists = ::stat(targetName.constData(), &existing) == 0;
+    if (exists && ::faccessat(AT_FDCWD, targetName.constData(), W_OK, AT_EACCESS) != 0)
+        return failure(errno);
+
+    const QString folder = target.left(target.lastIndexOf(u'/') + 1);
+    QByteArray temporaryName;
+    const int fd = createTemporary(folder, temporaryName);
+    if (fd < 0)
+        return failure(errno);
+
+    auto abandon = [&](int errnoValue) {
+        ::close(fd);
+        ::unlink(temporaryName.constData());
+        return failure(errnoValue);
+    };
+    if (exists && S_ISREG(existing.st_mode))
+        ::fchmod(fd, existing.st_mode & 07777);
+    if (!writeAll(fd, data.constData(), data.size()))
+        return abandon(errno);
+    if (durable && ::fdatasync(fd) != 0)
+        return abandon(errno);
+    if (::close(fd) != 0) {
+        const int closeError = errno;
+        ::unlink(temporaryName.constData());
+        return failure(closeError);
+    }
+    if (::rename(temporaryName.constData(), targetName.constData()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporaryName.constData());
+        return failure(renameError);
+    }
+    return success;
+}
+
+FileResult readFileWhole(const QString& path, QByteArray& data, qint64 maxBytes)
+{
+    data.clear();
+    if (holdsNul(path))
+        return runtimeError(ErrorNumber::BadFileName);
+    // Not blocking: opening a named pipe would otherwise wait for a writer that never comes.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return failure(errno, true);
+
+    FileResult result = success;
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0) {
+        result = failure(errno, true);
+    } else if (!S_ISREG(status.st_mode)) {
+        result = runtimeError(ErrorNumber::PathFileAccess);
+    } else if (status.st_size > maxBytes) {
+        result = runtimeError(ErrorNumber::OutOfMemory);
+    } else {
+        // The size is only a hint: the file may grow while it is read, or report none at all.
+        data.reserve(static_cast<qsizetype>(status.st_size) + 1);
+        constexpr qsizetype chunk = 1 << 20;
+        for (;;) {
+            if (data.size() > maxBytes) {
+                result = runtimeError(ErrorNumber::OutOfMemory);
+                break;
+            }
+            const qsizetype before = data.size();
+            data.resize(before + chunk);
+            const ssize_t got = ::read(fd, data.data() + before, chunk);
+            if (got < 0 && errno == EINTR) {
+                data.resize(before);
+                continue;
+            }
+            if (got < 0) {
+                result = failure(errno, true);
+                data.resize(before);
+                break;
+            }
+            data.resize(before + got);
+            if (got == 0)
+                break;
+        }
+    }
+    ::close(fd);
+    if (result.number != 0)
+        data.clear();
+    return result;
+}

@@ -1,0 +1,27 @@
+// File operations of the store that report the runtime error of the real failure (from errno),
+// and the write that never leaves a partial file under the final name.
+#pragma once
+
+#include "platform/runtimeerror.h"
+
+#include <QByteArray>
+#include <QString>
+
+// The outcome of a file operation: number 0 on success.
+using FileResult = RuntimeError;
+
+// Makes one folder (its parent must exist). An existing folder or file gives 75.
+FileResult makeFolder(const QString& path);
+
+// Makes path the process's current folder. A missing folder gives 76.
+FileResult enterFolder(const QString& path);
+
+// Writes data to a hidden temporary file in path's folder and renames it to path once it is
+// complete, so that path holds either its old content or all of data. Every failure removes the
+// temporary file. A file the user may not write is refused (70) and left as it is; a link is
+// followed. durable: the data reaches the disk before the rename.
+FileResult writeFileWhole(const QString& path, const QByteArray& data, bool durable);
+
+// Reads the whole file into data. A missing file gives 53, anything but a regular file (a folder,
+// a pipe, a device) 75, a file longer than maxBytes 7; data is then empty.
+FileResult readFileWhole(const QString& path, QByteArray& data, qint64 maxBytes);

@@ -1,0 +1,67 @@
+// The pure naming rules of the store.
+#include "store/pathnames.h"
+
+QString pageFolderName(const QString& address)
+{
+    QString name = address;
+    // The cut is by length from the front, wherever the scheme text appears; a later run on the
+    // same address must find the same folder, so this is kept exactly as it always was.
+    if (name.contains(QLatin1String("http://")))
+        name.remove(0, 7);
+    if (name.contains(QLatin1String("ftp://")))
+        name.remove(0, 6);
+
+    static const QString replaced = QStringLiteral("\\/:,;*?\"<>|");
+    for (QChar& c : name) {
+        if (replaced.contains(c))
+            c = u'_';
+    }
+    // These would name the base folder or its parent, not a folder of their own.
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name.fill(u'_', qMax<qsizetype>(name.size(), 1));
+    return name;
+}
+
+QString pageFolderPath(
+    const QString& base, const QString& address, const PathConventions& conventions)
+{
+    return base + pageFolderName(address) + conventions.separator;
+}
+
+QStringList folderPrefixes(const QString& path, const PathConventions& conventions)
+{
+    const QChar separator = conventions.separator;
+    qsizetype start = 0;
+    if (conventions.networkPaths && path.startsWith(QString(2, separator))) {
+        const qsizetype serverEnd = path.indexOf(separator, 2);
+        const qsizetype shareEnd = serverEnd < 0 ? -1 : path.indexOf(separator, serverEnd + 1);
+        if (shareEnd < 0)
+            return {};
+        start = shareEnd;
+    }
+
+    QStringList prefixes;
+    for (qsizetype i = start; i < path.size(); ++i) {
+        if (path.at(i) == separator)
+            prefixes.append(path.left(i + 1));
+    }
+    return prefixes;
+}
+
+QString fileNameOfUrl(const QString& url)
+{
+    const qsizetype slash = url.lastIndexOf(u'/');
+    return slash < 0 ? QString() : url.mid(slash + 1);
+}
+
+bool isSafeFileName(const QString& name, const PathConventions& conventions)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    if (name.contains(conventions.separator) || name.contains(QChar(0)))
+        return false;
+    if (conventions.driveLetters
+        && (name.contains(u'\\') || name.contains(u'/') || name.contains(u':')))
+        return false;
+    return true;
+}

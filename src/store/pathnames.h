@@ -1,0 +1,29 @@
+// The pure naming rules of the store: the page folder made from an address, the folders a chain
+// walk examines, a list entry's file name and whether that name is safe to write.
+#pragma once
+
+#include "platform/pathrules.h"
+
+#include <QString>
+#include <QStringList>
+
+// The one folder name made from a page address: a leading "http://" or "ftp://" length dropped
+// when the address holds that text anywhere, then every \ / : , ; * ? " < > | replaced by "_".
+// The name never holds a separator of either platform and is never empty, "." or "..".
+QString pageFolderName(const QString& address);
+
+// base, the page folder name of address, and the separator.
+QString pageFolderPath(
+    const QString& base, const QString& address, const PathConventions& conventions);
+
+// The prefixes of path that end in the separator, shortest first ("/a/b/" gives "/", "/a/",
+// "/a/b/"). With network paths, a path starting with two separators begins at its share
+// ("\\server\share\"); the server alone is never listed.
+QStringList folderPrefixes(const QString& path, const PathConventions& conventions);
+
+// The text after the last "/" of url; empty when url ends in "/" or holds no "/" at all.
+QString fileNameOfUrl(const QString& url);
+
+// False for a name that would put a file anywhere but directly in the folder of the run: empty,
+// "." or "..", holding a separator (on Windows also "\", "/" or ":") or a NUL character.
+bool isSafeFileName(const QString& name, const PathConventions& conventions);

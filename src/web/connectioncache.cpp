@@ -1,0 +1,58 @@
+// Connections, TLS sessions and name lookups kept for the life of the main window.
+#include "web/connectioncache.h"
+
+#include "web/curlhandles.h"
+
+#include <QtGlobal>
+
+#include <csignal>
+#include <mutex>
+
+struct ConnectionCache::Impl
+{
+    CurlShare share;
+};
+
+ConnectionCache::ConnectionCache()
+    : m_impl(std::make_unique<Impl>())
+{
+    initialiseCurlOnce();
+    m_impl->share.reset(curl_share_init());
+    if (!m_impl->share) {
+        qWarning("ConnectionCache: curl_share_init failed; connections will not be reused");
+        return;
+    }
+    // Cookies are deliberately left out: nothing but the connection itself outlives a request.
+    for (const curl_lock_data kind :
+        { CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION }) {
+        const CURLSHcode code = curl_share_setopt(m_impl->share.get(), CURLSHOPT_SHARE, kind);
+        if (code != CURLSHE_OK)
+            qWarning("ConnectionCache: cannot share data kind %d: %s", int(kind),
+                curl_share_strerror(code));
+    }
+}
+
+ConnectionCache::~ConnectionCache()
+{
+    if (!m_impl->share)
+        return;
+    // A share still used by a transfer must not be freed under it: libcurl refuses, and leaking
+    // it is the lesser harm (the window is going away).
+    const CURLSHcode code = curl_share_cleanup(m_impl->share.release());
+    if (code != CURLSHE_OK)
+        qWarning("ConnectionCache: share still in use at close: %s", curl_share_strerror(code));
+}
+
+void* ConnectionCache::share() const { return m_impl->share.get(); }
+
+void initialiseCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // A peer that closes its end must give a failed write, not end the program.
+        std::signal(SIGPIPE, SIG_IGN);
+        const CURLcode code = curl_global_init(CURL_GLOBAL_DEFAULT);
+        if (code != CURLE_OK)
+            qWarning("curl_global_init failed: %s", curl_easy_strerror(code));
+    });
+}

@@ -1,0 +1,214 @@
+// The core of one transfer: easy handle settings, the body and the ending.
+#include "web/transfer.h"
+
+#include <QtGlobal>
+
+#include <cstdlib>
+
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
+
+namespace {
+
+// Large reads keep a big body from being handed over in thousands of small pieces.
+constexpr long receiveBufferSize = 512L * 1024;
+constexpr long maxRedirects = 20;
+// A server that sends nothing for this long has gone away.
+constexpr long stallSeconds = 60;
+// Only what a page can sensibly link to; never file: or the many others libcurl knows.
+constexpr char allowedProtocols[] = "http,https,ftp";
+
+// Failures that a new attempt at the same address would meet again.
+bool isLasting(CURLcode code)
+{
+    switch (code) {
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_FAILED_INIT:
+    case CURLE_URL_MALFORMAT:
+    case CURLE_NOT_BUILT_IN:
+    case CURLE_OUT_OF_MEMORY:
+    case CURLE_BAD_FUNCTION_ARGUMENT:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_LOGIN_DENIED:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_FILESIZE_EXCEEDED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The trust store the user named the way OpenSSL programs honour it; libcurl itself always uses
+// the system's, which would make a private certificate authority impossible to use.
+const char* environmentPath(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+// A large body is written into fresh memory, and on Linux a page fault per 4 KB page costs more
+// than receiving the bytes; asking for huge pages saves most of them.
+void preferHugePages(QByteArray& buffer)
+{
+#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
+    constexpr quintptr hugePage = 2 * 1024 * 1024;
+    if (buffer.capacity() < qsizetype(4 * hugePage))
+        return;
+    const auto start = reinterpret_cast<quintptr>(buffer.data());
+    const quintptr first = (start + hugePage - 1) & ~(hugePage - 1);
+    const quintptr end = (start + quintptr(buffer.capacity())) & ~(hugePage - 1);
+    if (end > first)
+        (void)madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE); // only a hint
+#else
+    Q_UNUSED(buffer);
+#endif
+}
+
+} // namespace
+
+bool Transfer::open(const Request& request)
+{
+    close();
+    m_body.clear();
+    m_maxBytes = qMax<qint64>(request.maxBytes, 0);
+    m_finished = false;
+    m_responseStarted = false;
+    m_sizeChecked = false;
+    m_tooLarge = false;
+    m_result = CURLE_OK;
+
+    m_easy.reset(curl_easy_init());
+    if (!m_easy || !applyOptions(request)) {
+        m_easy.reset();
+        m_headers.reset();
+        finish(CURLE_FAILED_INIT);
+        return false;
+    }
+    return true;
+}
+
+bool Transfer::applyOptions(const Request& request)
+{
+    CURL* easy = m_easy.get();
+    // The WinINet original sent the root glued to the colon; servers accept it (the blank after
+    // the colon is optional).
+    const QByteArray referer = QByteArrayLiteral("Referer:") + request.root;
+    m_headers.reset();
+    // The platform's "reload" flag asked every cache on the way for a fresh answer.
+    if (!appendHeader(m_headers, referer.constData())
+        || !appendHeader(m_headers, "Cache-Control: no-cache")
+        || !appendHeader(m_headers, "Pragma: no-cache"))
+        return false;
+
+    bool ok = true;
+    const auto set = [&](CURLoption option, auto value) {
+        if (ok && curl_easy_setopt(easy, option, value) != CURLE_OK)
+            ok = false;
+    };
+    set(CURLOPT_URL, request.url.constData());
+    set(CURLOPT_PROTOCOLS_STR, allowedProtocols);
+    set(CURLOPT_REDIR_PROTOCOLS_STR, allowedProtocols);
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, maxRedirects);
+    set(CURLOPT_USERAGENT, pixhoundUserAgent);
+    set(CURLOPT_HTTPHEADER, m_headers.get());
+    set(CURLOPT_NOSIGNAL, 1L);
+    // A forged site must never pass for the real one.
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    set(CURLOPT_BUFFERSIZE, receiveBufferSize);
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_maxBytes));
+    set(CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
+    set(CURLOPT_WRITEDATA, static_cast<void*>(this));
+    set(CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    set(CURLOPT_HEADERDATA, static_cast<void*>(this));
+    if (request.connectTimeoutMs > 0)
+        set(CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs);
+    if (request.freshConnection)
+        set(CURLOPT_FRESH_CONNECT, 1L);
+    if (request.share)
+        set(CURLOPT_SHARE, static_cast<CURLSH*>(request.share));
+    if (const char* file = environmentPath("SSL_CERT_FILE"))
+        set(CURLOPT_CAINFO, file);
+    if (const char* dir = environmentPath("SSL_CERT_DIR"))
+        set(CURLOPT_CAPATH, dir);
+    return ok;
+}
+
+void Transfer::close() { m_easy.reset(); }
+
+void Transfer::finish(CURLcode result)
+{
+    m_result = result;
+    m_finished = true;
+}
+
+FetchOutcome Transfer::outcome() const
+{
+    if (m_tooLarge || m_result == CURLE_FILESIZE_EXCEEDED)
+        return FetchOutcome::TooLarge;
+    if (m_result == CURLE_OK)
+        return FetchOutcome::Complete;
+    if (m_responseStarted || !m_body.isEmpty())
+        return FetchOutcome::Incomplete;
+    return FetchOutcome::NoConnection;
+}
+
+bool Transfer::mayRetry() const
+{
+    return m_finished && outcome() == FetchOutcome::NoConnection && !isLasting(m_result);
+}
+
+size_t Transfer::onWrite(char* bytes, size_t size, size_t count, void* self) noexcept
+{
+    return static_cast<Transfer*>(self)->receive(bytes, size * count);
+}
+
+size_t Transfer::onHeader(char*, size_t size, size_t count, void* self) noexcept
+{
+    // Any answer at all means the server was reached: a failure from here on is not one that
+    // reconnecting should hide.
+    static_cast<Transfer*>(self)->m_responseStarted = true;
+    return size * count;
+}
+
+size_t Transfer::receive(const char* bytes, size_t size) noexcept
+{
+    m_responseStarted = true;
+    try {
+        if (!m_sizeChecked) {
+            m_sizeChecked = true;
+            curl_off_t announced = -1;
+            if (curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced)
+                    == CURLE_OK
+                && announced > 0) {
+                if (announced > m_maxBytes) {
+                    m_tooLarge = true;
+                    return 0;
+                }
+                m_body.reserve(qsizetype(announced));
+                preferHugePages(m_body);
+            }
+        }
+        const qint64 room = m_maxBytes - m_body.size();
+        if (qint64(size) > room) {
+            m_body.append(bytes, qsizetype(room));
+            m_tooLarge = true;
+            return 0;
+        }
+        m_body.append(bytes, qsizetype(size));
+        return size;
+    } catch (...) {
+        // Out of memory: end the transfer as failed; the bytes kept so far stay.
+        return 0;
+    }
+}

@@ -1,0 +1,68 @@
+// The core of one transfer: an easy handle set up the program's way, the body it receives and
+// what became of it. Independent of the loop that drives it, so that several can run at once.
+#pragma once
+
+#include "web/curlhandles.h"
+#include "web/fetcher.h"
+
+#include <QByteArray>
+
+// The program's User-Agent, sent with every request.
+inline constexpr char pixhoundUserAgent[] = "Mozilla/4.0 (compatible; MSIE 5.0; Win32)";
+
+class Transfer
+{
+public:
+    struct Request
+    {
+        QByteArray url; // as it goes on the wire (wireAddress)
+        QByteArray root; // the address's root, as it goes on the wire, for the Referer line
+        qint64 maxBytes = pageBodyLimit;
+        long connectTimeoutMs = 0; // 0: libcurl's own limit
+        bool freshConnection = false; // never reuse a kept connection
+        void* share = nullptr; // a CURLSH* from ConnectionCache, or none
+    };
+
+    Transfer() = default;
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    // Makes the easy handle for request. False when libcurl refused a setting; the transfer is
+    // then finished (mayRetry() false) and holds no handle.
+    bool open(const Request& request);
+    // Releases the easy handle; the body and the ending stay. It must not be in a multi handle.
+    void close();
+    bool isOpen() const { return bool(m_easy); }
+    CURL* easy() const { return m_easy.get(); }
+
+    // Records how libcurl ended the transfer.
+    void finish(CURLcode result);
+    bool isFinished() const { return m_finished; }
+
+    // The body bytes received so far (never more than maxBytes).
+    const QByteArray& body() const { return m_body; }
+    QByteArray takeBody() { return std::exchange(m_body, {}); }
+
+    // What the finished transfer amounts to: Complete, Incomplete, TooLarge or NoConnection.
+    FetchOutcome outcome() const;
+    // True for a NoConnection that another attempt could mend: the server was not reached, and
+    // the reason is not one that a new attempt would meet again (a refused certificate, an
+    // address libcurl cannot use).
+    bool mayRetry() const;
+
+private:
+    static size_t onWrite(char* bytes, size_t size, size_t count, void* self) noexcept;
+    static size_t onHeader(char* bytes, size_t size, size_t count, void* self) noexcept;
+    size_t receive(const char* bytes, size_t size) noexcept;
+    bool applyOptions(const Request& request);
+
+    CurlEasy m_easy;
+    CurlSlist m_headers;
+    QByteArray m_body;
+    qint64 m_maxBytes = pageBodyLimit;
+    CURLcode m_result = CURLE_OK;
+    bool m_finished = false;
+    bool m_responseStarted = false;
+    bool m_sizeChecked = false;
+    bool m_tooLarge = false;
+};

@@ -1,0 +1,191 @@
+// The page folder, folder chains, the folder test and the file names of the download list.
+#include "resources/messages.h"
+#include "store/localpaths.h"
+#include "store/pathnames.h"
+#include "support/fakehost.h"
+#include "support/messageanswerer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class tst_LocalPaths : public QObject
+{
+    Q_OBJECT
+private slots:
+    void pageFolderNames_data();
+    void pageFolderNames();
+    void folderPrefixesInWalkOrder_data();
+    void folderPrefixesInWalkOrder();
+    void unsafeFileNames_data();
+    void unsafeFileNames();
+    void foldersOnDisk();
+    void fileListNamesEveryEntryInOneFill();
+};
+
+void tst_LocalPaths::pageFolderNames_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("separators become underscores")
+        << u"http://server/photos/top.html"_s << u"server_photos_top.html"_s;
+    QTest::newRow("port, query and semicolon go, equals and dots stay")
+        << u"http://server:8080/a/b.cgi?id=3;x=4"_s << u"server_8080_a_b.cgi_id=3_x=4"_s;
+    QTest::newRow("ftp loses its scheme") << u"ftp://server/pub/"_s << u"server_pub_"_s;
+    QTest::newRow("an upper-case scheme is not cut")
+        << u"HTTP://SERVER/A.HTM"_s << u"HTTP___SERVER_A.HTM"_s;
+    QTest::newRow("http text later in the address still cuts seven characters")
+        << u"https://server/?u=http://x/"_s << u"_server__u=http___x_"_s;
+    QTest::newRow("backslash, comma, star, quote, angle brackets and bar are replaced")
+        << u"http://a\\b,c*d\"e<f>g|h"_s << u"a_b_c_d_e_f_g_h"_s;
+    QTest::newRow("nothing left still names a folder of its own") << u"http://"_s << u"_"_s;
+    QTest::newRow("two dots never name the parent") << u"http://.."_s << u"__"_s;
+}
+
+void tst_LocalPaths::pageFolderNames()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, name);
+    QCOMPARE(pageFolderPath(u"C:\\Data\\"_s, address, PathConventions::forWindows()),
+        u"C:\\Data\\"_s + name + u'\\');
+    QCOMPARE(pageFolderPath(u"/data/"_s, address, PathConventions::forLinux()),
+        u"/data/"_s + name + u'/');
+}
+
+void tst_LocalPaths::folderPrefixesInWalkOrder_data()
+{
+    QTest::addColumn<bool>("windows");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("prefixes");
+    QTest::newRow("linux walk starts at the root")
+        << false << u"/a/b/c/"_s << QStringList { u"/"_s, u"/a/"_s, u"/a/b/"_s, u"/a/b/c/"_s };
+    QTest::newRow("a last part without separator is left out")
+        << false << u"/a/b"_s << QStringList { u"/"_s, u"/a/"_s };
+    QTest::newRow("two slashes are no share on linux")
+        << false << u"//s/t/"_s << QStringList { u"/"_s, u"//"_s, u"//s/"_s, u"//s/t/"_s };
+    QTest::newRow("windows walk starts at the drive, a slash is no separator")
+        << true << u"C:\\A/B\\C"_s << QStringList { u"C:\\"_s, u"C:\\A/B\\"_s };
+    QTest::newRow("network path starts at its share, never the server alone")
+        << true << u"\\\\server\\share\\photos\\"_s
+        << QStringList { u"\\\\server\\share\\"_s, u"\\\\server\\share\\photos\\"_s };
+    QTest::newRow("network path without a share examines nothing")
+        << true << u"\\\\server\\share"_s << QStringList {};
+}
+
+void tst_LocalPaths::folderPrefixesInWalkOrder()
+{
+    QFETCH(bool, windows);
+    QFETCH(QString, path);
+    QFETCH(QStringList, prefixes);
+    QCOMPARE(
+        folderPrefixes(path, windows ? PathConventions::forWindows() : PathConventions::forLinux()),
+        prefixes);
+}
+
+void tst_LocalPaths::unsafeFileNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("linuxSafe");
+    QTest::addColumn<bool>("windowsSafe");
+    QTest::newRow("plain name, three dots included") << u"...jpg"_s << true << true;
+    QTest::newRow("empty name") << QString() << false << false;
+    QTest::newRow("dot") << u"."_s << false << false;
+    QTest::newRow("two dots") << u".."_s << false << false;
+    QTest::newRow("slash") << u"a/b.jpg"_s << false << false;
+    QTest::newRow("backslash and colon only matter on windows")
+        << u"..\\b.jpg:x"_s << true << false;
+    QTest::newRow("nul") << u"a\0b.jpg"_s << false << false;
+}
+
+void tst_LocalPaths::unsafeFileNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, linuxSafe);
+    QFETCH(bool, windowsSafe);
+    QCOMPARE(isSafeFileName(name, PathConventions::forLinux()), linuxSafe);
+    QCOMPARE(isSafeFileName(name, PathConventions::forWindows()), windowsSafe);
+}
+
+void tst_LocalPaths::foldersOnDisk()
+{
+    const QString cwd = QDir::currentPath();
+    QTemporaryDir dir;
+    const QString base = dir.path() + u'/';
+    MessageAnswerer answerer;
+
+    // The page folder is made once and found again by a later run.
+    QString address = u"http://server/photos/top.html"_s;
+    QVERIFY(Get_LocalPath(base, address));
+    QCOMPARE(address, base + u"server_photos_top.html/"_s);
+    QString again = u"http://server/photos/top.html"_s;
+    QVERIFY(Get_LocalPath(base, again));
+    QCOMPARE(again, address);
+    QVERIFY(answerer.boxes.isEmpty());
+
+    QString elsewhere = u"http://server/a.html"_s;
+    QVERIFY(!Get_LocalPath(base + u"gone/"_s, elsewhere));
+    QCOMPARE(elsewhere, u"http://server/a.html"_s);
+    QCOMPARE(answerer.last().title, Msg::titleError);
+    QCOMPARE(answerer.last().text, u"76:パスが見つかりません。"_s);
+    answerer.boxes.clear();
+
+    // Chains: every missing part made, a last part without separator not, a relative chain
+    // where it was meant although the walk enters each folder.
+    QVERIFY(Make_Dir(base + u"a/b/c/"_s));
+    QVERIFY(Make_Dir(base + u"a/b/c/"_s));
+    QVERIFY(QFileInfo(base + u"a/b/c"_s).isDir());
+    QVERIFY(Make_Dir(base + u"p/q"_s));
+    QVERIFY(QFileInfo(base + u"p"_s).isDir() && !QFileInfo::exists(base + u"p/q"_s));
+    QVERIFY(QDir::setCurrent(base));
+    QVERIFY(Make_Dir(u"x/y/"_s));
+    QVERIFY(QFileInfo(base + u"x/y"_s).isDir() && !QFileInfo::exists(base + u"x/x"_s));
+    QFile blocker(base + u"file"_s);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    QVERIFY(!Make_Dir(base + u"file/sub/"_s));
+    QVERIFY(answerer.boxes.isEmpty());
+
+    int errorNumber = -1;
+    QVERIFY(Check_Dir(base + u"a/b/"_s, errorNumber));
+    QCOMPARE(errorNumber, -1);
+    QCOMPARE(QDir::currentPath(), QDir(base + u"a/b"_s).canonicalPath());
+    QVERIFY(!Check_Dir(base + u"missing/"_s, errorNumber));
+    QCOMPARE(errorNumber, 76);
+    QVERIFY(answerer.boxes.isEmpty());
+    QCOMPARE(QDir::currentPath(), QDir(base + u"a/b"_s).canonicalPath());
+    QDir::setCurrent(cwd);
+}
+
+void tst_LocalPaths::fileListNamesEveryEntryInOneFill()
+{
+    FakeHost host;
+    host.caption = Msg::captionWorking;
+    QVERIFY(!Get_FileList(host));
+    QCOMPARE(host.info, Msg::noFiles);
+    QCOMPARE(host.caption, Msg::appName);
+    QVERIFY(host.isIdle());
+
+    auto& list = host.state.udtDownload;
+    list = { { u"http://server/a/b/c.jpg"_s, {} }, { u"http://other/x/c.jpg"_s, {} },
+        { u"http://s/x/%E5%86%99.jpg?size=2"_s, {} }, { u"http://server/dir/"_s, {} },
+        { u"c.jpg"_s, u"stale.jpg"_s } };
+    constexpr int count = 100000;
+    for (int i = list.size(); i < count; ++i)
+        list.append({ u"http://server/p/"_s + QString::number(i) + u".jpg"_s, {} });
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(Get_FileList(host));
+    qDebug() << count << "entries named in" << timer.elapsed() << "ms";
+    QCOMPARE(host.downloadRowFills, 1);
+    QCOMPARE(host.downloadRows.size(), count);
+    const QStringList first { u"c.jpg"_s, u"c.jpg"_s, u"%E5%86%99.jpg?size=2"_s, QString(),
+        QString() };
+    QCOMPARE(host.downloadRows.first(first.size()), first);
+    QCOMPARE(list.at(2).FileName, first.at(2));
+    QCOMPARE(host.downloadRows.at(32768), u"32768.jpg"_s);
+}
+
+QTEST_GUILESS_MAIN(tst_LocalPaths)
+#include "tst_localpaths.moc"
