@@ -2,7 +2,9 @@
 #include "main_window/messageboxpresenter.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 namespace {
 
@@ -80,6 +82,13 @@ MessageAnswer presentMessageBox(const MessageBoxRequest& request)
     if (box.standardButtons().testFlag(defaultButton))
         box.setDefaultButton(defaultButton);
     box.setWindowModality(Qt::ApplicationModal);
+    // A short text makes a narrow box whose title bar cuts the title ("ダウ… 完了"): keep room for
+    // the whole title beside the window manager's buttons.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const int titleWidth = box.fontMetrics().horizontalAdvance(request.title) + 160;
+        grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+            grid->rowCount(), 0, 1, grid->columnCount());
+    }
 
     switch (box.exec()) {
     case QMessageBox::Ok:
