@@ -25,8 +25,12 @@ test-sanitize:
 	@scripts/install-packages.sh build
 	$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DCMAKE_BUILD_TYPE=Debug -DPIXHOUND_SANITIZE=ON"
 
+# A .deb of the program (build-package/pixhound_*.deb), after the menu entry and the AppStream
+# metadata have passed their validators. Install it with: sudo apt-get install ./build-package/pixhound_*.deb
 package:
-	@scripts/install-packages.sh build
+	@scripts/install-packages.sh package
+	desktop-file-validate packaging/pixhound.desktop
+	appstreamcli validate --no-net packaging/io.github.pixhound.Pixhound.metainfo.xml
 	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DPIXHOUND_BUILD_TESTS=OFF
 	cmake --build build-package
 	cd build-package && cpack

@@ -15,6 +15,8 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(Msg::appName);
+    // Ties the window to its menu entry (pixhound.desktop), for its icon on Wayland docks.
+    QGuiApplication::setDesktopFileName(QStringLiteral("pixhound"));
 
     // A second copy leaves the first one alone and ends without a word.
     const SingleInstance instance;

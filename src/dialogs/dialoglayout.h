@@ -18,6 +18,13 @@ QRect twipsRect(const QWidget* widget, int left, int top, int width, int height)
 // back to an installed font of the same kind that can show Japanese.
 QFont windowsFont(const QString& family, qreal pointSize, bool bold = false);
 
+// Moves apart the visible child controls of parent whose boxes overlap. The designs let
+// neighbours share an edge pixel, and boxes grown for a taller font reach into the next row.
+// A box side by side with another loses its overlap from its right edge, one above another from
+// its bottom edge, as far as its caption still fits; the rest is taken from the other box's near
+// edge, and what remains moves the other box right or down.
+void separateSiblings(QWidget* parent);
+
 // Grows a label that its font does not fit: wider to the right, taller evenly up and down. The
 // layouts were made for narrower Windows fonts than the ones that stand in for them.
 void fitLabelToText(QLabel* label);

@@ -25,6 +25,10 @@ namespace {
 const QString caption = QStringLiteral("画像保存先フォルダの指定");
 const QString headingText = QStringLiteral("保存先フォルダの指定");
 const QString folderLabelText = QStringLiteral("画像ファイルを保存するフォルダ");
+// The lists have no caption of their own; these are what a screen reader calls them.
+const QString driveListName = QStringLiteral("ドライブ");
+const QString folderListName = QStringLiteral("フォルダ");
+const QString fileListName = QStringLiteral("ファイル");
 
 // Kernel and container file systems that hold no user folders.
 bool isPseudoVolume(const QStorageInfo& volume)
@@ -174,9 +178,16 @@ void frmSetSaveFolder::Impl::buildControls()
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setFont(buttonFont);
     cmdCancel->setGeometry(twipsRect(q, 5520, 3960, 1095, 375));
-    // Enter in the folder box must not confirm behind the user's back: no button is the default.
-    cmdOK->setAutoDefault(false);
-    cmdCancel->setAutoDefault(false);
+    // Enter confirms the folder in the entry unless the focus is on Cancel; Escape cancels.
+    cmdOK->setDefault(true);
+    separateSiblings(q);
+
+    // A screen reader names each list and the entry; the entry's name is its caption.
+    Label1->setBuddy(txtFolder);
+    txtFolder->setAccessibleName(folderLabelText);
+    Drive1->setAccessibleName(driveListName);
+    Dir1->setAccessibleName(folderListName);
+    File1->setAccessibleName(fileListName);
 
     QObject::connect(Drive1, &QComboBox::currentIndexChanged, q, [this] { Drive1_Change(); });
     QObject::connect(

@@ -7,9 +7,12 @@
 
 #include <QDesktopServices>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QUrl>
 #include <functional>
 
@@ -19,6 +22,7 @@ const QColor darkBlue(0, 0, 128);
 const QColor linkBlue(0, 0, 255);
 
 // A label that runs an action when the left button is released over it; other buttons do nothing.
+// Tab reaches it too, and Space or Enter then runs the action, as on a link in a browser.
 class LinkLabel : public QLabel
 {
 public:
@@ -27,6 +31,7 @@ public:
         , m_action(std::move(action))
     {
         setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::TabFocus);
     }
 
 protected:
@@ -35,6 +40,33 @@ protected:
         if (event->button() == Qt::LeftButton)
             m_action();
         QLabel::mouseReleaseEvent(event);
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        switch (event->key()) {
+        case Qt::Key_Space:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            m_action();
+            event->accept();
+            return;
+        default:
+            QLabel::keyPressEvent(event);
+        }
+    }
+
+    void paintEvent(QPaintEvent* event) override
+    {
+        QLabel::paintEvent(event);
+        if (!hasFocus())
+            return;
+        // A label draws no focus of its own; without this the user cannot see where Tab went.
+        QStylePainter painter(this);
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = contentsRect();
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
     }
 
 private:
@@ -91,6 +123,7 @@ FrmVer::FrmVer(QWidget* parent)
     image->setAlignment(Qt::AlignCenter);
     const int side = qMin(image->width(), image->height());
     image->setPixmap(QIcon(About::iconResource).pixmap(QSize(side, side), devicePixelRatioF()));
+    image->setAccessibleName(About::programName);
 
     setTextColor(addLabel("Label1", About::programName, windowsFont(gothic, 18, true),
                      twipsRect(this, 2040, 960, 1575, 375)),
@@ -121,6 +154,12 @@ FrmVer::FrmVer(QWidget* parent)
     cmdOk->setGeometry(twipsRect(this, 3600, 2640, 1215, 495));
     cmdOk->setDefault(true);
     connect(cmdOk, &QPushButton::clicked, this, &QDialog::accept);
+
+    // Enter closes the box at once; Tab then visits the two links.
+    setTabOrder(lblURL, lblMail);
+    setTabOrder(lblMail, cmdOk);
+    cmdOk->setFocus();
+    separateSiblings(this);
 }
 
 FrmVer::~FrmVer() = default;

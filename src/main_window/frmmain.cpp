@@ -5,6 +5,9 @@
 #include "dialogs/frmver.h"
 #include "dialogs/help.h"
 #include "main_window/captionfit.h"
+#include "main_window/listbox.h"
+#include "main_window/paintthrottle.h"
+#include "main_window/listrows.h"
 #include "main_window/startaddress.h"
 #include "platform/programfolder.h"
 #include "resources/messages.h"
@@ -25,6 +28,7 @@
 #include <QRadioButton>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <type_traits>
 
 namespace {
@@ -49,7 +53,7 @@ Widget* makeControl(QWidget* parent, const QString& name, const QString& caption
 
 QListWidget* makeList(QWidget* parent, const QString& name)
 {
-    auto* list = new QListWidget(parent);
+    auto* list = new ListBox(parent);
     list->setObjectName(name);
     // A list of a hundred thousand files must fill and scroll without measuring every row.
     list->setUniformItemSizes(true);
@@ -69,6 +73,11 @@ frmMain::frmMain(QWidget* parent)
     setFont(windowsFont(designFamily, 9));
     createControls();
     placeControls();
+    m_paintThrottle = new PaintThrottle(this, paintIntervalMs);
+    m_listRows = { new ListRows(lstDownload, paintIntervalMs),
+        new ListRows(lstDownloadDone, paintIntervalMs),
+        new ListRows(lstDownloadAlready, paintIntervalMs),
+        new ListRows(lstDownloadDenied, paintIntervalMs) };
     Form_Load();
 }
 
@@ -135,6 +144,15 @@ void frmMain::createControls()
     // Captions sit at the top of their boxes, so that labels of different heights line up.
     for (QLabel* label : { Label1, Label2, Label3, Label4, Label5, Label6, lblInfo, lblDLFileNum })
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    // A screen reader names the address box and the lists after the captions beside them.
+    const std::pair<QLabel*, QWidget*> captioned[]
+        = { { Label1, txtURL }, { Label2, lstDownload }, { Label3, lstDownloadDone },
+              { Label5, lstDownloadAlready }, { Label6, lstDownloadDenied } };
+    for (const auto& [label, widget] : captioned) {
+        label->setBuddy(widget);
+        widget->setAccessibleName(label->text());
+    }
 
     m_linkJpgGroup = new QButtonGroup(this);
     m_linkMethodGroup = new QButtonGroup(this);
@@ -237,9 +255,11 @@ void frmMain::placeControls()
         for (QRadioButton* button : optLinkMethod)
             button->move(button->x(), button->y() - top);
     }
+    fitCaption(lblInfo, lblDLFileNum->x());
     fitCaption(lblDLFileNum, client.width());
     // The counter's design runs past the bottom edge, where nothing could be seen anyway.
     lblDLFileNum->setGeometry(lblDLFileNum->geometry().intersected(QRect(QPoint(0, 0), client)));
+    separateSiblings(this);
 
     // The window keeps its design size; dragging its border changes nothing.
     setFixedSize(client);
@@ -313,6 +333,10 @@ void frmMain::setControls(bool idle)
             button->setEnabled(false);
     }
     // The caller may keep the thread busy for a while before it yields again.
+    // A run updates the lists in batches; an idle window shows every change at once.
+    for (ListRows* rows : m_listRows)
+        rows->setBatching(!idle);
+    const PaintThrottle::Immediate now(m_paintThrottle);
     cmdDownload->repaint();
     cmdCancel->repaint();
     cmdSkip->repaint();
@@ -387,11 +411,18 @@ void frmMain::resizeEvent(QResizeEvent* event)
         resize(lngFormWidth, lngFormHeight);
 }
 
-void frmMain::yield() { QCoreApplication::processEvents(); }
+void frmMain::yield()
+{
+    for (ListRows* rows : m_listRows)
+        rows->flushWhenDue();
+    QCoreApplication::processEvents();
+}
 
 void frmMain::showInfo(const QString& text)
 {
     lblInfo->setText(text);
+    // Held back by the throttle when the window was painted a moment ago; the latest text follows
+    // within the interval.
     lblInfo->repaint();
 }
 
@@ -407,52 +438,62 @@ void frmMain::setFileCounter(const QString& text)
 
 void frmMain::setSkipEnabled(bool enabled)
 {
+    if (cmdSkip->isEnabled() == enabled)
+        return;
     cmdSkip->setEnabled(enabled);
     cmdSkip->repaint();
 }
 
 void frmMain::fillDownloadRows(const QStringList& fileNames)
 {
+    // A crawl only ever appends to the list; adding the new rows alone keeps a large crawl from
+    // inserting every row again for every page. The list then looks as if it had been refilled.
+    m_listRows[0]->flush();
+    const int shown = lstDownload->count();
+    // Reading every row back from the view costs more than the rest; the names last filled in
+    // stand for the rows as long as nothing else has changed their number (a run empties them).
+    if (m_downloadNames.size() != shown) {
+        m_downloadNames.clear();
+        for (int row = 0; row < shown; ++row)
+            m_downloadNames.append(lstDownload->item(row)->text());
+    }
+    const bool extends = shown <= fileNames.size()
+        && std::equal(m_downloadNames.cbegin(), m_downloadNames.cend(), fileNames.cbegin());
+    m_downloadNames = fileNames;
     lstDownload->setUpdatesEnabled(false);
-    lstDownload->clear();
-    lstDownload->addItems(fileNames);
+    if (extends) {
+        lstDownload->selectionModel()->clear();
+        lstDownload->addItems(fileNames.mid(shown));
+        lstDownload->scrollToTop();
+    } else {
+        lstDownload->clear();
+        lstDownload->addItems(fileNames);
+    }
     lstDownload->setUpdatesEnabled(true);
     lstDownload->repaint();
 }
 
-void frmMain::selectDownloadRow(qsizetype row)
-{
-    if (row >= 0 && row < lstDownload->count())
-        lstDownload->setCurrentRow(int(row));
-}
+void frmMain::selectDownloadRow(qsizetype row) { m_listRows[0]->select(row); }
 
-namespace {
-QListWidget* resultList(
-    ResultList list, QListWidget* done, QListWidget* already, QListWidget* denied)
+ListRows* frmMain::resultRows(ResultList list) const
 {
     switch (list) {
     case ResultList::Done:
-        return done;
+        return m_listRows[1];
     case ResultList::Already:
-        return already;
+        return m_listRows[2];
     case ResultList::Denied:
         break;
     }
-    return denied;
+    return m_listRows[3];
 }
-} // namespace
 
 void frmMain::appendResultRow(ResultList list, const QString& fileName)
 {
-    resultList(list, lstDownloadDone, lstDownloadAlready, lstDownloadDenied)->addItem(fileName);
+    resultRows(list)->append(fileName);
 }
 
-void frmMain::selectLastResultRow(ResultList list)
-{
-    QListWidget* rows = resultList(list, lstDownloadDone, lstDownloadAlready, lstDownloadDenied);
-    if (rows->count() > 0)
-        rows->setCurrentRow(rows->count() - 1);
-}
+void frmMain::selectLastResultRow(ResultList list) { resultRows(list)->selectLast(); }
 
 void frmMain::restoreAndActivate()
 {

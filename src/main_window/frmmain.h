@@ -5,6 +5,7 @@
 #include "platform/runstate.h"
 #include "store/downloadlist.h"
 
+#include <QStringList>
 #include <QWidget>
 #include <array>
 
@@ -13,6 +14,8 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class PaintThrottle;
+class ListRows;
 class QPushButton;
 class QRadioButton;
 
@@ -92,6 +95,14 @@ private:
     ListDialogMemory m_listDialogMemory;
     bool m_running = false;
     bool m_closed = false;
+    // A busy window is painted at most this often; the latest state always follows.
+    static constexpr int paintIntervalMs = 50;
+    PaintThrottle* m_paintThrottle = nullptr;
+    // lstDownload, then the Done, Already and Denied lists, as a run changes them.
+    std::array<ListRows*, 4> m_listRows {};
+    ListRows* resultRows(ResultList list) const;
+    // The rows of lstDownload as last filled in.
+    QStringList m_downloadNames;
 
     // The size taken at start-up; the window keeps it.
     int lngFormWidth = 0;

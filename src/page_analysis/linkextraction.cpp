@@ -108,6 +108,40 @@ std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page)
     }
 }
 
+// The address with its "." and ".." path segments resolved, as the fetch resolves them before it
+// asks the server. Judged by its spelling, "sub/../../top.htm" would lie below the page's folder
+// and "x/../p.htm" would be a page not yet read, and a hostile page could walk the crawl over the
+// whole host or round in circles for ever.
+QString withoutDotSegments(const QString& address)
+{
+    QString root;
+    if (!Get_UrlRoot(address, root) || !address.startsWith(root))
+        return address;
+    qsizetype end = address.size();
+    for (const QChar stop : { u'?', u'#' }) {
+        const qsizetype at = address.indexOf(stop, root.size());
+        if (at >= 0)
+            end = qMin(end, at);
+    }
+    const QStringList segments = address.sliced(root.size(), end - root.size()).split(u'/');
+    if (!segments.contains(QLatin1String(".")) && !segments.contains(QLatin1String("..")))
+        return address;
+    QStringList kept;
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        const QString& segment = segments.at(i);
+        const bool last = i == segments.size() - 1;
+        if (segment == u"." || segment == u"..") {
+            if (segment == u".." && !kept.isEmpty())
+                kept.removeLast();
+            if (last)
+                kept.append(QString());
+            continue;
+        }
+        kept.append(segment);
+    }
+    return root + kept.join(u'/') + address.sliced(end);
+}
+
 // The address a link value leads to when the crawl follows it, or a null string when it does not:
 // a page in the folder of the page that names it or below, and not yet taken into the run.
 QString pageToFollow(const CrawlFrame& frame, const QString& value, const PageList& pages)
@@ -116,11 +150,12 @@ QString pageToFollow(const CrawlFrame& frame, const QString& value, const PageLi
         return {};
     QString absolute;
     Get_LinkAbsURL(frame.page, value, absolute);
-    const QString address = Cut_URLTail(absolute);
+    const QString address = withoutDotSegments(Cut_URLTail(absolute));
     QString dir;
     Get_UrlPath(address, dir);
     // A page whose own folder is unknown would make every address look like one below it.
-    if (frame.curDir.isEmpty() || !dir.startsWith(frame.curDir) || !Is_NotListed(address, pages))
+    if (frame.curDir.isEmpty() || !dir.startsWith(withoutDotSegments(frame.curDir))
+        || !Is_NotListed(address, pages))
         return {};
     return address;
 }

@@ -4,7 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
-// Decodes code page 932 bytes; bytes that are not valid CP932 become U+FFFD.
+// Decodes code page 932 bytes; bytes that are not valid CP932 become the code page's substitute
+// character U+001A, and never take a neighbouring byte with them.
 QString decodeCp932(const QByteArray& bytes);
 
 // Encodes text in code page 932. A character the code page cannot hold is written as its UTF-8

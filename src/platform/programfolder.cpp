@@ -18,13 +18,19 @@ QString& chosenFolder()
 QString defaultFolder()
 {
     const QString executableFolder = QCoreApplication::applicationDirPath();
-    if (!executableFolder.isEmpty() && QFileInfo(executableFolder).isWritable())
+    if (keepsFilesBeside(executableFolder))
         return QDir::toNativeSeparators(executableFolder);
     const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir().mkpath(dataFolder);
     return QDir::toNativeSeparators(dataFolder);
 }
 } // namespace
+
+bool keepsFilesBeside(const QString& executableFolder)
+{
+    return !executableFolder.isEmpty() && QFileInfo(executableFolder).isWritable()
+        && !QFileInfo(executableFolder + QStringLiteral("/../share/pixhound")).isDir();
+}
 
 QString programFolder()
 {

@@ -3,9 +3,15 @@
 
 #include <QString>
 
-// The program's folder, ending in the platform's separator: the executable's folder when it is
-// writable (a portable copy), otherwise the per-user data folder, made when needed.
+// The program's folder, ending in the platform's separator: the executable's folder when
+// keepsFilesBeside() says so (a portable copy), otherwise the per-user data folder, made when
+// needed.
 QString programFolder();
+
+// True when a program started from executableFolder keeps its files there: the folder is
+// writable and is not the bin folder of an installed copy (one with "../share/pixhound" beside
+// it), which takes no files even where it is writable (root, a prefix in the home folder).
+bool keepsFilesBeside(const QString& executableFolder);
 
 // Points programFolder() at another folder (tests use a temporary one); an empty path restores
 // the normal choice.

@@ -72,6 +72,8 @@ inline const QString downloaded = QStringLiteral("をダウンロードしまし
 inline const QString downloadComplete = QStringLiteral("ダウンロード完了");
 inline const QString diskNotWritable = QStringLiteral("ディスクに書き込みできません");
 inline const QString folderInvalid = QStringLiteral("指定したフォルダは無効です");
+inline const QString imageTooLarge = QStringLiteral("は大きすぎるため保存しませんでした");
+inline const QString imageIncomplete = QStringLiteral("は途中で切れたため保存しませんでした");
 
 // The save-folder dialog.
 inline const QString enterFolderName = QStringLiteral("フォルダ名を入力してください");

@@ -123,6 +123,11 @@ bool Download_ByInet(RunHost& host, const QString& folder)
                 // A transfer cut short may well begin FF D8; only a whole image is kept.
                 data.clear();
                 fileAsDenied(host, item.FileName);
+                // The byte count alone would read like a success.
+                if (outcome == FetchOutcome::TooLarge)
+                    host.showInfo(item.FileName + Msg::imageTooLarge);
+                else if (outcome == FetchOutcome::Incomplete)
+                    host.showInfo(item.FileName + Msg::imageIncomplete);
             }
         }
         host.selectLastResultRow(ResultList::Done);

@@ -124,14 +124,19 @@ bool Get_LinkAbsURL(const QString& page, const QString& link, QString& result)
     if (link == u".")
         return accept(path, result);
     if (link.startsWith(u"..")) {
-        QStringList dirs;
-        Get_UrlDirs(page, dirs);
         QString rest;
         const int count = Cut_ParentDirs(link, rest);
-        // Climbing past the last prefix is the silent failure of a link that leaves the site.
-        if (count >= dirs.size())
-            return false;
-        return accept(dirs.at(count) + rest, result);
+        // The prefix count steps up is found directly: listing every prefix (Get_UrlDirs) would
+        // cost the square of the address's length, gigabytes for an address a hostile site made
+        // megabytes long. Climbing past the last prefix is the silent failure of a link that
+        // leaves the site.
+        qsizetype slash = page.size();
+        for (int step = 0; step <= count; ++step) {
+            slash = slash > 0 ? page.lastIndexOf(u'/', slash - 1) : -1;
+            if (slash < 0)
+                return false;
+        }
+        return accept(page.left(slash + 1) + rest, result);
     }
     return false;
 }

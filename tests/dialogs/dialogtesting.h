@@ -29,18 +29,9 @@ inline bool noWindowOpen()
 }
 
 // The first named control whose text is cut off, lies outside the window or has a character its
-// font lacks (shown as an empty box); empty when all are whole. With PIXHOUND_SCREENSHOT_DIR set,
-// a picture of the window is saved there as screenshot.
-inline QString firstMangledText(
-    QWidget* window, const QStringList& names, const QString& screenshot)
+// font lacks (shown as an empty box); empty when all are whole.
+inline QString firstMangledText(QWidget* window, const QStringList& names)
 {
-    if (qEnvironmentVariableIsSet("PIXHOUND_SCREENSHOT_DIR")) {
-        window->show();
-        if (QTest::qWaitForWindowExposed(window))
-            window->grab().save(
-                qEnvironmentVariable("PIXHOUND_SCREENSHOT_DIR") + u'/' + screenshot);
-        window->close();
-    }
     for (const QString& name : names) {
         QWidget* control = window->findChild<QWidget*>(name);
         const QString text = control ? control->property("text").toString() : QString();

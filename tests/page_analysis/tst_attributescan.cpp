@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class tst_AttributeScan : public QObject
 {
     Q_OBJECT
@@ -22,25 +24,21 @@ void tst_AttributeScan::findsValues_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("values");
     QTest::newRow("capital tag and attribute, the value keeps its case")
-        << QStringLiteral("<IMG SRC=\"Photo.JPG\">") << QStringList { QStringLiteral("Photo.JPG") };
+        << u"<IMG SRC=\"Photo.JPG\">"_s << QStringList { u"Photo.JPG"_s };
     QTest::newRow("single quotes, blanks around the equals sign and bare values are not recognised")
-        << QStringLiteral("<img src='a.jpg'><img src = \"b.jpg\"><img src=c.jpg>") << QStringList();
+        << u"<img src='a.jpg'><img src = \"b.jpg\"><img src=c.jpg>"_s << QStringList();
     QTest::newRow("found at the end of data-src, in comments and in scripts")
-        << QStringLiteral(
-               "<img data-src=\"b.jpg\"><!-- src=\"c.jpg\" --><script>i.src=\"e.jpg\"</script>")
-        << QStringList { QStringLiteral("b.jpg"), QStringLiteral("c.jpg"),
-               QStringLiteral("e.jpg") };
+        << u"<img data-src=\"b.jpg\"><!-- src=\"c.jpg\" --><script>i.src=\"e.jpg\"</script>"_s
+        << QStringList { u"b.jpg"_s, u"c.jpg"_s, u"e.jpg"_s };
     QTest::newRow("the same value twice is found twice, empty and blank values verbatim")
-        << QStringLiteral("src=\"x.jpg\" SRC=\"x.jpg\" src=\"\" src=\" a&amp;b \"")
-        << QStringList { QStringLiteral("x.jpg"), QStringLiteral("x.jpg"), QString(),
-               QStringLiteral(" a&amp;b ") };
+        << u"src=\"x.jpg\" SRC=\"x.jpg\" src=\"\" src=\" a&amp;b \""_s
+        << QStringList { u"x.jpg"_s, u"x.jpg"_s, QString(), u" a&amp;b "_s };
     QTest::newRow("a pattern with no closing quote gives nothing, earlier values stay")
-        << QStringLiteral("src=\"a.jpg\" src=\"b.jpg") << QStringList { QStringLiteral("a.jpg") };
-    QTest::newRow("the scan does not jump over a value, so values overlap") << QStringLiteral(
-        "src=\"src=\"a.jpg\"") << QStringList { QStringLiteral("src="), QStringLiteral("a.jpg") };
+        << u"src=\"a.jpg\" src=\"b.jpg"_s << QStringList { u"a.jpg"_s };
+    QTest::newRow("the scan does not jump over a value, so values overlap")
+        << u"src=\"src=\"a.jpg\""_s << QStringList { u"src="_s, u"a.jpg"_s };
     QTest::newRow("non-ascii letters are not folded into the pattern")
-        << QStringLiteral("ſrc=\"a.jpg\" ｓｒｃ=\"b.jpg\" Src=\"画像.jpg\"")
-        << QStringList { QStringLiteral("画像.jpg") };
+        << u"ſrc=\"a.jpg\" ｓｒｃ=\"b.jpg\" Src=\"画像.jpg\""_s << QStringList { u"画像.jpg"_s };
 }
 
 void tst_AttributeScan::findsValues()
@@ -66,7 +64,7 @@ void tst_AttributeScan::testsTheRawValue()
 void tst_AttributeScan::givesWayToCancel()
 {
     FakeHost host;
-    AttributeScan scan(QStringLiteral("src=\"a.jpg\"").repeated(3), srcPattern);
+    AttributeScan scan(u"src=\"a.jpg\""_s.repeated(3), srcPattern);
     QString value;
     QCOMPARE(scan.next(host, value), AttributeScan::Step::Value);
     QCOMPARE(host.yields, 1);
@@ -81,7 +79,7 @@ void tst_AttributeScan::givesWayToCancel()
 
     // A cancel made while a value was used (a followed page, say) ends the scan with no yield.
     FakeHost other;
-    AttributeScan again(QStringLiteral("src=\"a.jpg\" src=\"b.jpg\""), srcPattern);
+    AttributeScan again(u"src=\"a.jpg\" src=\"b.jpg\""_s, srcPattern);
     QCOMPARE(again.next(other, value), AttributeScan::Step::Value);
     other.state.blnCancel = true;
     QCOMPARE(again.next(other, value), AttributeScan::Step::Cancelled);

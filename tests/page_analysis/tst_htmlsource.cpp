@@ -6,11 +6,13 @@
 #include "support/fakehost.h"
 #include "support/messageanswerer.h"
 #include "support/tempprogramfolder.h"
+#include "support/testfiles.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 class tst_HtmlSource : public QObject
 {
@@ -18,8 +20,6 @@ class tst_HtmlSource : public QObject
 private slots:
     void replacesTheFile_data();
     void replacesTheFile();
-    void reportsAFailedWrite_data();
-    void reportsAFailedWrite();
 };
 
 void tst_HtmlSource::replacesTheFile_data()
@@ -28,18 +28,25 @@ void tst_HtmlSource::replacesTheFile_data()
     QTest::addColumn<QByteArray>("source");
     QTest::addColumn<QByteArray>("addressLine");
     QTest::addColumn<QByteArray>("lineEnd");
-    const QString page = QStringLiteral("http://host/a/p.htm");
+    QTest::addColumn<QString>("error"); // the start of the error box; empty when written
+    const QString page = u"http://host/a/p.htm"_s;
     const QByteArray line("http://host/a/p.htm is");
     QTest::newRow("one crlf anywhere makes every piece end in crlf, inner lf kept")
-        << page << QByteArray("<html>\n<p>\r\n</html>") << line << QByteArray("\r\n");
-    QTest::newRow("lf only") << page << QByteArray("<html>\n</html>\n") << line << QByteArray("\n");
+        << page << QByteArray("<html>\n<p>\r\n</html>") << line << QByteArray("\r\n") << QString();
+    QTest::newRow("lf only") << page << QByteArray("<html>\n</html>\n") << line << QByteArray("\n")
+                             << QString();
     QTest::newRow("a lone cr is no pair")
-        << page << QByteArray("<html>\r</html>") << line << QByteArray("\n");
-    QTest::newRow("an empty page") << page << QByteArray() << line << QByteArray("\n");
+        << page << QByteArray("<html>\r</html>") << line << QByteArray("\n") << QString();
+    QTest::newRow("an empty page") << page << QByteArray() << line << QByteArray("\n") << QString();
     QTest::newRow("page bytes unchanged whatever their encoding, the address in code page 932")
-        << QStringLiteral("http://host/画像/€.htm")
+        << u"http://host/画像/€.htm"_s
         << QByteArray("<p>\xE7\x94\xBB \xF0\x9F\x98\x80 \x89\xe6</p>")
-        << QByteArray("http://host/\x89\xe6\x91\x9c/%E2%82%AC.htm is") << QByteArray("\n");
+        << QByteArray("http://host/\x89\xe6\x91\x9c/%E2%82%AC.htm is") << QByteArray("\n")
+        << QString();
+    QTest::newRow("HTMLSource.txt is a folder: path/file access error")
+        << page << QByteArray("<html>") << line << QByteArray("\n") << u"75:"_s;
+    QTest::newRow("the program's folder has gone: path not found")
+        << page << QByteArray("<html>") << line << QByteArray("\n") << u"76:"_s;
 }
 
 void tst_HtmlSource::replacesTheFile()
@@ -48,62 +55,40 @@ void tst_HtmlSource::replacesTheFile()
     QFETCH(QByteArray, source);
     QFETCH(QByteArray, addressLine);
     QFETCH(QByteArray, lineEnd);
+    QFETCH(QString, error);
     TempProgramFolder folder;
     MessageAnswerer answerer;
     FakeHost host;
-    QFile file(folder.file(QStringLiteral("HTMLSource.txt")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(100000, 'o')) == 100000);
-    file.close();
-
+    const QString path = folder.file(Msg::sourceFileName);
+    if (error == u"75:"_s)
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(writeFileBytes(path, QByteArray(100000, 'o')));
+    const QString programFolder = folder.path() + (error == u"76:"_s ? u"gone/"_s : QString());
+    setProgramFolder(programFolder);
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    QVERIFY(Write_HTMLSource(host, page, source));
-    const QDateTime after = QDateTime::currentDateTime();
 
-    QCOMPARE(host.state.strHTMLSourceFile, file.fileName());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray written = file.readAll();
+    QCOMPARE(Write_HTMLSource(host, page, source), error.isEmpty());
+    const QDateTime after = QDateTime::currentDateTime();
+    QCOMPARE(host.state.strHTMLSourceFile, programFolder + Msg::sourceFileName);
+    // Nothing half-written is left behind, and nothing beside the file.
+    QCOMPARE(folderEntries(folder.path()), QStringList { Msg::sourceFileName });
+    if (!error.isEmpty()) {
+        QCOMPARE(host.info, Msg::listCannotBeCreated);
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.last().title, Msg::titleError);
+        QCOMPARE(answerer.last().icon, MessageIcon::Critical);
+        QVERIFY2(answerer.last().text.startsWith(error), qPrintable(answerer.last().text));
+        return;
+    }
+    QVERIFY(answerer.boxes.isEmpty());
+    const QByteArray written = readFileBytes(path);
     const QByteArray head("The following HTML Source on ");
     const QByteArray stamp = written.mid(head.size(), 19);
     const QDateTime when
-        = QDateTime::fromString(QString::fromLatin1(stamp), QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+        = QDateTime::fromString(QString::fromLatin1(stamp), u"yyyy/MM/dd HH:mm:ss"_s);
     QVERIFY2(when >= before && when <= after, stamp.constData());
     QCOMPARE(written, head + stamp + lineEnd + addressLine + lineEnd + lineEnd + source + lineEnd);
-    QCOMPARE(QDir(folder.path()).entryList(QDir::Files),
-        QStringList { QStringLiteral("HTMLSource.txt") });
-    QVERIFY(answerer.boxes.isEmpty());
-}
-
-void tst_HtmlSource::reportsAFailedWrite_data()
-{
-    QTest::addColumn<QString>("programFolder");
-    QTest::addColumn<QString>("number");
-    QTest::newRow("HTMLSource.txt is a folder: path/file access error")
-        << QString() << QStringLiteral("75:");
-    QTest::newRow("the program's folder has gone: path not found")
-        << QStringLiteral("gone/") << QStringLiteral("76:");
-}
-
-void tst_HtmlSource::reportsAFailedWrite()
-{
-    QFETCH(QString, programFolder);
-    QFETCH(QString, number);
-    TempProgramFolder folder;
-    MessageAnswerer answerer;
-    FakeHost host;
-    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("HTMLSource.txt")));
-    setProgramFolder(folder.path() + programFolder);
-
-    QVERIFY(!Write_HTMLSource(host, QStringLiteral("http://host/p.htm"), QByteArray("<html>")));
-
-    QCOMPARE(host.state.strHTMLSourceFile,
-        folder.path() + programFolder + QStringLiteral("HTMLSource.txt"));
-    QCOMPARE(host.info, Msg::listCannotBeCreated);
-    QCOMPARE(answerer.boxes.size(), 1);
-    QCOMPARE(answerer.last().title, QStringLiteral("エラー"));
-    QCOMPARE(answerer.last().icon, MessageIcon::Critical);
-    QVERIFY2(answerer.last().text.startsWith(number), qPrintable(answerer.last().text));
-    // Nothing half-written is left behind.
-    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_HtmlSource)

@@ -1,19 +1,20 @@
-// The program's folder and the folder-string rules of both platforms.
+// The program's folder, the folder-string rules of both platforms and the single-start lock.
 #include "platform/pathrules.h"
 #include "platform/programfolder.h"
 #include "platform/singleinstance.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
-class tst_ProgramFolder : public QObject {
+using namespace Qt::StringLiterals;
+
+class tst_ProgramFolder : public QObject
+{
     Q_OBJECT
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void writableExecutableFolderIsTheProgramFolder();
-    void testsCanPointItElsewhere();
     void trailingSeparatorFollowsThePlatform_data();
     void trailingSeparatorFollowsThePlatform();
     void secondInstanceIsRefusedUntilTheFirstEnds();
@@ -21,18 +22,7 @@ private slots:
 
 void tst_ProgramFolder::writableExecutableFolderIsTheProgramFolder()
 {
-    setProgramFolder(QString());
     QCOMPARE(programFolder(), QCoreApplication::applicationDirPath() + u'/');
-}
-
-void tst_ProgramFolder::testsCanPointItElsewhere()
-{
-    QTemporaryDir dir;
-    setProgramFolder(dir.path());
-    QCOMPARE(programFolder(), dir.path() + u'/');
-    setProgramFolder(dir.path() + u'/');
-    QCOMPARE(programFolder(), dir.path() + u'/');
-    setProgramFolder(QString());
 }
 
 void tst_ProgramFolder::trailingSeparatorFollowsThePlatform_data()
@@ -40,11 +30,11 @@ void tst_ProgramFolder::trailingSeparatorFollowsThePlatform_data()
     QTest::addColumn<bool>("windows");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("windows folder gains a backslash") << true << QStringLiteral("C:\\Data") << QStringLiteral("C:\\Data\\");
-    QTest::newRow("windows drive root keeps its one backslash") << true << QStringLiteral("C:\\") << QStringLiteral("C:\\");
-    QTest::newRow("a slash is no separator on windows") << true << QStringLiteral("C:/a/") << QStringLiteral("C:/a/\\");
-    QTest::newRow("linux folder gains a slash") << false << QStringLiteral("/home/u") << QStringLiteral("/home/u/");
-    QTest::newRow("linux root stays the root") << false << QStringLiteral("/") << QStringLiteral("/");
+    QTest::newRow("windows folder gains a backslash") << true << u"C:\\Data"_s << u"C:\\Data\\"_s;
+    QTest::newRow("windows drive root keeps its one backslash") << true << u"C:\\"_s << u"C:\\"_s;
+    QTest::newRow("a slash is no separator on windows") << true << u"C:/a/"_s << u"C:/a/\\"_s;
+    QTest::newRow("linux folder gains a slash") << false << u"/home/u"_s << u"/home/u/"_s;
+    QTest::newRow("linux root stays the root") << false << u"/"_s << u"/"_s;
     QTest::newRow("empty stays empty") << false << QString() << QString();
 }
 
@@ -59,15 +49,13 @@ void tst_ProgramFolder::trailingSeparatorFollowsThePlatform()
 
 void tst_ProgramFolder::secondInstanceIsRefusedUntilTheFirstEnds()
 {
-    const QString name = QStringLiteral("pixhound-test-%1.lock").arg(QCoreApplication::applicationPid());
+    const QString name = u"pixhound-test-%1.lock"_s.arg(QCoreApplication::applicationPid());
     {
         SingleInstance first(name);
         QVERIFY(first.isFirst());
-        SingleInstance second(name);
-        QVERIFY(!second.isFirst());
+        QVERIFY(!SingleInstance(name).isFirst());
     }
-    SingleInstance again(name);
-    QVERIFY(again.isFirst());
+    QVERIFY(SingleInstance(name).isFirst());
 }
 
 QTEST_GUILESS_MAIN(tst_ProgramFolder)

@@ -1,10 +1,12 @@
 // DownloadList.txt written from the run's list, a JPG list read into it, and the open dialog's
 // memory.
+#include "platform/codepage.h"
 #include "resources/messages.h"
 #include "store/downloadlist.h"
 #include "support/fakehost.h"
 #include "support/messageanswerer.h"
 #include "support/tempprogramfolder.h"
+#include "support/testfiles.h"
 #include "writeblockers.h"
 
 #include <QDir>
@@ -18,26 +20,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
-
-QStringList urlsOf(const RunState& state)
-{
-    QStringList urls;
-    for (const DownloadItem& item : state.udtDownload)
-        urls.append(item.URL);
-    return urls;
-}
-
 // The list of an earlier run, which every read replaces.
 void fillWithEarlierRun(RunState& state)
 {
@@ -45,10 +27,15 @@ void fillWithEarlierRun(RunState& state)
     state.strPageList.append(u"http://old/1.jpg"_s);
 }
 
-QStringList entriesOf(const QString& path)
+void fillWithGallery(RunState& state, int count)
 {
-    return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    state.udtDownload.reserve(count);
+    for (int i = 0; i < count; ++i)
+        state.udtDownload.append(
+            { u"http://server/gallery/"_s + QString::number(i) + u".jpg"_s, {} });
 }
+
+enum class Blocker { ReadOnlyFile, ReadOnlyFolder, FullDisk, MissingFolder };
 
 } // namespace
 
@@ -60,11 +47,10 @@ private slots:
     void listFileBytes();
     void readingJpgLists_data();
     void readingJpgLists();
-    void unreadableListFiles();
     void failedWriteKeepsTheOldList_data();
     void failedWriteKeepsTheOldList();
     void hugeListsAreReadOrRefused();
-    void dialogRemembersTheLastChoice();
+    void dialogFilterFollowsTheLastChoice();
 };
 
 void tst_DownloadList::listFileBytes_data()
@@ -88,117 +74,95 @@ void tst_DownloadList::listFileBytes()
     FakeHost host;
     for (const QString& url : urls)
         host.state.udtDownload.append({ url, u"name"_s });
-    writeBytes(folder.file(Msg::listFileName), "an older and longer list\r\n");
+    QVERIFY(writeFileBytes(folder.file(Msg::listFileName), "an older and longer list\r\n"));
 
     QVERIFY(Write_DownloadList(host));
     QCOMPARE(host.state.strDownloadListFile, folder.file(Msg::listFileName));
-    QCOMPARE(readAll(host.state.strDownloadListFile), bytes);
+    QCOMPARE(readFileBytes(host.state.strDownloadListFile), bytes);
     QCOMPARE(host.info, Msg::listCreated);
-    QCOMPARE(entriesOf(folder.path()), QStringList { Msg::listFileName });
+    QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
 
     // What was written reads back, the lacking character as its escape.
     fillWithEarlierRun(host.state);
     QVERIFY(readImageList(host, host.state.strDownloadListFile));
     urls.replaceInStrings(u"€"_s, u"%E2%82%AC"_s);
-    QCOMPARE(urlsOf(host.state), urls);
+    QCOMPARE(host.downloadUrls(), urls);
     QCOMPARE(host.state.strPageList.addresses(), urls);
 }
 
 void tst_DownloadList::readingJpgLists_data()
 {
-    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("content"); // "<missing>", "<folder>" and "<pipe>" make no file
     QTest::addColumn<QStringList>("accepted");
-    QTest::addColumn<QString>("rejection"); // empty when the list is accepted: reason, line, text
-
-    const QString invalid = Msg::listInvalidUrl + u"|"_s;
-    const QString notJpeg = Msg::listNotJpeg + u"|"_s;
-    QTest::newRow("CR LF, a lone CR and a lone LF each end a line")
-        << QByteArray("http://s/1.jpg\r\nhttp://s/2.jpg\rhttp://s/3.jpg\nhttp://s/4.jpg")
-        << QStringList { u"http://s/1.jpg"_s, u"http://s/2.jpg"_s, u"http://s/3.jpg"_s,
-               u"http://s/4.jpg"_s }
-        << QString();
-    QTest::newRow("blank lines skipped, upper case and spaces around accepted, no dot needed")
-        << QByteArray(
-               "\r\n   \r\n  http://s/A.JPG  \r\nhttp://s/B.JpEg\r\nhttp://s/photojpg\r\n\r\n")
-        << QStringList { u"http://s/A.JPG"_s, u"http://s/B.JpEg"_s, u"http://s/photojpg"_s }
-        << QString();
-    QTest::newRow("a fragment before the ending is cut from the stored address")
-        << QByteArray("http://s/a.htm#b.jpg") << QStringList { u"http://s/a.htm"_s } << QString();
-    QTest::newRow("an empty file is an empty list") << QByteArray() << QStringList {} << QString();
-    QTest::newRow("utf-8 with a byte-order mark")
-        << QByteArray("\xEF\xBB\xBFhttp://s/\xE5\x86\x99.jpg")
-        << QStringList { u"http://s/写.jpg"_s } << QString();
-
-    QTest::newRow("a query after the ending is no jpeg")
-        << QByteArray("http://s/1.jpg\r\nhttp://s/2.jpg?w=1\r\n") << QStringList {}
-        << notJpeg + u"2|http://s/2.jpg?w=1"_s;
-    QTest::newRow("a fragment after the ending is no jpeg either") << QByteArray(
-        "http://s/1.jpg#top") << QStringList {} << notJpeg + u"1|http://s/1.jpg#top"_s;
-    QTest::newRow("line numbers count blank lines and every line-end form")
-        << QByteArray("http://s/1.jpg\n\rhttp://s/2.jpg\r\n\n  s/5.jpg ") << QStringList {}
-        << invalid + u"5|s/5.jpg"_s;
-    QTest::newRow("a tab is not stripped") << QByteArray("\thttp://s/1.jpg\r\n") << QStringList {}
-                                           << invalid + u"1|\thttp://s/1.jpg"_s;
-    QTest::newRow("a NUL byte makes the address invalid") << QByteArray(
-        "http://s/1\0.jpg", 15) << QStringList {} << invalid + u"1|http://s/1\0.jpg"_s;
-    QTest::newRow("binary garbage is refused at its first line")
-        << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << QStringList {} << invalid + u"1|"_s;
+    QTest::addColumn<QString>("title"); // of the box that refuses the list; empty when accepted
+    QTest::addColumn<QString>("text"); // of that box, "<path>" standing for the list's path
+    const auto accept = [](const char* name, const QByteArray& content, const QStringList& urls) {
+        QTest::newRow(name) << content << urls << QString() << QString();
+    };
+    const auto refuse = [](const char* name, const QByteArray& content, const QString& reason,
+                            int line, const QString& shown) {
+        QTest::newRow(name) << content << QStringList() << Msg::titleUrlError
+                            << reason + u"\r\n<path>\r\n\r\n"_s + Msg::lineLabel
+                + QString::number(line) + Msg::crlf + shown;
+    };
+    accept("CR LF, a lone CR and a lone LF each end a line",
+        "http://s/1.jpg\r\nhttp://s/2.jpg\rhttp://s/3.jpg\nhttp://s/4.jpg",
+        { u"http://s/1.jpg"_s, u"http://s/2.jpg"_s, u"http://s/3.jpg"_s, u"http://s/4.jpg"_s });
+    accept("blank lines skipped, upper case and spaces around accepted, no dot needed",
+        "\r\n   \r\n  http://s/A.JPG  \r\nhttp://s/B.JpEg\r\nhttp://s/photojpg\r\n\r\n",
+        { u"http://s/A.JPG"_s, u"http://s/B.JpEg"_s, u"http://s/photojpg"_s });
+    accept("a fragment before the ending is cut from the stored address", "http://s/a.htm#b.jpg",
+        { u"http://s/a.htm"_s });
+    accept("an empty file is an empty list", "", {});
+    accept("utf-8 with a byte-order mark", "\xEF\xBB\xBFhttp://s/\xE5\x86\x99.jpg",
+        { u"http://s/写.jpg"_s });
+    refuse("a query after the ending is no jpeg", "http://s/1.jpg\r\nhttp://s/2.jpg?w=1\r\n",
+        Msg::listNotJpeg, 2, u"http://s/2.jpg?w=1"_s);
+    refuse("a fragment after the ending is no jpeg either", "http://s/1.jpg#top", Msg::listNotJpeg,
+        1, u"http://s/1.jpg#top"_s);
+    refuse("line numbers count blank lines and every line-end form",
+        "http://s/1.jpg\n\rhttp://s/2.jpg\r\n\n  s/5.jpg ", Msg::listInvalidUrl, 5, u"s/5.jpg"_s);
+    refuse("a tab is not stripped", "\thttp://s/1.jpg\r\n", Msg::listInvalidUrl, 1,
+        u"\thttp://s/1.jpg"_s);
+    refuse("a NUL byte makes the address invalid", QByteArray("http://s/1\0.jpg", 15),
+        Msg::listInvalidUrl, 1, u"http://s/1\0.jpg"_s);
+    QTest::newRow("a missing file")
+        << QByteArray("<missing>") << QStringList() << Msg::titleFileError << Msg::fileNotFound;
+    QTest::newRow("a folder is no list")
+        << QByteArray("<folder>") << QStringList() << Msg::titleReadImgListError
+        << u"75:パス名が無効です。"_s;
+    QTest::newRow("a named pipe is no list and is not waited on") << QByteArray(
+        "<pipe>") << QStringList() << Msg::titleReadImgListError << u"75:パス名が無効です。"_s;
 }
 
 void tst_DownloadList::readingJpgLists()
 {
     QFETCH(QByteArray, content);
     QFETCH(QStringList, accepted);
-    QFETCH(QString, rejection);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
     TempProgramFolder folder;
     MessageAnswerer answerer;
     FakeHost host;
     const QString path = folder.file(u"list.txt"_s);
-    writeBytes(path, content);
+    if (content == "<folder>")
+        QVERIFY(QDir().mkpath(path));
+    else if (content == "<pipe>")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
+    else if (content != "<missing>")
+        QVERIFY(writeFileBytes(path, content));
     fillWithEarlierRun(host.state);
 
-    QCOMPARE(readImageList(host, path), rejection.isEmpty());
-    QCOMPARE(urlsOf(host.state), accepted);
+    QCOMPARE(readImageList(host, path), title.isEmpty());
+    QCOMPARE(host.downloadUrls(), accepted);
     QCOMPARE(host.state.strPageList.addresses(), accepted);
-    if (rejection.isEmpty()) {
-        QVERIFY(answerer.boxes.isEmpty());
-        return;
-    }
-    QCOMPARE(answerer.boxes.size(), 1);
-    QCOMPARE(answerer.last().title, Msg::titleUrlError);
-    QCOMPARE(answerer.last().icon, MessageIcon::Critical);
-    const QStringList expected = rejection.split(u'|');
-    QStringList lines = answerer.last().text.split(Msg::crlf);
-    if (expected.at(2).isEmpty())
-        lines[4].clear();
-    QCOMPARE(lines,
-        (QStringList {
-            expected.at(0), path, QString(), Msg::lineLabel + expected.at(1), expected.at(2) }));
-}
-
-void tst_DownloadList::unreadableListFiles()
-{
-    TempProgramFolder folder;
-    MessageAnswerer answerer;
-    FakeHost host;
-    fillWithEarlierRun(host.state);
-    QVERIFY(!readImageList(host, folder.file(u"nothing.txt"_s)));
-    QCOMPARE(answerer.last().title, Msg::titleFileError);
-    QCOMPARE(answerer.last().text, Msg::fileNotFound);
-    QCOMPARE(host.state.lngDownloadMax(), -1);
-    QCOMPARE(host.state.strPageList.lngPageMax(), -1);
-
-    // A folder or a named pipe (which would wait for a writer forever) is no list.
-    QVERIFY(QDir().mkpath(folder.file(u"folder.txt"_s)));
-    QCOMPARE(::mkfifo(QFile::encodeName(folder.file(u"pipe.txt"_s)).constData(), 0666), 0);
-    for (const QString& name : { u"folder.txt"_s, u"pipe.txt"_s }) {
-        QVERIFY(!readImageList(host, folder.file(name)));
-        QCOMPARE(answerer.last().title, Msg::titleReadImgListError);
-        QCOMPARE(answerer.last().text, u"75:パス名が無効です。"_s);
+    QCOMPARE(answerer.boxes.size(), title.isEmpty() ? 0 : 1);
+    if (!title.isEmpty()) {
+        QCOMPARE(answerer.last().title, title);
+        QCOMPARE(answerer.last().icon, MessageIcon::Critical);
+        QCOMPARE(answerer.last().text, text.replace(u"<path>"_s, path));
     }
 }
-
-enum class Blocker { ReadOnlyFile, ReadOnlyFolder, FullDisk, MissingFolder };
 
 void tst_DownloadList::failedWriteKeepsTheOldList_data()
 {
@@ -220,13 +184,11 @@ void tst_DownloadList::failedWriteKeepsTheOldList()
     QFETCH(QString, message);
     MessageAnswerer answerer;
     FakeHost host;
-    for (int i = 0; i < 100; ++i)
-        host.state.udtDownload.append(
-            { u"http://server/gallery/"_s + QString::number(i) + u".jpg"_s, {} });
+    fillWithGallery(host.state, 100);
     TempProgramFolder folder;
     const QString path = folder.file(Msg::listFileName);
     const QByteArray old("http://s/old.jpg\r\n");
-    writeBytes(path, old);
+    QVERIFY(writeFileBytes(path, old));
     Unprivileged::setMode(folder.path(), blocker != Blocker::ReadOnlyFolder);
     Unprivileged::setMode(path, blocker != Blocker::ReadOnlyFile);
     bool written = true;
@@ -253,8 +215,8 @@ void tst_DownloadList::failedWriteKeepsTheOldList()
     QCOMPARE(answerer.last().icon, MessageIcon::Critical);
     QCOMPARE(answerer.last().text, message.startsWith(u'が') ? path + message : message);
     if (blocker != Blocker::MissingFolder) {
-        QCOMPARE(readAll(path), old);
-        QCOMPARE(entriesOf(folder.path()), QStringList { Msg::listFileName });
+        QCOMPARE(readFileBytes(path), old);
+        QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
     }
 }
 
@@ -263,41 +225,31 @@ void tst_DownloadList::hugeListsAreReadOrRefused()
     TempProgramFolder folder;
     MessageAnswerer answerer;
     FakeHost host;
-    constexpr int count = 1000000;
-    host.state.udtDownload.reserve(count);
-    for (int i = 0; i < count; ++i)
-        host.state.udtDownload.append(
-            { u"http://server/gallery/"_s + QString::number(i) + u".jpg"_s, {} });
+    fillWithGallery(host.state, 1000000);
     QElapsedTimer timer;
     timer.start();
     QVERIFY(Write_DownloadList(host));
-    const qint64 writeMs = timer.restart();
     QVERIFY(readImageList(host, host.state.strDownloadListFile));
-    qDebug() << count << "addresses written in" << writeMs << "ms, read in" << timer.elapsed()
-             << "ms";
-    QCOMPARE(host.state.udtDownload.size(), count);
+    qDebug() << "a million addresses written and read in" << timer.elapsed() << "ms";
+    QCOMPARE(host.state.udtDownload.size(), 1000000);
     QCOMPARE(host.state.udtDownload.last().URL, u"http://server/gallery/999999.jpg"_s);
 
     const QByteArray longAddress = "http://s/" + QByteArray(10 * 1024 * 1024, 'a') + ".jpg";
-    writeBytes(folder.file(u"long.txt"_s), longAddress);
+    QVERIFY(writeFileBytes(folder.file(u"long.txt"_s), longAddress));
     QVERIFY(readImageList(host, folder.file(u"long.txt"_s)));
     QCOMPARE(host.state.udtDownload.first().URL.size(), longAddress.size());
     // Refused, it is shown shortened so that the box stays usable.
-    writeBytes(folder.file(u"long.txt"_s), longAddress + ".txt");
+    QVERIFY(writeFileBytes(folder.file(u"long.txt"_s), longAddress + ".txt"));
     QVERIFY(!readImageList(host, folder.file(u"long.txt"_s)));
     QVERIFY(answerer.last().text.startsWith(Msg::listNotJpeg));
     QVERIFY(answerer.last().text.size() < 2000);
 }
 
-void tst_DownloadList::dialogRemembersTheLastChoice()
+void tst_DownloadList::dialogFilterFollowsTheLastChoice()
 {
-    TempProgramFolder folder;
+    // Where the first dialog opens and that the next opens on the last choice is the run's test.
     ListDialogMemory memory;
-    memory.prepare();
-    QCOMPARE(memory.strLastListDir + memory.strLastListFile, folder.file(Msg::listFileName));
-    QCOMPARE(memory.lngLastFilterIndex, 1);
     memory.remember(u"/lists/a.csv"_s, u"a.csv"_s);
-    memory.prepare();
     QCOMPARE(memory.strLastListDir + memory.strLastListFile, u"/lists/a.csv"_s);
     QCOMPARE(memory.lngLastFilterIndex, 2);
     memory.remember(u"/other/b.TXT"_s, u"b.TXT"_s);

@@ -22,26 +22,24 @@ public:
     // The ordinary user keeps root's groups, so the group bits are set like the others.
     static void setMode(const QString& path, bool writable)
     {
-        const auto readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther
-            | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
-        QFile::setPermissions(path,
-            writable ? readable | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther
-                     : readable);
+        const auto all = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner
+            | QFile::ExeGroup | QFile::ExeOther;
+        QFile::setPermissions(
+            path, writable ? all | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther : all);
     }
 
 private:
     bool m_dropped = false;
 };
 
+// Writes past the given size fail with "file too large", as on a full disk, while it lives.
 class FileSizeLimit
 {
 public:
     explicit FileSizeLimit(rlim_t bytes)
     {
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
         ::getrlimit(RLIMIT_FSIZE, &m_previous);
-        rlimit limit = m_previous;
-        limit.rlim_cur = bytes;
+        const rlimit limit { bytes, m_previous.rlim_max };
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit()
@@ -51,6 +49,6 @@ public:
     }
 
 private:
+    void (*m_handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
     rlimit m_previous {};
-    void (*m_handler)(int) = nullptr;
 };

@@ -26,8 +26,6 @@ void FakeHost::showInfo(const QString& text)
     infoHistory.append(text);
 }
 
-void FakeHost::setControls(bool idle) { controlsHistory.append(idle); }
-
 void FakeHost::setCaption(const QString& text)
 {
     caption = text;
@@ -48,33 +46,22 @@ void FakeHost::fillDownloadRows(const QStringList& fileNames)
 
 QStringList& FakeHost::rows(ResultList list)
 {
-    switch (list) {
-    case ResultList::Done:
-        return doneRows;
-    case ResultList::Already:
-        return alreadyRows;
-    case ResultList::Denied:
-        break;
-    }
-    return deniedRows;
+    return list == ResultList::Done   ? doneRows
+        : list == ResultList::Already ? alreadyRows
+                                      : deniedRows;
 }
 
-void FakeHost::appendResultRow(ResultList list, const QString& fileName) { rows(list).append(fileName); }
+void FakeHost::appendResultRow(ResultList list, const QString& fileName)
+{
+    rows(list).append(fileName);
+}
 
 void FakeHost::selectLastResultRow(ResultList list)
 {
-    const qsizetype last = rows(list).size() - 1;
-    switch (list) {
-    case ResultList::Done:
-        selectedDone = last;
-        break;
-    case ResultList::Already:
-        selectedAlready = last;
-        break;
-    case ResultList::Denied:
-        selectedDenied = last;
-        break;
-    }
+    qsizetype& selected = list == ResultList::Done ? selectedDone
+        : list == ResultList::Already              ? selectedAlready
+                                                   : selectedDenied;
+    selected = rows(list).size() - 1;
 }
 
 void FakeHost::pressCancel()
@@ -84,4 +71,12 @@ void FakeHost::pressCancel()
     showInfo(QStringLiteral("処理を中断しました"));
     setCaption(QStringLiteral("Pixhound"));
     setControls(true);
+}
+
+QStringList FakeHost::downloadUrls() const
+{
+    QStringList urls;
+    for (const DownloadItem& item : state.udtDownload)
+        urls.append(item.URL);
+    return urls;
 }

@@ -8,7 +8,8 @@
 #include <QStringList>
 #include <functional>
 
-class FakeHost : public RunHost {
+class FakeHost : public RunHost
+{
 public:
     FakeHost();
 
@@ -16,7 +17,7 @@ public:
     void yield() override;
     void showInfo(const QString& text) override;
     QString infoText() const override { return info; }
-    void setControls(bool idle) override;
+    void setControls(bool idle) override { controlsHistory.append(idle); }
     void setCaption(const QString& text) override;
     void setFileCounter(const QString& text) override;
     void setSkipEnabled(bool enabled) override { skipEnabled = enabled; }
@@ -31,6 +32,9 @@ public:
 
     // Presses Cancel as the window does after Yes: closes the transfer, sets blnCancel.
     void pressCancel();
+
+    // The URL of every entry of udtDownload, in order.
+    QStringList downloadUrls() const;
 
     RunState state;
     QString typed = QStringLiteral("http://");

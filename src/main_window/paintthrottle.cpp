@@ -1,0 +1,53 @@
+// Paints a busy window at most once per interval.
+#include "main_window/paintthrottle.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWidget>
+
+PaintThrottle::PaintThrottle(QWidget* window, int intervalMs)
+    : QObject(window)
+    , m_window(window)
+    , m_intervalMs(intervalMs)
+{
+    m_latest.setSingleShot(true);
+    connect(&m_latest, &QTimer::timeout, this, &PaintThrottle::paintLatest);
+    window->installEventFilter(this);
+}
+
+PaintThrottle::Immediate::Immediate(PaintThrottle* throttle)
+    : m_throttle(throttle)
+{
+    if (m_throttle)
+        ++m_throttle->m_immediate;
+}
+
+PaintThrottle::Immediate::~Immediate()
+{
+    if (m_throttle)
+        --m_throttle->m_immediate;
+}
+
+bool PaintThrottle::eventFilter(QObject* watched, QEvent* event)
+{
+    // Every update() and repaint() of the window's widgets ends in one request to the window to
+    // paint what is dirty; a request held back here leaves the dirty regions as they are.
+    if (watched != m_window || event->type() != QEvent::UpdateRequest)
+        return false;
+    if (m_immediate > 0 || !m_sincePainted.isValid() || m_sincePainted.elapsed() >= m_intervalMs) {
+        m_latest.stop();
+        m_sincePainted.start();
+        return false;
+    }
+    if (!m_latest.isActive())
+        m_latest.start(int(qMax<qint64>(1, m_intervalMs - m_sincePainted.elapsed())));
+    return true;
+}
+
+void PaintThrottle::paintLatest()
+{
+    // The window's own request was swallowed, and it sends no other until it has painted.
+    const Immediate now(this);
+    QEvent request(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(m_window, &request);
+}
