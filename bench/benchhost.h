@@ -22,7 +22,7 @@ public:
     void setSkipEnabled(bool) override { }
     void fillDownloadRows(const QStringList& fileNames) override;
     void selectDownloadRow(qsizetype) override { }
-    void appendResultRow(ResultList, const QString&) override { }
+    void appendResultRow(ResultList list, const QString&) override { ++rows[int(list)]; }
     void selectLastResultRow(ResultList) override { }
     void restoreAndActivate() override { }
     QString typedAddress() const override { return typed; }
@@ -35,4 +35,5 @@ public:
     qint64 yields = 0;
     qint64 infoUpdates = 0;
     qsizetype downloadRows = 0;
+    qint64 rows[3] = { 0, 0, 0 }; // done, already, denied
 };

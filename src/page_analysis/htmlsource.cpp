@@ -1,7 +1,6 @@
 // Writes the source of the given page to HTMLSource.txt.
 #include "page_analysis/htmlsource.h"
 
-#include "page_analysis/filereplace.h"
 #include "platform/codepage.h"
 #include "platform/messagebox.h"
 #include "platform/pathrules.h"
@@ -10,6 +9,7 @@
 #include "platform/runstate.h"
 #include "platform/runtimeerror.h"
 #include "resources/messages.h"
+#include "store/fileio.h"
 
 #include <QDateTime>
 
@@ -35,11 +35,10 @@ bool Write_HTMLSource(RunHost& host, const QString& page, const QByteArray& page
     content += pageBytes;
     content += lineEnd;
 
-    const int error = replaceFileContents(state.strHTMLSourceFile, content);
-    if (error == 0)
+    const FileResult written = writeFileWhole(state.strHTMLSourceFile, content, false);
+    if (written.number == 0)
         return true;
     host.showInfo(Msg::listCannotBeCreated);
-    showMessage(runtimeErrorFromErrno(error).numberAndDescription(), MessageIcon::Critical,
-        Msg::titleError);
+    showMessage(written.numberAndDescription(), MessageIcon::Critical, Msg::titleError);
     return false;
 }

@@ -79,8 +79,11 @@ bool Get_FileList(RunHost& host)
 
     QStringList names;
     names.reserve(list.size());
+    // A crawl calls this once per page while the list only grows: an entry keeps its address,
+    // so a name worked out before is still right.
     for (DownloadItem& item : list) {
-        item.FileName = fileNameOfUrl(item.URL);
+        if (item.FileName.isEmpty())
+            item.FileName = fileNameOfUrl(item.URL);
         names.append(item.FileName);
     }
     host.fillDownloadRows(names);

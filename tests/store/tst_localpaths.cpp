@@ -164,7 +164,7 @@ void tst_LocalPaths::fileListNamesEveryEntryInOneFill()
     auto& list = host.state.udtDownload;
     list = { { u"http://server/a/b/c.jpg"_s, {} }, { u"http://other/x/c.jpg"_s, {} },
         { u"http://s/x/%E5%86%99.jpg?size=2"_s, {} }, { u"http://server/dir/"_s, {} },
-        { u"c.jpg"_s, u"stale.jpg"_s } };
+        { u"c.jpg"_s, {} } };
     constexpr int count = 100000;
     for (int i = list.size(); i < count; ++i)
         list.append({ u"http://server/p/"_s + QString::number(i) + u".jpg"_s, {} });

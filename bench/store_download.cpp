@@ -4,8 +4,7 @@
 // server runs in a child process so that its buffers are not counted.
 //
 // Usage: store_download [images] [kilobytes]
-#include "platform/runhost.h"
-#include "platform/runstate.h"
+#include "benchhost.h"
 #include "store/downloadengine.h"
 #include "web/connectioncache.h"
 
@@ -23,36 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-class Host : public RunHost
-{
-public:
-    RunState& runState() override { return state; }
-    void yield() override
-    {
-        ++yields;
-        QCoreApplication::processEvents();
-    }
-    void showInfo(const QString& text) override { info = text; }
-    QString infoText() const override { return info; }
-    void setControls(bool) override { }
-    void setCaption(const QString&) override { }
-    void setFileCounter(const QString&) override { }
-    void setSkipEnabled(bool) override { }
-    void fillDownloadRows(const QStringList&) override { }
-    void selectDownloadRow(qsizetype) override { }
-    void appendResultRow(ResultList list, const QString&) override { ++rows[int(list)]; }
-    void selectLastResultRow(ResultList) override { }
-    void restoreAndActivate() override { }
-    QString typedAddress() const override { return {}; }
-    bool embeddedLinkSource() const override { return false; }
-    bool skipGivenPageImages() const override { return false; }
-
-    RunState state;
-    QString info;
-    qint64 yields = 0;
-    qint64 rows[3] = { 0, 0, 0 };
-};
 
 long peakKb()
 {
@@ -97,8 +66,7 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     initialiseCurlOnce();
-    Host host;
-    host.state.connections = std::make_shared<ConnectionCache>();
+    BenchHost host;
     const QString base = QStringLiteral("http://127.0.0.1:") + QString::number(port) + u"/gallery/";
     for (int i = 0; i < images; ++i) {
         const QString name = QString::number(i) + u".jpg";

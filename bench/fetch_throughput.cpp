@@ -1,7 +1,6 @@
 // Fetches one large body from a loopback server with Get_UrlData and with the curl command line,
 // several rounds each, and prints the throughput of both and their ratio.
-#include "platform/runhost.h"
-#include "platform/runstate.h"
+#include "benchhost.h"
 #include "web/connectioncache.h"
 #include "web/fetcher.h"
 
@@ -18,33 +17,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// The window as the fetcher sees it: the event loop runs at every yield, the status line is
-// kept but not painted.
-class ThroughputHost : public RunHost
-{
-public:
-    ThroughputHost() { state.connections = std::make_shared<ConnectionCache>(); }
-    RunState& runState() override { return state; }
-    void yield() override { QCoreApplication::processEvents(); }
-    void showInfo(const QString& text) override { info = text; }
-    QString infoText() const override { return info; }
-    void setControls(bool) override { }
-    void setCaption(const QString&) override { }
-    void setFileCounter(const QString&) override { }
-    void setSkipEnabled(bool) override { }
-    void fillDownloadRows(const QStringList&) override { }
-    void selectDownloadRow(qsizetype) override { }
-    void appendResultRow(ResultList, const QString&) override { }
-    void selectLastResultRow(ResultList) override { }
-    void restoreAndActivate() override { }
-    QString typedAddress() const override { return {}; }
-    bool embeddedLinkSource() const override { return false; }
-    bool skipGivenPageImages() const override { return false; }
-
-    RunState state;
-    QString info;
-};
 
 double median(std::vector<double> values)
 {
@@ -85,7 +57,7 @@ int main(int argc, char* argv[])
     std::vector<double> theirs;
     for (int round = 0; round <= rounds; ++round) {
         // A fresh window each round: a new connection, as curl makes one.
-        ThroughputHost host;
+        BenchHost host;
         QByteArray data;
         QElapsedTimer clock;
         clock.start();
