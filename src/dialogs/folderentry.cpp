@@ -1,22 +1,12 @@
 // The checks of a typed save folder, and the drive test.
 #include "dialogs/folderentry.h"
 
+#include "platform/stripspaces.h"
 #include "resources/messages.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
-
-QString stripSpaces(const QString& text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == u' ')
-        ++first;
-    while (last > first && text.at(last - 1) == u' ')
-        --last;
-    return text.mid(first, last - first);
-}
 
 QString expandHomeFolder(
     const QString& path, const PathConventions& conventions, const QString& homeFolder)
@@ -41,7 +31,7 @@ QString forbiddenCharacterMessage(const PathConventions& conventions)
 FolderEntryResult checkFolderEntry(const QString& typed, const PathConventions& conventions,
     const QString& homeFolder, const DriveTest& driveTest)
 {
-    const QString entry = expandHomeFolder(stripSpaces(typed), conventions, homeFolder);
+    const QString entry = expandHomeFolder(stripSpaces(typed).toString(), conventions, homeFolder);
     if (entry.size() < 2)
         return { FolderEntryVerdict::TooShort, {} };
 

@@ -32,9 +32,6 @@ using DriveTest = std::function<bool(const QString&)>;
 FolderEntryResult checkFolderEntry(const QString& typed, const PathConventions& conventions,
     const QString& homeFolder, const DriveTest& driveTest);
 
-// The text with leading and trailing U+0020 spaces removed (tabs and other blanks stay).
-QString stripSpaces(const QString& text);
-
 // On Linux, "~" alone or followed by the separator stands for homeFolder; anything else, and
 // every Windows path, is returned unchanged.
 QString expandHomeFolder(

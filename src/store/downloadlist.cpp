@@ -7,6 +7,7 @@
 #include "platform/programfolder.h"
 #include "platform/runhost.h"
 #include "platform/runstate.h"
+#include "platform/stripspaces.h"
 #include "platform/validurl.h"
 #include "resources/messages.h"
 #include "store/fileio.h"
@@ -47,17 +48,6 @@ QByteArray encodeList(const QList<DownloadItem>& list)
             out += encodeCp932(list.at(i).URL) + "\r\n";
     }
     return out;
-}
-
-QStringView stripSpaces(QStringView line)
-{
-    qsizetype begin = 0;
-    qsizetype end = line.size();
-    while (begin < end && line.at(begin) == u' ')
-        ++begin;
-    while (end > begin && line.at(end - 1) == u' ')
-        --end;
-    return line.sliced(begin, end - begin);
 }
 
 bool hasJpegEnding(QStringView line)
