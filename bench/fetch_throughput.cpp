@@ -61,7 +61,8 @@ int main(int argc, char* argv[])
         QByteArray data;
         QElapsedTimer clock;
         clock.start();
-        const FetchOutcome outcome = Get_UrlData(host, url, data, qint64(512) * 1024 * 1024);
+        const FetchOutcome outcome
+            = Get_UrlData(host, url, data, qint64(512) * 1024 * 1024).outcome;
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         if (outcome != FetchOutcome::Complete || data.size() != size) {
             std::fprintf(stderr, "fetch failed: outcome %d, %lld bytes\n", int(outcome),

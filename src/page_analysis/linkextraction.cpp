@@ -44,7 +44,7 @@ QByteArray readPage(RunHost& host, const QString& page)
         host.showInfo(host.infoText() + u'(' + QString::number(bytes.size()) + Msg::bytesDone);
         return bytes;
     }
-    if (Get_UrlData(host, page, bytes) == FetchOutcome::Cancelled)
+    if (Get_UrlData(host, page, bytes).outcome == FetchOutcome::Cancelled)
         bytes.clear();
     return bytes;
 }
@@ -69,7 +69,7 @@ std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page)
         }
         host.showInfo(Msg::loadingPage);
         QByteArray bytes;
-        const FetchOutcome outcome = Get_UrlData(host, page, bytes);
+        const FetchOutcome outcome = Get_UrlData(host, page, bytes).outcome;
         if (state.blnCancel) {
             reportInterrupted(host);
             return std::nullopt;

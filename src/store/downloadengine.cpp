@@ -105,7 +105,7 @@ bool Download_ByInet(RunHost& host, const QString& folder)
         } else {
             host.showInfo(item.FileName + Msg::downloading);
             data.clear();
-            const FetchOutcome outcome = Get_UrlData(host, item.URL, data, imageBodyLimit);
+            const FetchOutcome outcome = Get_UrlData(host, item.URL, data, imageBodyLimit).outcome;
             host.yield();
             if (state.blnCancel)
                 return false;

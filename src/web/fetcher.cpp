@@ -231,20 +231,22 @@ FetchOutcome Fetch::finish(FetchOutcome outcome)
 
 } // namespace
 
-FetchOutcome Get_UrlData(RunHost& host, const QString& url, QByteArray& data, qint64 maxBytes)
+FetchResult Get_UrlData(RunHost& host, const QString& url, QByteArray& data, qint64 maxBytes)
 {
+    FetchResult result;
     QString root;
     if (!Get_UrlRoot(url, root))
-        return FetchOutcome::NoRoot;
+        return result;
     data.clear();
     Transfer::Request request;
     request.url = wireAddress(url);
     request.root = wireAddress(root);
     request.maxBytes = maxBytes;
     Fetch fetch(host, std::move(request));
-    const FetchOutcome outcome = fetch.run();
+    result.outcome = fetch.run();
+    result.finalUrl = url;
     data = fetch.takeBody();
-    return outcome;
+    return result;
 }
 
 QString Cut_URLTail(const QString& url)

@@ -17,6 +17,19 @@ enum class FetchOutcome {
     TooLarge, // the body passed maxBytes; data holds the first maxBytes bytes
 };
 
+// What one fetch amounted to, besides its bytes.
+struct FetchResult
+{
+    FetchOutcome outcome = FetchOutcome::NoRoot;
+    // The address the body was served from: after redirects, the last one; without a redirect,
+    // exactly the address that was asked for (the same QString, not a re-spelling of it).
+    QString finalUrl;
+    // Empty unless the fetch failed in a way worth telling the user: then a Japanese status-line
+    // text naming the cause and the host (a refused certificate, an unknown host, a refused
+    // connection, no answer, an HTTP status of 400 or more on a Complete body, ...).
+    QString failureText;
+};
+
 constexpr qint64 pageBodyLimit = 64LL * 1024 * 1024;
 constexpr qint64 imageBodyLimit = 256LL * 1024 * 1024;
 
@@ -28,7 +41,7 @@ constexpr qint64 imageBodyLimit = 256LL * 1024 * 1024;
 // 1.5 s: NoConnection after about 6.5 s, with no message. The call yields to the event loop while
 // it waits; it returns Cancelled right after the yield in which blnCancel was set or the handles
 // were closed (closeFetchHandles). The host and its run state must outlive the call.
-FetchOutcome Get_UrlData(
+FetchResult Get_UrlData(
     RunHost& host, const QString& url, QByteArray& data, qint64 maxBytes = pageBodyLimit);
 
 // The address without its fragment: the text before the first "#".

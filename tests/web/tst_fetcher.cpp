@@ -32,7 +32,7 @@ FetchOutcome fetch(
     FakeHost& host, const QString& url, QByteArray& data, qint64 maxBytes = pageBodyLimit)
 {
     host.info = Msg::loadingPage;
-    return Get_UrlData(host, url, data, maxBytes);
+    return Get_UrlData(host, url, data, maxBytes).outcome;
 }
 
 // Sends body in pieces of at most piece bytes without announcing its length.
@@ -381,7 +381,7 @@ void tst_Fetcher::noRootDoesNothingAndTheFragmentIsCut()
     FakeHost host;
     host.info = u"before"_s;
     QByteArray data("kept");
-    QCOMPARE(Get_UrlData(host, u"host/page.htm"_s, data), FetchOutcome::NoRoot);
+    QCOMPARE(Get_UrlData(host, u"host/page.htm"_s, data).outcome, FetchOutcome::NoRoot);
     QCOMPARE(data, QByteArray("kept"));
     QCOMPARE(host.info, u"before"_s);
     QCOMPARE(host.yields, 0);

@@ -86,7 +86,7 @@ void tst_FetcherFtp::readsFiles()
     QElapsedTimer clock;
     clock.start();
 
-    QCOMPARE(Get_UrlData(host, m_root + name, data), outcome);
+    QCOMPARE(Get_UrlData(host, m_root + name, data).outcome, outcome);
     QVERIFY(data == (size ? noiseBytes(size) : QByteArray()));
     QCOMPARE(host.info, Msg::loadingPage + u'(' + QString::number(size) + Msg::bytesDone);
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));

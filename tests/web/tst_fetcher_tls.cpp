@@ -88,7 +88,7 @@ void tst_FetcherTls::trustsOnlyACertifiedSite()
     QElapsedTimer clock;
     clock.start();
 
-    QCOMPARE(Get_UrlData(window, root + u"a/pic.jpg"_s, data), outcome);
+    QCOMPARE(Get_UrlData(window, root + u"a/pic.jpg"_s, data).outcome, outcome);
     const QList<RecordedRequest> requests = m_server->requests();
     if (outcome == FetchOutcome::Complete) {
         QCOMPARE(data, QByteArray("\xFF\xD8 over tls"));

@@ -139,7 +139,7 @@ const QByteArray block = QByteArray("\xFF\xD8", 2) + QByteArray(1024 * 1024 - 2,
 FetchOutcome fetch(FakeHost& host, const QString& url, QByteArray& data, qint64 maxBytes)
 {
     host.info = Msg::loadingPage;
-    return Get_UrlData(host, url, data, maxBytes);
+    return Get_UrlData(host, url, data, maxBytes).outcome;
 }
 
 long peakMegabytes()
