@@ -52,6 +52,8 @@ struct RunState {
 
     // Connections kept alive between requests for the life of the window.
     std::shared_ptr<ConnectionCache> connections;
+    // How long a fetch waits on a server that sends nothing before it gives up, in seconds.
+    long fetchStallSeconds = 60;
 
     // Highest index in use of udtDownload; -1 when the list is empty.
     qsizetype lngDownloadMax() const { return udtDownload.size() - 1; }

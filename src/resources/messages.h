@@ -49,6 +49,30 @@ inline const QString loadingPage = QStringLiteral("ページを読込中...");
 inline const QString creatingList = QStringLiteral("ダウンロードリスト作成中...");
 inline const QString analysingPage = QStringLiteral("ページ解析中...");
 
+// Why a fetch failed, for the status line; host is the server's name.
+inline QString certificateRefused(const QString& host)
+{
+    return QStringLiteral("証明書を確認できないため") + host
+        + QStringLiteral("に接続しませんでした");
+}
+inline QString hostNotFound(const QString& host)
+{
+    return host + QStringLiteral("が見つかりません");
+}
+inline QString connectionRefused(const QString& host)
+{
+    return host + QStringLiteral("に接続できません");
+}
+inline QString noAnswer(const QString& host)
+{
+    return host + QStringLiteral("から応答がありません");
+}
+inline QString httpError(const QString& host, long status)
+{
+    return host + QStringLiteral("がエラー") + QString::number(status)
+        + QStringLiteral("を返しました");
+}
+
 // HTMLSource.txt and DownloadList.txt.
 inline const QString sourceFileName = QStringLiteral("HTMLSource.txt");
 inline const QString listFileName = QStringLiteral("DownloadList.txt");

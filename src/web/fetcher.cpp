@@ -61,10 +61,14 @@ public:
         , m_request(std::move(request))
     {
         m_request.share = m_connections ? m_connections->share() : nullptr;
+        m_request.stallSeconds = m_state.fetchStallSeconds;
     }
 
     FetchOutcome run();
     QByteArray takeBody() { return std::exchange(m_body, {}); }
+    // Of the last attempt: where it was redirected to (see Transfer) and what failed.
+    const QByteArray& redirectedTo() const { return m_redirectedTo; }
+    const QString& failureText() const { return m_failureText; }
 
 private:
     std::optional<FetchOutcome> openSession(FetchSession& session);
@@ -81,6 +85,8 @@ private:
     const std::shared_ptr<ConnectionCache> m_connections;
     Transfer::Request m_request;
     QByteArray m_body;
+    QByteArray m_redirectedTo;
+    QString m_failureText;
     QString m_prefix;
     QElapsedTimer m_clock;
     QElapsedTimer m_sinceShown;
@@ -155,6 +161,8 @@ std::optional<FetchOutcome> Fetch::attempt(
     if (fetchRequest.start(request))
         ended = drive(session, fetchRequest);
     m_body = transfer.takeBody();
+    m_redirectedTo = transfer.redirectedTo();
+    m_failureText = transfer.failureText();
     if (ended)
         return ended;
     if (transfer.mayRetry())
@@ -229,23 +237,39 @@ FetchOutcome Fetch::finish(FetchOutcome outcome)
     return outcome;
 }
 
+// The root without a user name or password: the Referer goes to whatever server the page links
+// to, and must never hand the credentials on.
+QString withoutUserInfo(const QString& root)
+{
+    const qsizetype start = root.indexOf(u"://");
+    if (start < 0)
+        return root;
+    const qsizetype end = root.indexOf(u'/', start + 3);
+    const qsizetype at = root.lastIndexOf(u'@', end < 0 ? -1 : end);
+    return at > start ? root.left(start + 3) + root.mid(at + 1) : root;
+}
+
 } // namespace
 
 FetchResult Get_UrlData(RunHost& host, const QString& url, QByteArray& data, qint64 maxBytes)
 {
     FetchResult result;
+    result.finalUrl = url;
     QString root;
     if (!Get_UrlRoot(url, root))
         return result;
     data.clear();
     Transfer::Request request;
     request.url = wireAddress(url);
-    request.root = wireAddress(root);
+    request.root = wireAddress(withoutUserInfo(root));
     request.maxBytes = maxBytes;
     Fetch fetch(host, std::move(request));
     result.outcome = fetch.run();
-    result.finalUrl = url;
     data = fetch.takeBody();
+    if (!fetch.redirectedTo().isEmpty() && fetch.redirectedTo() != wireAddress(url))
+        result.finalUrl = QString::fromUtf8(fetch.redirectedTo());
+    if (result.outcome != FetchOutcome::Cancelled)
+        result.failureText = fetch.failureText();
     return result;
 }
 

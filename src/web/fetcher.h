@@ -33,12 +33,15 @@ struct FetchResult
 constexpr qint64 pageBodyLimit = 64LL * 1024 * 1024;
 constexpr qint64 imageBodyLimit = 256LL * 1024 * 1024;
 
-// Fetches url into data with the program's User-Agent and a Referer naming the address's root.
+// Fetches url into data with the program's User-Agent and a Referer naming the address's root
+// (without a user name or password).
 // The status line shows the text it had when the call began, "(", the bytes so far and
 // "Bytes完了)", and always ends on the final count (except on Cancelled and NoRoot, which leave
 // it alone). data holds exactly the body bytes except on NoRoot (left as given).
 // A server that cannot be reached is tried for 5 s, then once more with a fresh session after
-// 1.5 s: NoConnection after about 6.5 s, with no message. The call yields to the event loop while
+// 1.5 s: NoConnection after about 6.5 s, with no message. A server that took the request is
+// never asked again: one that then sends nothing for RunState::fetchStallSeconds ends the fetch
+// (NoConnection, or Incomplete once bytes had come). The call yields to the event loop while
 // it waits; it returns Cancelled right after the yield in which blnCancel was set or the handles
 // were closed (closeFetchHandles). The host and its run state must outlive the call.
 FetchResult Get_UrlData(

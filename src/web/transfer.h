@@ -20,6 +20,7 @@ public:
         qint64 maxBytes = pageBodyLimit;
         long connectTimeoutMs = 0; // 0: libcurl's own limit
         bool freshConnection = false; // never reuse a kept connection
+        long stallSeconds = 60; // a server that sends nothing for this long has gone away
         void* share = nullptr; // a CURLSH* from ConnectionCache, or none
     };
 
@@ -47,12 +48,20 @@ public:
     FetchOutcome outcome() const;
     // True for a NoConnection that another attempt could mend: the server was not reached, and
     // the reason is not one that a new attempt would meet again (a refused certificate, an
-    // address libcurl cannot use).
+    // address libcurl cannot use). A server that took the request and then failed to answer is
+    // not asked again: that would only make the user wait for it twice.
     bool mayRetry() const;
+    // The address the transfer ended at, as on the wire, when it followed a redirect; else empty.
+    QByteArray redirectedTo() const { return m_redirectedTo; }
+    // What failed, for the status line, naming the host the transfer ended at: a refused
+    // certificate, an unknown host, a refused connection, no answer, or an HTTP status of 400 or
+    // more on a complete body. Empty for any other ending.
+    QString failureText() const;
 
 private:
     static size_t onWrite(char* bytes, size_t size, size_t count, void* self) noexcept;
     static size_t onHeader(char* bytes, size_t size, size_t count, void* self) noexcept;
+    static int onRequestReady(void* self, char*, char*, int, int) noexcept;
     size_t receive(const char* bytes, size_t size) noexcept;
     bool applyOptions(const Request& request);
 
@@ -63,6 +72,10 @@ private:
     CURLcode m_result = CURLE_OK;
     bool m_finished = false;
     bool m_responseStarted = false;
+    bool m_requestSent = false;
+    long m_status = 0; // the HTTP status; 0 for other protocols
+    QByteArray m_endedAt; // the address the transfer ended at, as on the wire
+    QByteArray m_redirectedTo;
     bool m_sizeChecked = false;
     bool m_tooLarge = false;
 };

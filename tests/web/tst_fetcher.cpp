@@ -188,7 +188,9 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
     FakeHost host;
     QByteArray data;
     QCOMPARE(fetch(host, server.url(u"/a/b/写真 1.jpg?c=黒"_s), data), FetchOutcome::Complete);
-    QCOMPARE(fetch(host, server.url(u"/p2.htm"_s), data), FetchOutcome::Complete);
+    // A user name and password may go to the server, but never into the Referer.
+    const QString withPassword = server.url(u"/p2.htm"_s).replace(u"//"_s, u"//u:pw@"_s);
+    QCOMPARE(fetch(host, withPassword, data), FetchOutcome::Complete);
 
     const QList<RecordedRequest> requests = server.requests();
     QCOMPARE(server.targets(),
@@ -297,8 +299,8 @@ void tst_Fetcher::unreachableServerEndsEmpty_data()
     QTest::addColumn<bool>("closeWindow"); // stop by closing the window instead of Cancel
     QTest::addColumn<int>("leastMs");
     QTest::addColumn<int>("mostMs");
-    QTest::newRow("a server that hangs up at once gives up after the fresh session")
-        << DeadPort::ClosesAtOnce << -1 << false << 6000 << 10000;
+    QTest::newRow("a server that hangs up at once is asked once")
+        << DeadPort::ClosesAtOnce << -1 << false << 0 << 5000;
     QTest::newRow("a host that never answers gives up too")
         << DeadPort::NeverAnswers << -1 << false << 10000 << 20000;
     QTest::newRow("Cancel ends the connect retries") << DeadPort::Refuses << 300 << false << 0 << 0;
@@ -345,10 +347,9 @@ void tst_Fetcher::unreachableServerEndsEmpty()
     QCOMPARE(outcome, FetchOutcome::NoConnection);
     QCOMPARE(host.info, progress(0));
     QVERIFY2(elapsed >= leastMs && elapsed < mostMs, qPrintable(QString::number(elapsed)));
-    // One attempt every quarter second for five seconds, then one with a fresh session.
+    // It took the request: asking again would only double the wait on it.
     if (kind == DeadPort::ClosesAtOnce)
-        QVERIFY2(
-            port.accepted >= 10 && port.accepted <= 30, qPrintable(QString::number(port.accepted)));
+        QTRY_COMPARE(port.accepted.load(), 1);
 }
 
 void tst_Fetcher::reachesAServerThatComesUpLate()

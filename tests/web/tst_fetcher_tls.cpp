@@ -63,12 +63,15 @@ void tst_FetcherTls::trustsOnlyACertifiedSite_data()
     QTest::addColumn<bool>("trustAuthority");
     QTest::addColumn<QString>("host");
     QTest::addColumn<FetchOutcome>("outcome");
+    QTest::addColumn<QString>("text");
     QTest::newRow("a site certified by a trusted authority is read")
-        << true << u"127.0.0.1"_s << FetchOutcome::Complete;
+        << true << u"127.0.0.1"_s << FetchOutcome::Complete << QString();
     QTest::newRow("a site certified by an unknown authority is refused")
-        << false << u"127.0.0.1"_s << FetchOutcome::NoConnection;
+        << false << u"127.0.0.1"_s << FetchOutcome::NoConnection
+        << Msg::certificateRefused(u"127.0.0.1"_s);
     QTest::newRow("a certificate for another name is refused")
-        << true << u"localhost"_s << FetchOutcome::NoConnection;
+        << true << u"localhost"_s << FetchOutcome::NoConnection
+        << Msg::certificateRefused(u"localhost"_s);
 }
 
 void tst_FetcherTls::trustsOnlyACertifiedSite()
@@ -76,6 +79,7 @@ void tst_FetcherTls::trustsOnlyACertifiedSite()
     QFETCH(bool, trustAuthority);
     QFETCH(QString, host);
     QFETCH(FetchOutcome, outcome);
+    QFETCH(QString, text);
     if (trustAuthority)
         qputenv("SSL_CERT_FILE", QFile::encodeName(m_dir.filePath(u"ca.pem"_s)));
     else
@@ -88,7 +92,9 @@ void tst_FetcherTls::trustsOnlyACertifiedSite()
     QElapsedTimer clock;
     clock.start();
 
-    QCOMPARE(Get_UrlData(window, root + u"a/pic.jpg"_s, data).outcome, outcome);
+    const FetchResult result = Get_UrlData(window, root + u"a/pic.jpg"_s, data);
+    QCOMPARE(result.outcome, outcome);
+    QCOMPARE(result.failureText, text);
     const QList<RecordedRequest> requests = m_server->requests();
     if (outcome == FetchOutcome::Complete) {
         QCOMPARE(data, QByteArray("\xFF\xD8 over tls"));

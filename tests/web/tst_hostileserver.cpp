@@ -164,6 +164,8 @@ private slots:
     void nonWebAddressesAreNeverFetched();
     void cancelEndsWhatOnlyTheUserCanEnd_data();
     void cancelEndsWhatOnlyTheUserCanEnd();
+    void failuresSayWhatFailed_data();
+    void failuresSayWhatFailed();
 };
 
 void tst_HostileServer::bodiesStopAtTheirLimit_data()
@@ -377,6 +379,69 @@ void tst_HostileServer::cancelEndsWhatOnlyTheUserCanEnd()
     QCOMPARE(host.state.hInternet, nullptr);
     QCOMPARE(host.info, Msg::interrupted);
     QTRY_VERIFY_WITH_TIMEOUT(server.clientGone, 5000);
+}
+
+void tst_HostileServer::failuresSayWhatFailed_data()
+{
+    QTest::addColumn<QString>("address"); // a path on the server, or a whole address
+    QTest::addColumn<QByteArrayList>(
+        "answers"); // for each connection; then it waits for the hang-up
+    QTest::addColumn<FetchOutcome>("outcome");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("finalPath"); // empty: the address exactly as it was asked for
+    QTest::addColumn<int>("connections");
+    const QString local = u"127.0.0.1"_s;
+    const QByteArray ok = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok";
+    QTest::newRow("a page that is found keeps its address as written")
+        << u"/写真 1.htm"_s << QByteArrayList { ok } << FetchOutcome::Complete << QString()
+        << QString() << 1;
+    QTest::newRow("a redirect ends at its target")
+        << u"/p.htm"_s
+        << QByteArrayList { "HTTP/1.1 302 Found\r\nLocation: /q.htm\r\nConnection: close\r\n"
+                            "Content-Length: 0\r\n\r\n",
+               ok }
+        << FetchOutcome::Complete << QString() << u"/q.htm"_s << 2;
+    QTest::newRow("an error page is kept but named")
+        << u"/p.htm"_s << QByteArrayList { "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" }
+        << FetchOutcome::Complete << Msg::httpError(local, 404) << QString() << 1;
+    QTest::newRow("a host that no name server knows")
+        << u"http://pixhound.invalid/p.htm"_s << QByteArrayList() << FetchOutcome::NoConnection
+        << Msg::hostNotFound(u"pixhound.invalid"_s) << QString() << 0;
+    QTest::newRow("a port where nobody listens")
+        << u"http://127.0.0.1:1/p.htm"_s << QByteArrayList() << FetchOutcome::NoConnection
+        << Msg::connectionRefused(local) << QString() << 0;
+    QTest::newRow("a server that takes the request and stays silent is asked once")
+        << u"/p.htm"_s << QByteArrayList { QByteArray() } << FetchOutcome::NoConnection
+        << Msg::noAnswer(local) << QString() << 1;
+    QTest::newRow("a body that stops coming")
+        << u"/p.htm"_s << QByteArrayList { "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nx" }
+        << FetchOutcome::Incomplete << Msg::noAnswer(local) << QString() << 1;
+}
+
+void tst_HostileServer::failuresSayWhatFailed()
+{
+    QFETCH(QString, address);
+    QFETCH(QByteArrayList, answers);
+    QFETCH(FetchOutcome, outcome);
+    QFETCH(QString, text);
+    QFETCH(QString, finalPath);
+    QFETCH(int, connections);
+    RawServer server([&](RawServer& self, int client) {
+        if (RawServer::readRequest(client))
+            RawServer::send(client, answers.value(self.connections - 1));
+        while (self.pause(client, 10000)) { }
+    });
+    if (address.startsWith(u'/'))
+        address = server.url(address);
+    FakeHost host;
+    host.state.fetchStallSeconds = 1;
+    QByteArray data;
+
+    const FetchResult result = Get_UrlData(host, address, data);
+    QCOMPARE(result.outcome, outcome);
+    QCOMPARE(result.failureText, text);
+    QCOMPARE(result.finalUrl, finalPath.isEmpty() ? address : server.url(finalPath));
+    QCOMPARE(server.connections.load(), connections);
 }
 
 QTEST_GUILESS_MAIN(tst_HostileServer)
