@@ -26,9 +26,6 @@
 
 namespace {
 
-// An unexpected failure inside the program itself.
-constexpr int internalError = 51;
-
 // Clears a flag when the scope ends, however it ends.
 class FlagScope
 {
@@ -60,7 +57,7 @@ void frmMain::cmdDownload_Click()
     } catch (const std::bad_alloc&) {
         failRun(runtimeError(ErrorNumber::OutOfMemory).numberAndDescription());
     } catch (const std::exception&) {
-        failRun(runtimeError(internalError).numberAndDescription());
+        failRun(runtimeError(ErrorNumber::InternalError).numberAndDescription());
     }
 }
 
@@ -222,7 +219,7 @@ void frmMain::Start_Download(const QString& folder)
     } catch (const std::bad_alloc&) {
         failRun(runtimeError(ErrorNumber::OutOfMemory).numberAndDescription());
     } catch (const std::exception&) {
-        failRun(runtimeError(internalError).numberAndDescription());
+        failRun(runtimeError(ErrorNumber::InternalError).numberAndDescription());
     }
 }
 
