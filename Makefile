@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: run test build packages test-sanitize bench fuzz package clean
+.PHONY: run test build packages test-sanitize bench fuzz package clean format format-check
 
 packages:
 	@scripts/install-packages.sh build
@@ -50,7 +50,18 @@ bench:
 	python3 bench/run.py --size $(BENCH_SIZE) --build $(BUILD) $(BENCH_ARGS)
 
 clean:
-	rm -rf build build-sanitize build-package
+	rm -rf build build-sanitize build-package build-fuzz
+
+# The house style is the repository's .clang-format: `make format` applies it to every source,
+# `make format-check` fails on the first file that differs from it.
+FORMAT_FILES = $(shell find src tests bench fuzz -name '*.cpp' -o -name '*.h' 2>/dev/null | sort)
+format:
+	@scripts/install-packages.sh format
+	clang-format -i $(FORMAT_FILES)
+
+format-check:
+	@scripts/install-packages.sh format
+	clang-format --dry-run --Werror $(FORMAT_FILES)
 
 # Each fuzz target runs for FUZZ_SECONDS on a copy of its seed corpus; crashes land in build-fuzz/.
 FUZZ_SECONDS ?= 60

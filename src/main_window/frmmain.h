@@ -49,9 +49,6 @@ public:
     // The selected reading method: 0 links then download, 1 from a JPG list, 2 list only.
     int linkMethod() const;
 
-    // The routines of the window under the program's own names.
-    void Show_Info(const QString& text) { showInfo(text); }
-    void Set_Controls(bool idle) { setControls(idle); }
     void Set_DefaultFolder();
 
 public slots:
@@ -78,8 +75,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void createControls();
-    void placeControls();
+    void buildControls();
     void Form_Load();
 
     void runDownload();

@@ -26,9 +26,6 @@
 
 namespace {
 
-// An unexpected failure inside the program itself.
-constexpr int internalError = 51;
-
 // Clears a flag when the scope ends, however it ends.
 class FlagScope
 {
@@ -60,7 +57,7 @@ void frmMain::cmdDownload_Click()
     } catch (const std::bad_alloc&) {
         failRun(runtimeError(ErrorNumber::OutOfMemory).numberAndDescription());
     } catch (const std::exception&) {
-        failRun(runtimeError(internalError).numberAndDescription());
+        failRun(runtimeError(ErrorNumber::InternalError).numberAndDescription());
     }
 }
 
@@ -70,8 +67,8 @@ void frmMain::failRun(const QString& errorText)
         return;
     setCaption(Msg::appName);
     showMessage(errorText, MessageIcon::Critical, Msg::titleError);
-    Show_Info(Msg::cannotDownload);
-    Set_Controls(true);
+    showInfo(Msg::cannotDownload);
+    setControls(true);
 }
 
 void frmMain::runDownload()
@@ -102,7 +99,7 @@ void frmMain::runDownload()
         m_state.strSaveFolder = dialog.strSaveFolder();
     }
 
-    Set_Controls(false);
+    setControls(false);
     setFileCounter(QString());
     for (QListWidget* list :
         { lstDownload, lstDownloadDone, lstDownloadAlready, lstDownloadDenied })
@@ -111,7 +108,7 @@ void frmMain::runDownload()
 
     if (method == 1) {
         if (!Get_FileList(*this)) {
-            Set_Controls(true);
+            setControls(true);
             return;
         }
     } else if (!finishListRun(method)) {
@@ -142,7 +139,7 @@ bool frmMain::finishListRun(int method)
     } else if (!Make_PageList(*this, page, hrefPattern)) {
         // After a cancel the window is already idle and shows why.
         if (!m_state.blnCancel)
-            Set_Controls(true);
+            setControls(true);
         return false;
     }
     // Cancel has put the window back and told the user; nothing may be added after it.
@@ -154,7 +151,7 @@ bool frmMain::finishListRun(int method)
     }
     if (!Write_DownloadList(*this)) {
         setCaption(Msg::appName);
-        Set_Controls(true);
+        setControls(true);
         return false;
     }
     return true;
@@ -162,9 +159,9 @@ bool frmMain::finishListRun(int method)
 
 void frmMain::showNoFiles(int method)
 {
-    Show_Info(Msg::noFiles);
+    showInfo(Msg::noFiles);
     setCaption(Msg::appName);
-    Set_Controls(true);
+    setControls(true);
     if (method != 2)
         return;
     setCaption(Msg::captionDone);
@@ -181,7 +178,7 @@ void frmMain::reportList()
             + Msg::listReportCreatedAt + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf
             + m_state.strHTMLSourceFile + Msg::crlf + Msg::sourceReportIsAt,
         MessageIcon::Information, Msg::titleListCreated);
-    Set_Controls(true);
+    setControls(true);
 }
 
 // The folder the images go to: the confirmed save folder, or a folder named after the page
@@ -194,8 +191,8 @@ bool frmMain::prepareFolder(QString& folder)
         if (!Make_Dir(folder) || !Check_Dir(folder, errorNumber)) {
             setCaption(Msg::appName);
             showMessage(Msg::folderCannotBeCreated, MessageIcon::Critical, Msg::titleError);
-            Show_Info(Msg::cannotDownload);
-            Set_Controls(true);
+            showInfo(Msg::cannotDownload);
+            setControls(true);
             return false;
         }
         return true;
@@ -206,8 +203,8 @@ bool frmMain::prepareFolder(QString& folder)
     folder = pages.isEmpty() ? QString() : pages.first();
     if (folder.isEmpty() || !Get_LocalPath(root, folder)) {
         setCaption(Msg::appName);
-        Show_Info(Msg::cannotDownload);
-        Set_Controls(true);
+        showInfo(Msg::cannotDownload);
+        setControls(true);
         return false;
     }
     return true;
@@ -222,7 +219,7 @@ void frmMain::Start_Download(const QString& folder)
     } catch (const std::bad_alloc&) {
         failRun(runtimeError(ErrorNumber::OutOfMemory).numberAndDescription());
     } catch (const std::exception&) {
-        failRun(runtimeError(internalError).numberAndDescription());
+        failRun(runtimeError(ErrorNumber::InternalError).numberAndDescription());
     }
 }
 
@@ -236,9 +233,9 @@ void frmMain::cmdCancel_Click()
     if (m_state.lngDownloadMax() != -1)
         Write_DownloadList(*this);
     m_state.blnCancel = true;
-    Show_Info(Msg::interrupted);
+    showInfo(Msg::interrupted);
     setCaption(Msg::appName);
-    Set_Controls(true);
+    setControls(true);
 }
 
 void frmMain::cmdSkip_Click()

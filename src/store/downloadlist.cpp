@@ -4,6 +4,7 @@
 
 #include "platform/codepage.h"
 #include "platform/messagebox.h"
+#include "platform/nameendings.h"
 #include "platform/programfolder.h"
 #include "platform/runhost.h"
 #include "platform/runstate.h"
@@ -12,8 +13,6 @@
 #include "resources/messages.h"
 #include "store/fileio.h"
 #include "web/fetcher.h"
-
-#include <QStringEncoder>
 
 namespace {
 
@@ -27,8 +26,7 @@ constexpr qsizetype shownLineLimit = 1024;
 QByteArray encodeList(const QList<DownloadItem>& list)
 {
     // One conversion per block of addresses keeps the cost of the converter out of the
-    // per-address work; a block with a character code page 932 lacks is redone address by
-    // address so that only that address is percent-encoded.
+    // per-address work.
     constexpr qsizetype block = 4096;
     QByteArray out;
     QString text;
@@ -37,23 +35,9 @@ QByteArray encodeList(const QList<DownloadItem>& list)
         text.clear();
         for (qsizetype i = first; i < end; ++i)
             text += list.at(i).URL + Msg::crlf;
-        QStringEncoder encoder("CP932", QStringConverter::Flag::Stateless);
-        const QByteArray encoded
-            = encoder.isValid() ? QByteArray(encoder.encode(text)) : QByteArray();
-        if (encoder.isValid() && !encoder.hasError()) {
-            out += encoded;
-            continue;
-        }
-        for (qsizetype i = first; i < end; ++i)
-            out += encodeCp932(list.at(i).URL) + "\r\n";
+        out += encodeCp932(text);
     }
     return out;
-}
-
-bool hasJpegEnding(QStringView line)
-{
-    return line.right(3).compare(u"jpg", Qt::CaseInsensitive) == 0
-        || line.right(4).compare(u"jpeg", Qt::CaseInsensitive) == 0;
 }
 
 void showRejection(
@@ -135,7 +119,7 @@ bool readImageList(RunHost& host, const QString& path)
         // Both tests look at the line as written, fragment included.
         if (!isValidUrl(address))
             reason = &Msg::listInvalidUrl;
-        else if (!hasJpegEnding(line))
+        else if (!isImageValue(line))
             reason = &Msg::listNotJpeg;
         if (reason) {
             // Nothing of a rejected file stays: the window writes a non-empty list to
