@@ -44,7 +44,7 @@ bench:
 	@# A build folder made before bench/ existed learns of the bench targets by configuring again.
 	@if [ -f $(BUILD)/build.ninja ]; then cmake -S . -B $(BUILD) >/dev/null; \
 	else cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS); fi
-	@for target in pixhound_run bench_scan bench_lists; do \
+	@for target in pixhound_run bench_scan bench_lists bench_crawl_lists; do \
 	    cmake --build $(BUILD) --target $$target -j2 || { rm -f $(BUILD)/bench/$$target; echo "bench: $$target could not be built; it is left out"; }; \
 	done
 	python3 bench/run.py --size $(BENCH_SIZE) --build $(BUILD) $(BENCH_ARGS)

@@ -39,6 +39,8 @@ int main(int argc, char* argv[])
         body[i] = char((i * 2654435761u) >> 13);
 
     httplib::Server server;
+    // Otherwise an answer's last bytes can wait for the client's delayed ACK (Nagle).
+    server.set_tcp_nodelay(true);
     // Served straight from the one buffer, so that the server costs both clients the same.
     server.Get("/big.bin", [&](const httplib::Request&, httplib::Response& response) {
         response.set_content_provider(body.size(), "application/octet-stream",
