@@ -23,4 +23,7 @@ void BenchHost::showInfo(const QString& text)
     ++infoUpdates;
 }
 
-void BenchHost::fillDownloadRows(const QStringList& fileNames) { downloadRows = fileNames.size(); }
+void BenchHost::appendDownloadRows(const QStringList& fileNames)
+{
+    downloadRows += fileNames.size();
+}

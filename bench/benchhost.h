@@ -20,7 +20,7 @@ public:
     void setCaption(const QString&) override { }
     void setFileCounter(const QString&) override { }
     void setSkipEnabled(bool) override { }
-    void fillDownloadRows(const QStringList& fileNames) override;
+    void appendDownloadRows(const QStringList& fileNames) override;
     void selectDownloadRow(qsizetype) override { }
     void appendResultRow(ResultList list, const QString&) override { ++rows[int(list)]; }
     void selectLastResultRow(ResultList) override { }

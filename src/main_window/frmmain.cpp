@@ -27,7 +27,6 @@
 #include <QRadioButton>
 #include <QResizeEvent>
 
-#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -337,31 +336,15 @@ void frmMain::setSkipEnabled(bool enabled)
     cmdSkip->repaint();
 }
 
-void frmMain::fillDownloadRows(const QStringList& fileNames)
+void frmMain::appendDownloadRows(const QStringList& fileNames)
 {
-    // A crawl only ever appends to the list; adding the new rows alone keeps a large crawl from
-    // inserting every row again for every page. The list then looks as if it had been refilled.
+    // A crawl adds each page's new rows alone, never the whole list again; the list then looks as
+    // if it had been filled anew: no row picked, the first row at the top.
     m_listRows[0]->flush();
-    const int shown = lstDownload->count();
-    // Reading every row back from the view costs more than the rest; the names last filled in
-    // stand for the rows as long as nothing else has changed their number (a run empties them).
-    if (m_downloadNames.size() != shown) {
-        m_downloadNames.clear();
-        for (int row = 0; row < shown; ++row)
-            m_downloadNames.append(lstDownload->item(row)->text());
-    }
-    const bool extends = shown <= fileNames.size()
-        && std::equal(m_downloadNames.cbegin(), m_downloadNames.cend(), fileNames.cbegin());
-    m_downloadNames = fileNames;
     lstDownload->setUpdatesEnabled(false);
-    if (extends) {
-        lstDownload->selectionModel()->clear();
-        lstDownload->addItems(fileNames.mid(shown));
-        lstDownload->scrollToTop();
-    } else {
-        lstDownload->clear();
-        lstDownload->addItems(fileNames);
-    }
+    lstDownload->selectionModel()->clear();
+    lstDownload->addItems(fileNames);
+    lstDownload->scrollToTop();
     lstDownload->setUpdatesEnabled(true);
     lstDownload->repaint();
 }

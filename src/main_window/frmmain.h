@@ -37,7 +37,7 @@ public:
     void setCaption(const QString& caption) override;
     void setFileCounter(const QString& text) override;
     void setSkipEnabled(bool enabled) override;
-    void fillDownloadRows(const QStringList& fileNames) override;
+    void appendDownloadRows(const QStringList& fileNames) override;
     void selectDownloadRow(qsizetype row) override;
     void appendResultRow(ResultList list, const QString& fileName) override;
     void selectLastResultRow(ResultList list) override;
@@ -97,8 +97,6 @@ private:
     // lstDownload, then the Done, Already and Denied lists, as a run changes them.
     std::array<ListRows*, 4> m_listRows {};
     ListRows* resultRows(ResultList list) const;
-    // The rows of lstDownload as last filled in.
-    QStringList m_downloadNames;
 
     // The size taken at start-up; the window keeps it.
     int lngFormWidth = 0;

@@ -19,12 +19,9 @@
 namespace {
 
 // Every routine here ends the work on its own page when something fails underneath it (memory
-// running out on a huge page, say), and lets its caller carry on.
-void reportFailure(RunHost& host)
-{
-    host.showInfo(Msg::cannotDownload);
-    host.setControls(true);
-}
+// running out on a huge page, say), and lets its caller carry on. The window stays busy: the run
+// goes on, and its driver makes the window idle once the run ends.
+void reportFailure(RunHost& host) { host.showInfo(Msg::cannotDownload); }
 
 void reportInterrupted(RunHost& host)
 {
@@ -47,65 +44,6 @@ QByteArray readPage(RunHost& host, const QString& page)
     if (Get_UrlData(host, page, bytes).outcome == FetchOutcome::Cancelled)
         bytes.clear();
     return bytes;
-}
-
-// One page of the crawl whose links are still being read.
-struct CrawlFrame
-{
-    QString page;
-    QString curDir;
-    AttributeScan scan;
-};
-
-// Reads one page of the crawl and collects its embedded images. Returns the frame that reads its
-// links, or nothing when the work on the page has ended (a cancel, a failure).
-std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page)
-{
-    RunState& state = host.runState();
-    try {
-        if (state.blnCancel) {
-            reportInterrupted(host);
-            return std::nullopt;
-        }
-        host.showInfo(Msg::loadingPage);
-        QByteArray bytes;
-        const FetchOutcome outcome = Get_UrlData(host, page, bytes).outcome;
-        if (state.blnCancel) {
-            reportInterrupted(host);
-            return std::nullopt;
-        }
-        if (outcome == FetchOutcome::Cancelled)
-            bytes.clear();
-
-        // Without a root nothing was fetched and no count shown; a second reading must show none.
-        if (outcome != FetchOutcome::NoRoot) {
-            state.lastPageAddress = page;
-            state.lastPageBytes = bytes;
-        }
-        const bool collected = Make_PageList(host, page, srcPattern);
-        // Kept only for the collection just made: a later reading must fetch afresh.
-        state.lastPageAddress.clear();
-        state.lastPageBytes.clear();
-        if (!collected) {
-            host.setControls(true);
-            return std::nullopt;
-        }
-        if (state.blnCancel)
-            return std::nullopt;
-
-        const QString text = decodePageText(bytes);
-        host.showInfo(Msg::analysingPage);
-        if (Cut_URLTail(host.typedAddress()) == page)
-            Write_HTMLSource(host, page, bytes);
-        QString curDir;
-        Get_UrlPath(page, curDir);
-        return CrawlFrame { page, curDir, AttributeScan(text, hrefPattern) };
-    } catch (const std::exception&) {
-        state.lastPageAddress.clear();
-        state.lastPageBytes.clear();
-        reportFailure(host);
-        return std::nullopt;
-    }
 }
 
 // The address with its "." and ".." path segments resolved, as the fetch resolves them before it
@@ -142,22 +80,92 @@ QString withoutDotSegments(const QString& address)
     return root + kept.join(u'/') + address.sliced(end);
 }
 
-// The address a link value leads to when the crawl follows it, or a null string when it does not:
-// a page in the folder of the page that names it or below, and not yet taken into the run.
-QString pageToFollow(const CrawlFrame& frame, const QString& value, const PageList& pages)
+// One page of the crawl whose links are still being followed: only the addresses it links to in
+// its folder or below, in document order, not its text, so that a deep crawl holds little per
+// level.
+struct CrawlFrame
 {
-    if (!isPageValue(value))
-        return {};
-    QString absolute;
-    Get_LinkAbsURL(frame.page, value, absolute);
-    const QString address = withoutDotSegments(Cut_URLTail(absolute));
-    QString dir;
-    Get_UrlPath(address, dir);
+    QStringList links;
+    qsizetype next = 0;
+};
+
+// Reads the page's links to follow: every page value that leads to the page's folder or below.
+// Nothing when the scan was cancelled.
+std::optional<CrawlFrame> scanPageLinks(RunHost& host, const QString& page, const QString& text)
+{
+    QString curDir;
+    Get_UrlPath(page, curDir);
+    CrawlFrame frame;
     // A page whose own folder is unknown would make every address look like one below it.
-    if (frame.curDir.isEmpty() || !dir.startsWith(withoutDotSegments(frame.curDir))
-        || !Is_NotListed(address, pages))
-        return {};
-    return address;
+    if (curDir.isEmpty())
+        return frame;
+    curDir = withoutDotSegments(curDir);
+    AttributeScan scan(text, hrefPattern);
+    QString value;
+    AttributeScan::Step step;
+    while ((step = scan.next(host, value)) == AttributeScan::Step::Value) {
+        if (!isPageValue(value))
+            continue;
+        QString absolute;
+        Get_LinkAbsURL(page, value, absolute);
+        const QString address = withoutDotSegments(Cut_URLTail(absolute));
+        QString dir;
+        Get_UrlPath(address, dir);
+        if (dir.startsWith(curDir))
+            frame.links.append(address);
+    }
+    if (step == AttributeScan::Step::Cancelled)
+        return std::nullopt;
+    return frame;
+}
+
+// Reads one page of the crawl and collects its embedded images. Returns the frame that follows
+// its links, or nothing when the work on the page has ended (a cancel, a failure).
+std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page)
+{
+    RunState& state = host.runState();
+    try {
+        if (state.blnCancel) {
+            reportInterrupted(host);
+            return std::nullopt;
+        }
+        host.showInfo(Msg::loadingPage);
+        QByteArray bytes;
+        const FetchOutcome outcome = Get_UrlData(host, page, bytes).outcome;
+        if (state.blnCancel) {
+            reportInterrupted(host);
+            return std::nullopt;
+        }
+        if (outcome == FetchOutcome::Cancelled)
+            bytes.clear();
+
+        // Without a root nothing was fetched and no count shown; a second reading must show none.
+        if (outcome != FetchOutcome::NoRoot) {
+            state.lastPageAddress = page;
+            state.lastPageBytes = bytes;
+        }
+        const bool collected = Make_PageList(host, page, srcPattern);
+        // Kept only for the collection just made: a later reading must fetch afresh.
+        state.lastPageAddress.clear();
+        state.lastPageBytes.clear();
+        if (!collected || state.blnCancel)
+            return std::nullopt;
+
+        const QString text = decodePageText(bytes);
+        host.showInfo(Msg::analysingPage);
+        if (Cut_URLTail(host.typedAddress()) == page)
+            Write_HTMLSource(host, page, bytes);
+        bytes.clear();
+        std::optional<CrawlFrame> frame = scanPageLinks(host, page, text);
+        if (!frame)
+            reportInterrupted(host);
+        return frame;
+    } catch (const std::exception&) {
+        state.lastPageAddress.clear();
+        state.lastPageBytes.clear();
+        reportFailure(host);
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -172,10 +180,14 @@ bool Make_PageList(RunHost& host, const QString& page, const QString& pattern)
         if (host.typedAddress() == page && pattern == srcPattern && host.skipGivenPageImages()
             && host.embeddedLinkSource())
             return true;
+        const qsizetype known = state.udtDownload.size();
         Make_DownloadList(host, page, pattern);
         if (state.blnCancel)
             return false;
-        Get_FileList(host);
+        // Only this page's entries need names and rows. A list still empty is not told here: a
+        // crawl goes on, and the run tells it once, when the list is final.
+        if (state.udtDownload.size() > known)
+            Get_FileList(host, known);
         return true;
     } catch (const std::exception&) {
         reportFailure(host);
@@ -215,31 +227,33 @@ void Get_PageLinks(RunHost& host, const QString& page)
     RunState& state = host.runState();
     // The crawl goes depth-first in document order, like a recursion that reads each followed page
     // completely before the next link of its parent, but on a stack of its own: a chain of pages
-    // each linking to the next must not be limited by the depth of the call stack.
+    // each linking to the next must not be limited by the depth of the call stack. Whether a link
+    // was read already is asked only when its turn comes, after the pages before it.
     std::vector<CrawlFrame> frames;
     if (auto first = enterPage(host, page))
         frames.push_back(std::move(*first));
 
     while (!frames.empty()) {
-        try {
-            QString value;
-            if (frames.back().scan.next(host, value) == AttributeScan::Step::Value) {
-                const QString next = pageToFollow(frames.back(), value, state.strPageList);
-                if (!next.isNull()) {
-                    state.strPageList.append(next);
-                    if (auto child = enterPage(host, next))
-                        frames.push_back(std::move(*child));
-                }
-                continue;
-            }
-        } catch (const std::exception&) {
-            reportFailure(host);
+        CrawlFrame& frame = frames.back();
+        if (state.blnCancel) {
+            reportInterrupted(host);
             frames.pop_back();
             continue;
         }
-        if (state.blnCancel)
-            reportInterrupted(host);
-        frames.pop_back();
+        if (frame.next == frame.links.size()) {
+            frames.pop_back();
+            continue;
+        }
+        const QString next = std::exchange(frame.links[frame.next++], QString());
+        if (!Is_NotListed(next, state.strPageList))
+            continue;
+        try {
+            state.strPageList.append(next);
+            if (auto child = enterPage(host, next))
+                frames.push_back(std::move(*child));
+        } catch (const std::exception&) {
+            reportFailure(host);
+        }
     }
 }
 

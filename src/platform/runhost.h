@@ -10,7 +10,8 @@ struct RunState;
 // The three result lists of a download.
 enum class ResultList { Done, Already, Denied };
 
-class RunHost {
+class RunHost
+{
 public:
     virtual ~RunHost() = default;
 
@@ -30,8 +31,9 @@ public:
     virtual void setFileCounter(const QString& text) = 0; // repainted at once
     virtual void setSkipEnabled(bool enabled) = 0; // repainted at once
 
-    // The list of files to download: replaced in one go, row k being entry k.
-    virtual void fillDownloadRows(const QStringList& fileNames) = 0;
+    // The list of files to download, row k being entry k: the rows of the entries appended to the
+    // list since the last call, added at its end in one go. A run empties it before it builds.
+    virtual void appendDownloadRows(const QStringList& fileNames) = 0;
     virtual void selectDownloadRow(qsizetype row) = 0;
     virtual void appendResultRow(ResultList list, const QString& fileName) = 0;
     // Selects the last row of the list; nothing when it is empty.

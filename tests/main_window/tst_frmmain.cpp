@@ -79,7 +79,7 @@ private slots:
     void methodAndSourceSwitchTheControls();
     void switchingKeepsTextsChecksAndSelections();
     void windowKeepsItsSizeAndEveryCaptionHasRoom();
-    void downloadRowsAreReplacedInOneGo();
+    void downloadRowsAreAddedInOneGo();
     void closingWritesTheListOnlyWhenItHasEntries_data();
     void closingWritesTheListOnlyWhenItHasEntries();
     void aboutBoxOpensModally();
@@ -328,16 +328,14 @@ void tst_FrmMain::windowKeepsItsSizeAndEveryCaptionHasRoom()
     }
 }
 
-void tst_FrmMain::downloadRowsAreReplacedInOneGo()
+void tst_FrmMain::downloadRowsAreAddedInOneGo()
 {
     frmMain window;
     auto* rows = control<QListWidget>(window, QStringLiteral("lstDownload"));
-    window.fillDownloadRows({ QStringLiteral("old.jpg") });
-
     QStringList names;
     for (int i = 0; i < 100000; ++i)
         names.append(QStringLiteral("p%1.jpg").arg(i));
-    window.fillDownloadRows(names);
+    window.appendDownloadRows(names);
     QCOMPARE(rows->count(), 100000);
     QCOMPARE(rows->item(0)->text(), QStringLiteral("p0.jpg"));
     QCOMPARE(rows->item(99999)->text(), QStringLiteral("p99999.jpg"));

@@ -235,7 +235,7 @@ void tst_RunDriver::invalidAddressIsRefused()
     QFETCH(bool, byEnter);
 
     chooseMethod(method, true);
-    m_window->fillDownloadRows({ QStringLiteral("previous.jpg") });
+    m_window->appendDownloadRows({ QStringLiteral("previous.jpg") });
     address()->setText(typed);
     button(QStringLiteral("cmdDownload"))->setFocus();
     onModal([](QWidget* dialog) { dialog->close(); }); // no dialog may open; fail fast if one does
@@ -261,7 +261,7 @@ void tst_RunDriver::invalidAddressIsRefused()
 void tst_RunDriver::cancelledDialogsLeaveThePreviousRun()
 {
     const QString page = servePage({ QStringLiteral("a.jpg") });
-    m_window->fillDownloadRows({ QStringLiteral("previous.jpg") });
+    m_window->appendDownloadRows({ QStringLiteral("previous.jpg") });
     m_window->appendResultRow(ResultList::Done, QStringLiteral("previous.jpg"));
     const QString saveFolder = m_window->runState().strSaveFolder;
 
@@ -380,14 +380,23 @@ void tst_RunDriver::pageWithoutImages()
     QFETCH(int, method);
     QFETCH(bool, embedded);
 
-    const QString page = servePage({ QStringLiteral("picture.png"), QStringLiteral("other.htm") });
+    // The crawl's second page is held back until the test has seen the window during the crawl.
+    const auto gate = embedded ? std::make_shared<Gate>() : nullptr;
+    const QString page
+        = servePage({ QStringLiteral("picture.png"), QStringLiteral("other.htm") }, nullptr, gate);
+    bool busyMidCrawl = !embedded;
+    if (gate) {
+        during([this] { return m_server->requestCount(QStringLiteral("/g/other.htm")) > 0; },
+            [&] { busyMidCrawl = !idle(), gate->open(); });
+    }
     chooseMethod(method, false);
     button(QStringLiteral("optLinkJpg(%1)").arg(embedded ? 1 : 0))->click();
-    m_window->fillDownloadRows({ QStringLiteral("previous.jpg") });
+    m_window->appendDownloadRows({ QStringLiteral("previous.jpg") });
     address()->setText(page);
     m_window->cmdDownload_Click();
 
     QCOMPARE(info(), QStringLiteral("ダウンロードできるファイルはありません"));
+    QVERIFY(busyMidCrawl);
     QVERIFY(idle());
     QCOMPARE(list(QStringLiteral("lstDownload"))->count(), 0);
     QVERIFY(!QFile::exists(listFile()));

@@ -172,7 +172,7 @@ void tst_LocalPaths::fileListNamesEveryEntryInOneFill()
     timer.start();
     QVERIFY(Get_FileList(host));
     qDebug() << count << "entries named in" << timer.elapsed() << "ms";
-    QCOMPARE(host.downloadRowFills, 1);
+    QCOMPARE(host.downloadRowAppends, 1);
     QCOMPARE(host.downloadRows.size(), count);
     const QStringList first { u"c.jpg"_s, u"c.jpg"_s, u"%E5%86%99.jpg?size=2"_s, QString(),
         QString() };

@@ -38,10 +38,10 @@ void FakeHost::setFileCounter(const QString& text)
     fileCounterHistory.append(text);
 }
 
-void FakeHost::fillDownloadRows(const QStringList& fileNames)
+void FakeHost::appendDownloadRows(const QStringList& fileNames)
 {
-    downloadRows = fileNames;
-    ++downloadRowFills;
+    downloadRows += fileNames;
+    ++downloadRowAppends;
 }
 
 QStringList& FakeHost::rows(ResultList list)

@@ -21,7 +21,7 @@ public:
     void setCaption(const QString& text) override;
     void setFileCounter(const QString& text) override;
     void setSkipEnabled(bool enabled) override { skipEnabled = enabled; }
-    void fillDownloadRows(const QStringList& fileNames) override;
+    void appendDownloadRows(const QStringList& fileNames) override;
     void selectDownloadRow(qsizetype row) override { selectedDownloadRow = row; }
     void appendResultRow(ResultList list, const QString& fileName) override;
     void selectLastResultRow(ResultList list) override;
@@ -54,7 +54,7 @@ public:
     QList<bool> controlsHistory; // every Set_Controls call, true = idle
     bool skipEnabled = false;
     QStringList downloadRows;
-    int downloadRowFills = 0;
+    int downloadRowAppends = 0;
     qsizetype selectedDownloadRow = -1;
     QStringList doneRows, alreadyRows, deniedRows;
     qsizetype selectedDone = -1, selectedAlready = -1, selectedDenied = -1;
