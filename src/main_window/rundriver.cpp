@@ -132,6 +132,7 @@ bool frmMain::finishListRun(int method)
     const QString page = Cut_URLTail(txtURL->text());
     m_state.udtDownload.clear();
     m_state.strPageList.clear();
+    m_state.givenPageFailure.clear();
     m_state.strPageList.append(page);
 
     if (linkJpgIndex() == 1) {
@@ -159,7 +160,8 @@ bool frmMain::finishListRun(int method)
 
 void frmMain::showNoFiles(int method)
 {
-    showInfo(Msg::noFiles);
+    // A page that could not be read is told as such, not as a page without images.
+    showInfo(m_state.givenPageFailure.isEmpty() ? Msg::noFiles : m_state.givenPageFailure);
     setCaption(Msg::appName);
     setControls(true);
     if (method != 2)

@@ -29,21 +29,51 @@ void reportInterrupted(RunHost& host)
     host.setControls(true);
 }
 
-// The bytes of a page: those the crawl has just fetched for the same address, with the status
-// texts that fetching it again would have shown, or a fresh fetch. Empty after a cancel.
-QByteArray readPage(RunHost& host, const QString& page)
+// The address the page's links resolve against: the one its body was served from, as in every
+// browser (a folder address redirected to its form with a trailing "/", say).
+QString servedFrom(const QString& page, const FetchResult& fetched)
+{
+    return fetched.finalUrl.isEmpty() ? page : fetched.finalUrl;
+}
+
+// Keeps why the given page could not be read, so that a run whose list ends empty tells the
+// cause rather than that the page holds no images.
+void noteFailure(RunState& state, const QString& page, const QString& failureText)
+{
+    const QStringList& pages = state.strPageList.addresses();
+    if (!failureText.isEmpty() && !pages.isEmpty() && pages.first() == page)
+        state.givenPageFailure = failureText;
+}
+
+// A page as read: its bytes, the address they were served from, and why the fetch failed (empty
+// when it did not, or when the crawl fetched it and tells that itself).
+struct FetchedPage
+{
+    QByteArray bytes;
+    QString base;
+    QString failureText;
+};
+
+// The page the crawl has just fetched for the same address, with the status texts that fetching
+// it again would have shown, or a fresh fetch. No bytes after a cancel.
+FetchedPage readPage(RunHost& host, const QString& page)
 {
     RunState& state = host.runState();
-    QByteArray bytes;
+    FetchedPage read;
     if (!state.lastPageAddress.isNull() && state.lastPageAddress == page) {
-        bytes = std::exchange(state.lastPageBytes, QByteArray());
+        read.bytes = std::exchange(state.lastPageBytes, QByteArray());
+        read.base = std::exchange(state.lastPageBase, QString());
         state.lastPageAddress.clear();
-        host.showInfo(host.infoText() + u'(' + QString::number(bytes.size()) + Msg::bytesDone);
-        return bytes;
+        host.showInfo(host.infoText() + u'(' + QString::number(read.bytes.size()) + Msg::bytesDone);
+        return read;
     }
-    if (Get_UrlData(host, page, bytes).outcome == FetchOutcome::Cancelled)
-        bytes.clear();
-    return bytes;
+    const FetchResult fetched = Get_UrlData(host, page, read.bytes);
+    if (fetched.outcome == FetchOutcome::Cancelled)
+        read.bytes.clear();
+    read.base = servedFrom(page, fetched);
+    read.failureText = fetched.failureText;
+    noteFailure(state, page, fetched.failureText);
+    return read;
 }
 
 // The address with its "." and ".." path segments resolved, as the fetch resolves them before it
@@ -85,6 +115,7 @@ QString withoutDotSegments(const QString& address)
 // level.
 struct CrawlFrame
 {
+    QString curDir;
     QStringList links;
     qsizetype next = 0;
 };
@@ -100,6 +131,7 @@ std::optional<CrawlFrame> scanPageLinks(RunHost& host, const QString& page, cons
     if (curDir.isEmpty())
         return frame;
     curDir = withoutDotSegments(curDir);
+    frame.curDir = curDir;
     AttributeScan scan(text, hrefPattern);
     QString value;
     AttributeScan::Step step;
@@ -120,8 +152,9 @@ std::optional<CrawlFrame> scanPageLinks(RunHost& host, const QString& page, cons
 }
 
 // Reads one page of the crawl and collects its embedded images. Returns the frame that follows
-// its links, or nothing when the work on the page has ended (a cancel, a failure).
-std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page)
+// its links, or nothing when the work on the page has ended (a cancel, a failure). parentDir is
+// the folder of the page that links to it; null for the given page.
+std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page, const QString& parentDir)
 {
     RunState& state = host.runState();
     try {
@@ -131,23 +164,39 @@ std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page)
         }
         host.showInfo(Msg::loadingPage);
         QByteArray bytes;
-        const FetchOutcome outcome = Get_UrlData(host, page, bytes).outcome;
+        const FetchResult fetched = Get_UrlData(host, page, bytes);
         if (state.blnCancel) {
             reportInterrupted(host);
             return std::nullopt;
         }
-        if (outcome == FetchOutcome::Cancelled)
+        if (fetched.outcome == FetchOutcome::Cancelled)
             bytes.clear();
+        noteFailure(state, page, fetched.failureText);
+        // The address served counts as read too; reached again under another address, it is the
+        // page already read, not a new one.
+        const QString base = servedFrom(page, fetched);
+        const QString served = Cut_URLTail(base);
+        if (served != page) {
+            // A redirect may not take the crawl above the folder of the page that led there.
+            QString dir;
+            Get_UrlPath(served, dir);
+            if (!Is_NotListed(served, state.strPageList)
+                || (!parentDir.isNull() && !withoutDotSegments(dir).startsWith(parentDir)))
+                return std::nullopt;
+            state.strPageList.append(served);
+        }
 
         // Without a root nothing was fetched and no count shown; a second reading must show none.
-        if (outcome != FetchOutcome::NoRoot) {
+        if (fetched.outcome != FetchOutcome::NoRoot) {
             state.lastPageAddress = page;
             state.lastPageBytes = bytes;
+            state.lastPageBase = base;
         }
         const bool collected = Make_PageList(host, page, srcPattern);
         // Kept only for the collection just made: a later reading must fetch afresh.
         state.lastPageAddress.clear();
         state.lastPageBytes.clear();
+        state.lastPageBase.clear();
         if (!collected || state.blnCancel)
             return std::nullopt;
 
@@ -156,13 +205,16 @@ std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page)
         if (Cut_URLTail(host.typedAddress()) == page)
             Write_HTMLSource(host, page, bytes);
         bytes.clear();
-        std::optional<CrawlFrame> frame = scanPageLinks(host, page, text);
+        std::optional<CrawlFrame> frame = scanPageLinks(host, base, text);
         if (!frame)
             reportInterrupted(host);
+        else if (!fetched.failureText.isEmpty())
+            host.showInfo(fetched.failureText); // the crawl goes on with the next page
         return frame;
     } catch (const std::exception&) {
         state.lastPageAddress.clear();
         state.lastPageBytes.clear();
+        state.lastPageBase.clear();
         reportFailure(host);
         return std::nullopt;
     }
@@ -200,23 +252,27 @@ void Make_DownloadList(RunHost& host, const QString& page, const QString& patter
     RunState& state = host.runState();
     try {
         host.showInfo(Msg::loadingPage);
-        QByteArray bytes = readPage(host, page);
+        FetchedPage read = readPage(host, page);
         if (state.blnCancel) {
             reportInterrupted(host);
             return;
         }
-        AttributeScan scan(decodePageText(bytes), pattern);
+        AttributeScan scan(decodePageText(read.bytes), pattern);
         host.showInfo(Msg::creatingList);
         if (Cut_URLTail(host.typedAddress()) == page)
-            Write_HTMLSource(host, page, bytes);
-        bytes.clear();
+            Write_HTMLSource(host, page, read.bytes);
+        read.bytes.clear();
 
         QString value;
-        while (scan.next(host, value) == AttributeScan::Step::Value) {
+        AttributeScan::Step step;
+        while ((step = scan.next(host, value)) == AttributeScan::Step::Value) {
             QString absolute;
-            if (isImageValue(value) && Get_LinkAbsURL(page, value, absolute))
+            if (isImageValue(value) && Get_LinkAbsURL(read.base, value, absolute))
                 state.udtDownload.append(DownloadItem { absolute, QString() });
         }
+        // An error page is read like any other; what failed stays on the status line after it.
+        if (step == AttributeScan::Step::End && !read.failureText.isEmpty())
+            host.showInfo(read.failureText);
     } catch (const std::exception&) {
         reportFailure(host);
     }
@@ -230,7 +286,7 @@ void Get_PageLinks(RunHost& host, const QString& page)
     // each linking to the next must not be limited by the depth of the call stack. Whether a link
     // was read already is asked only when its turn comes, after the pages before it.
     std::vector<CrawlFrame> frames;
-    if (auto first = enterPage(host, page))
+    if (auto first = enterPage(host, page, QString()))
         frames.push_back(std::move(*first));
 
     while (!frames.empty()) {
@@ -249,7 +305,7 @@ void Get_PageLinks(RunHost& host, const QString& page)
             continue;
         try {
             state.strPageList.append(next);
-            if (auto child = enterPage(host, next))
+            if (auto child = enterPage(host, next, frame.curDir))
                 frames.push_back(std::move(*child));
         } catch (const std::exception&) {
             reportFailure(host);

@@ -58,7 +58,13 @@ struct RunState {
     // Highest index in use of udtDownload; -1 when the list is empty.
     qsizetype lngDownloadMax() const { return udtDownload.size() - 1; }
 
-    // The page the crawl has just fetched, so that collecting its images does not fetch it again.
+    // The page the crawl has just fetched, so that collecting its images does not fetch it again,
+    // and the address its body was served from.
     QString lastPageAddress;
     QByteArray lastPageBytes;
+    QString lastPageBase;
+
+    // Why the given page of the run could not be read as asked (a status-line text naming the
+    // cause and the host); empty when it could.
+    QString givenPageFailure;
 };
