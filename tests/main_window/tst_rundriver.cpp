@@ -370,15 +370,19 @@ void tst_RunDriver::pageWithoutImages_data()
 {
     QTest::addColumn<int>("method");
     QTest::addColumn<bool>("embedded");
-    QTest::newRow("links then download tells only on the status line") << 0 << false;
-    QTest::newRow("list only also reports where the source is") << 2 << false;
-    QTest::newRow("the crawl of linked pages finds nothing either") << 2 << true;
+    QTest::addColumn<QString>("missing"); // a given page that answers 404 instead
+    QTest::newRow("links then download tells only on the status line") << 0 << false << QString();
+    QTest::newRow("list only also reports where the source is") << 2 << false << QString();
+    QTest::newRow("the crawl of linked pages finds nothing either") << 2 << true << QString();
+    QTest::newRow("a page that could not be read says so and names the host")
+        << 2 << false << QStringLiteral("/missing.htm");
 }
 
 void tst_RunDriver::pageWithoutImages()
 {
     QFETCH(int, method);
     QFETCH(bool, embedded);
+    QFETCH(QString, missing);
 
     // The crawl's second page is held back until the test has seen the window during the crawl.
     const auto gate = embedded ? std::make_shared<Gate>() : nullptr;
@@ -392,10 +396,13 @@ void tst_RunDriver::pageWithoutImages()
     chooseMethod(method, false);
     button(QStringLiteral("optLinkJpg(%1)").arg(embedded ? 1 : 0))->click();
     m_window->appendDownloadRows({ QStringLiteral("previous.jpg") });
-    address()->setText(page);
+    address()->setText(missing.isEmpty() ? page : m_server->url(missing));
     m_window->cmdDownload_Click();
 
-    QCOMPARE(info(), QStringLiteral("ダウンロードできるファイルはありません"));
+    if (missing.isEmpty())
+        QCOMPARE(info(), QStringLiteral("ダウンロードできるファイルはありません"));
+    else
+        QVERIFY2(info().contains(QStringLiteral("127.0.0.1")), qPrintable(info()));
     QVERIFY(busyMidCrawl);
     QVERIFY(idle());
     QCOMPARE(list(QStringLiteral("lstDownload"))->count(), 0);

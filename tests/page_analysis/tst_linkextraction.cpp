@@ -22,8 +22,8 @@ namespace {
 
 constexpr int chainLength = 100000;
 
-// Pages the test writes; anything else answers 404. /chain/N.html is made on request and links
-// to N + 1.
+// Pages the test writes ("=> path" redirects there); anything else answers 404. /chain/N.html is
+// made on request and links to N + 1.
 class Site
 {
 public:
@@ -40,6 +40,10 @@ public:
             }
             std::lock_guard lock(m_mutex);
             const auto page = m_pages.find(path);
+            if (page != m_pages.end() && page->second.startsWith("=> ")) {
+                r.set_redirect(page->second.sliced(3).toStdString());
+                return;
+            }
             r.status = page == m_pages.end() ? 404 : 200;
             r.set_content(
                 page == m_pages.end() ? "<p>none" : page->second.toStdString(), "text/html");
@@ -105,6 +109,8 @@ private slots:
     void cancelEndsTheWholeCrawl();
     void japanesePagesGiveTheAddressesTheyMean();
     void crawlsALongChainWithoutExhaustingTheStack();
+    void linksResolveWhereThePageWasServed_data();
+    void linksResolveWhereThePageWasServed();
 
 private:
     Site m_site;
@@ -124,6 +130,17 @@ void tst_LinkExtraction::initTestCase()
     m_site.put(u"/a/r.html"_s, "<img src=\"never.jpg\">");
     m_site.put(u"/c/p.htm"_s, "<img src=\"p.jpg\"><a href=\"q.htm\"><a href=\"r.htm\">");
     m_site.put(u"/c/q.htm"_s, "<img src=\"q.jpg\"><a href=\"deeper.htm\">");
+    m_site.put(u"/r/photos"_s, "=> /r/photos/");
+    m_site.put(u"/r/photos/"_s, "<img src=\"a.jpg\"><a href=\"b.htm\">");
+    m_site.put(u"/r/photos/b.htm"_s, "<img src=\"b.jpg\">");
+    m_site.put(u"/r/old.htm"_s, "=> /r/new/index.htm");
+    m_site.put(u"/r/new/index.htm"_s,
+        "<img src=\"a.jpg\"><a href=\"sub/b.htm\"><a href=\"index.htm\"><a href=\"alias.htm\">"
+        "<a href=\"out.htm\">");
+    m_site.put(u"/r/new/sub/b.htm"_s, "<img src=\"b.jpg\">");
+    m_site.put(u"/r/new/alias.htm"_s, "=> /r/new/index.htm");
+    m_site.put(u"/r/new/out.htm"_s, "=> /r/p.htm");
+    m_site.put(u"/r/p.htm"_s, "<img src=\"above.jpg\">");
 }
 
 void tst_LinkExtraction::collectsTheImagesAPageLinksTo()
@@ -254,6 +271,33 @@ void tst_LinkExtraction::crawlsALongChainWithoutExhaustingTheStack()
     QCOMPARE(host.state.strPageList.lngPageMax(), chainLength);
     QCOMPARE(host.downloadUrls(), m_site.urls({ u"/chain/end.jpg"_s }));
     QCOMPARE(m_site.server.requests().size(), chainLength + 1);
+}
+
+void tst_LinkExtraction::linksResolveWhereThePageWasServed_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("images");
+    QTest::addColumn<QStringList>("pages"); // every address taken as read, in order
+    QTest::newRow("a folder redirected to its form with a slash")
+        << u"/r/photos"_s << QStringList { u"/r/photos/a.jpg"_s, u"/r/photos/b.jpg"_s }
+        << QStringList { u"/r/photos"_s, u"/r/photos/"_s, u"/r/photos/b.htm"_s };
+    QTest::newRow("the address served counts as read; a redirect never leads above the folder")
+        << u"/r/old.htm"_s << QStringList { u"/r/new/a.jpg"_s, u"/r/new/sub/b.jpg"_s }
+        << QStringList { u"/r/old.htm"_s, u"/r/new/index.htm"_s, u"/r/new/sub/b.htm"_s,
+               u"/r/new/alias.htm"_s, u"/r/new/out.htm"_s };
+}
+
+void tst_LinkExtraction::linksResolveWhereThePageWasServed()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, images);
+    QFETCH(QStringList, pages);
+    FakeHost host;
+
+    crawl(host, m_site.server.url(typed));
+
+    QCOMPARE(host.downloadUrls(), m_site.urls(images));
+    QCOMPARE(host.state.strPageList.addresses(), m_site.urls(pages));
 }
 
 QTEST_GUILESS_MAIN(tst_LinkExtraction)
