@@ -27,7 +27,6 @@
 #include <QRadioButton>
 #include <QResizeEvent>
 
-
 using namespace Qt::StringLiterals;
 
 namespace {
