@@ -70,6 +70,7 @@ bool Download_ByInet(RunHost& host, const QString& folder)
     if (total == 0)
         return false;
 
+    sweepKilledWrites(folder);
     const PathConventions conventions = PathConventions::forHost();
     QByteArray data;
     for (qsizetype i = 0; i < total; ++i) {
