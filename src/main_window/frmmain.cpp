@@ -283,7 +283,7 @@ void frmMain::Form_Load()
 void frmMain::Set_DefaultFolder()
 {
     if (m_state.strSaveFolder.isEmpty())
-        m_state.strSaveFolder = programFolder();
+        m_state.strSaveFolder = defaultSaveFolder();
 }
 
 int frmMain::linkMethod() const
