@@ -111,9 +111,11 @@ bool writeListAtClose(RunHost& host)
     const RunState& state = host.runState();
     const QString path = programFolder() + Msg::listFileName;
     if (state.listFileSeenPath == path) {
+        // A file that is gone holds no edit to keep.
         QByteArray bytes;
-        if (readFileWhole(path, bytes, listFileLimit).number != 0
-            || digestOf(bytes) != state.listFileSeenDigest)
+        const FileResult read = readFileWhole(path, bytes, listFileLimit);
+        if (read.number != ErrorNumber::FileNotFound
+            && (read.number != 0 || digestOf(bytes) != state.listFileSeenDigest))
             return false;
     }
     return Write_DownloadList(host);
