@@ -64,6 +64,9 @@ QStringList usableVolumeRoots()
         if (!roots.contains(root))
             roots.append(root);
     }
+    // Without a mount table (a plain chroot) the one tree there is still holds folders.
+    if (roots.isEmpty() && !PathConventions::forHost().driveLetters)
+        roots.append(QStringLiteral("/"));
     roots.sort(Qt::CaseInsensitive);
     return roots;
 }
@@ -216,8 +219,7 @@ void frmSetSaveFolder::Impl::Drive1_Change()
     if (index < 0 || index >= volumeRoots.size())
         return;
     const QString root = volumeRoots.at(index);
-    const QStorageInfo volume(root);
-    if (!volume.isValid() || !volume.isReady())
+    if (!mountTableReady(root).value_or(true))
         return;
 
     const QString rootPath = QDir::fromNativeSeparators(root);

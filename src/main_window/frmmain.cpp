@@ -174,7 +174,7 @@ void frmMain::Form_Load()
 void frmMain::Set_DefaultFolder()
 {
     if (m_state.strSaveFolder.isEmpty())
-        m_state.strSaveFolder = programFolder();
+        m_state.strSaveFolder = defaultSaveFolder();
 }
 
 int frmMain::linkMethod() const
@@ -283,7 +283,7 @@ void frmMain::closeEvent(QCloseEvent* event)
 {
     closeFetchHandles(m_state);
     if (m_state.lngDownloadMax() != -1)
-        Write_DownloadList(*this);
+        writeListAtClose(*this);
     // A run under way sits lower on this stack, inside a yield: it sees the flag as soon as the
     // yield returns and unwinds, and the window is destroyed only after the event loop has ended.
     m_state.blnCancel = true;

@@ -17,6 +17,7 @@
 #include "web/fetcher.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -91,6 +92,10 @@ void frmMain::runDownload()
     }
 
     if (chkSetSaveFolder->isChecked() && method != 2) {
+        // An installed copy's default folder in Pictures is made when it is first offered, so
+        // that the dialog opens on it; a failure leaves the dialog to open where it can.
+        if (m_state.strSaveFolder == defaultSaveFolder())
+            QDir().mkpath(m_state.strSaveFolder);
         frmSetSaveFolder dialog(m_state.strSaveFolder, this);
         dialog.exec();
         m_state.blnSaveFolderOK = dialog.blnSaveFolderOK();

@@ -44,6 +44,10 @@ struct RunState {
     FetchHandle* hUrl = nullptr;
 
     QString strDownloadListFile; // DownloadList.txt written last
+    // DownloadList.txt as this program last wrote or read it (its path and a digest of its bytes),
+    // so that closing never overwrites what the user has changed since.
+    QString listFileSeenPath;
+    QByteArray listFileSeenDigest;
     QString strHTMLSourceFile; // HTMLSource.txt written last; empty until one is written
 
     // Program-wide save folder (always ending in the separator) and whether the user confirmed it.

@@ -98,6 +98,7 @@ inline const QString diskNotWritable = QStringLiteral("ディスクに書き込�
 inline const QString folderInvalid = QStringLiteral("指定したフォルダは無効です");
 inline const QString imageTooLarge = QStringLiteral("は大きすぎるため保存しませんでした");
 inline const QString imageIncomplete = QStringLiteral("は途中で切れたため保存しませんでした");
+inline const QString nameTooLong = QStringLiteral("は名前が長すぎるため保存しませんでした");
 
 // The save-folder dialog.
 inline const QString enterFolderName = QStringLiteral("フォルダ名を入力してください");

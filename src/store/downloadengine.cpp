@@ -70,6 +70,7 @@ bool Download_ByInet(RunHost& host, const QString& folder)
     if (total == 0)
         return false;
 
+    sweepKilledWrites(folder);
     const PathConventions conventions = PathConventions::forHost();
     QByteArray data;
     for (qsizetype i = 0; i < total; ++i) {
@@ -90,8 +91,11 @@ bool Download_ByInet(RunHost& host, const QString& folder)
 
         // A name taken from a hostile address must not write outside the folder of the run; the
         // entry is refused without a request, and the run goes on.
-        if (!isSafeFileName(item.FileName, conventions)) {
+        const FileNameRefusal refusal = fileNameRefusal(item.FileName, conventions);
+        if (refusal != FileNameRefusal::None) {
             fileAsDenied(host, item.FileName);
+            if (refusal == FileNameRefusal::TooLong)
+                host.showInfo(item.FileName + Msg::nameTooLong);
             host.selectLastResultRow(ResultList::Done);
             continue;
         }

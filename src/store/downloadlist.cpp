@@ -14,6 +14,9 @@
 #include "store/fileio.h"
 #include "web/fetcher.h"
 
+#include <QCryptographicHash>
+#include <QFileInfo>
+
 namespace {
 
 // Far beyond any real list (about four million addresses); a bigger file is refused before it
@@ -51,6 +54,11 @@ void showRejection(
         MessageIcon::Critical, Msg::titleUrlError);
 }
 
+QByteArray digestOf(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
 void clearLists(RunState& state)
 {
     state.strPageList.clear();
@@ -67,7 +75,8 @@ bool Write_DownloadList(RunHost& host)
 
     // The list replaces the old file only once it is complete, so that a failure part-way (a
     // full disk, say) leaves the previous list readable.
-    const FileResult written = writeFileWhole(path, encodeList(state.udtDownload), true);
+    const QByteArray bytes = encodeList(state.udtDownload);
+    const FileResult written = writeFileWhole(path, bytes, true);
     if (written.number != 0) {
         host.showInfo(Msg::listCannotBeCreated);
         const QString text = written.number == ErrorNumber::PermissionDenied
@@ -76,8 +85,25 @@ bool Write_DownloadList(RunHost& host)
         showMessage(text, MessageIcon::Critical, Msg::titleError);
         return false;
     }
+    state.listFileSeenPath = path;
+    state.listFileSeenDigest = digestOf(bytes);
     host.showInfo(Msg::listCreated);
     return true;
+}
+
+bool writeListAtClose(RunHost& host)
+{
+    const RunState& state = host.runState();
+    const QString path = programFolder() + Msg::listFileName;
+    if (state.listFileSeenPath == path) {
+        // A file that is gone holds no edit to keep.
+        QByteArray bytes;
+        const FileResult read = readFileWhole(path, bytes, listFileLimit);
+        if (read.number != ErrorNumber::FileNotFound
+            && (read.number != 0 || digestOf(bytes) != state.listFileSeenDigest))
+            return false;
+    }
+    return Write_DownloadList(host);
 }
 
 bool readImageList(RunHost& host, const QString& path)
@@ -96,6 +122,7 @@ bool readImageList(RunHost& host, const QString& path)
         return false;
     }
     const QString text = decodeUtf8OrCp932(bytes);
+    const QByteArray digest = digestOf(bytes);
     bytes.clear();
 
     qsizetype lineNumber = 0;
@@ -131,6 +158,11 @@ bool readImageList(RunHost& host, const QString& path)
         const QString stored = Cut_URLTail(address);
         state.strPageList.append(stored);
         state.udtDownload.append(DownloadItem { stored, QString() });
+    }
+    const QString listFile = programFolder() + Msg::listFileName;
+    if (QFileInfo(path).canonicalFilePath() == QFileInfo(listFile).canonicalFilePath()) {
+        state.listFileSeenPath = listFile;
+        state.listFileSeenDigest = digest;
     }
     return true;
 }

@@ -18,7 +18,7 @@ private slots:
 void tst_InstalledFolder::binFolderOfAnInstallTakesNoFiles_data()
 {
     QTest::addColumn<QStringList>("layout"); // folders made under the prefix
-    QTest::addColumn<bool>("beside");
+    QTest::addColumn<bool>("beside"); // and saves there; an installed copy saves in Pictures
 
     QTest::newRow("a build folder keeps the files beside the program")
         << QStringList { u"bin"_s } << true;
@@ -37,6 +37,8 @@ void tst_InstalledFolder::binFolderOfAnInstallTakesNoFiles()
     for (const QString& folder : layout)
         QVERIFY(QDir(prefix.path()).mkpath(folder));
     QCOMPARE(keepsFilesBeside(prefix.path() + u"/bin"_s), beside);
+    QCOMPARE(defaultSaveFolder(prefix.path() + u"/bin"_s, u"/home/u/Pictures"_s),
+        beside ? programFolder() : u"/home/u/Pictures/Pixhound/"_s);
     QVERIFY(!keepsFilesBeside(QString()));
 }
 

@@ -100,6 +100,10 @@ void tst_LocalPaths::unsafeFileNames_data()
     QTest::newRow("backslash and colon only matter on windows")
         << u"..\\b.jpg:x"_s << true << false;
     QTest::newRow("nul") << u"a\0b.jpg"_s << false << false;
+    QTest::newRow("255 bytes fit") << QString(251, u'a') + u".jpg"_s << true << true;
+    QTest::newRow("256 are too long") << QString(252, u'a') + u".jpg"_s << false << false;
+    QTest::newRow("linux counts the bytes of the local encoding, windows UTF-16 units")
+        << QString(100, u'長') << false << true;
 }
 
 void tst_LocalPaths::unsafeFileNames()
