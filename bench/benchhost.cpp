@@ -17,6 +17,12 @@ void BenchHost::yield()
     QCoreApplication::processEvents();
 }
 
+void BenchHost::waitForEvents()
+{
+    ++yields;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 void BenchHost::showInfo(const QString& text)
 {
     info = text;

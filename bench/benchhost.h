@@ -14,6 +14,7 @@ public:
 
     RunState& runState() override { return state; }
     void yield() override;
+    void waitForEvents() override;
     void showInfo(const QString& text) override;
     QString infoText() const override { return info; }
     void setControls(bool) override { }

@@ -4,10 +4,12 @@
 #include "platform/runhost.h"
 #include "platform/runstate.h"
 
-class NullHost : public RunHost {
+class NullHost : public RunHost
+{
 public:
     RunState& runState() override { return state; }
     void yield() override { }
+    void waitForEvents() override { }
     void showInfo(const QString& text) override { info = text; }
     QString infoText() const override { return info; }
     void setControls(bool) override { }
@@ -28,8 +30,8 @@ public:
 };
 
 // Stops the fuzzer with a report when an invariant of the program does not hold.
-#define FUZZ_CHECK(condition)                                                                     \
-    do {                                                                                          \
-        if (!(condition))                                                                         \
-            __builtin_trap();                                                                     \
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition))                                                                          \
+            __builtin_trap();                                                                      \
     } while (false)

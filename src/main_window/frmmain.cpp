@@ -309,6 +309,13 @@ void frmMain::yield()
     QCoreApplication::processEvents();
 }
 
+void frmMain::waitForEvents()
+{
+    for (ListRows* rows : m_listRows)
+        rows->flushWhenDue();
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 void frmMain::showInfo(const QString& text)
 {
     lblInfo->setText(text);

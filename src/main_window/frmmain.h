@@ -31,6 +31,7 @@ public:
     // RunHost
     RunState& runState() override { return m_state; }
     void yield() override;
+    void waitForEvents() override;
     void showInfo(const QString& text) override;
     QString infoText() const override;
     void setControls(bool idle) override;

@@ -19,6 +19,9 @@ public:
 
     // Lets the event loop run once; the Cancel and Skip handlers run inside it.
     virtual void yield() = 0;
+    // Lets the event loop run, waiting until at least one event has been handled: a transfer
+    // moving, a button pressed, a timer. The long loops wait here for a transfer to end.
+    virtual void waitForEvents() = 0;
 
     // The status line: set it and repaint it at once; read its current text.
     virtual void showInfo(const QString& text) = 0;

@@ -6,9 +6,11 @@
 #include "platform/runstate.h"
 #include "platform/runtimeerror.h"
 #include "resources/messages.h"
+#include "store/fetchahead.h"
 #include "store/fileio.h"
 #include "store/pathnames.h"
 #include "web/fetcher.h"
+#include "web/transferpool.h"
 
 #include <QFile>
 
@@ -72,6 +74,7 @@ bool Download_ByInet(RunHost& host, const QString& folder)
 
     sweepKilledWrites(folder);
     const PathConventions conventions = PathConventions::forHost();
+    FetchAhead ahead(state, folder, conventions);
     QByteArray data;
     for (qsizetype i = 0; i < total; ++i) {
         state.blnSkip = false;
@@ -81,9 +84,13 @@ bool Download_ByInet(RunHost& host, const QString& folder)
             return false;
         // Nothing else may change the list during a run; should it shrink all the same, the run
         // stops with the error an index past its end gives.
-        if (i >= state.udtDownload.size())
+        if (i >= state.udtDownload.size()) {
+            ahead.abandon();
             return stopOnError(host, runtimeError(ErrorNumber::SubscriptOutOfRange));
+        }
         const DownloadItem item = std::as_const(state.udtDownload).at(i);
+        // An entry decided without a request drops what was fetched ahead for it.
+        std::unique_ptr<PooledFetch> fetch = ahead.take(i);
 
         host.setCaption(progressCaption(i + 1, total));
         host.setFileCounter(fileCounter(i, total));
@@ -109,7 +116,13 @@ bool Download_ByInet(RunHost& host, const QString& folder)
         } else {
             host.showInfo(item.FileName + Msg::downloading);
             data.clear();
-            const FetchOutcome outcome = Get_UrlData(host, item.URL, data, imageBodyLimit).outcome;
+            if (!fetch)
+                fetch = startFetch(state, item.URL, imageBodyLimit);
+            ahead.fillAfter(i);
+            // Skip gives up the transfer at once; the fetches ahead go on.
+            const FetchOutcome outcome
+                = fetch ? awaitFetch(host, *fetch, data, true) : FetchOutcome::NoRoot;
+            fetch.reset();
             host.yield();
             if (state.blnCancel)
                 return false;
@@ -119,8 +132,10 @@ bool Download_ByInet(RunHost& host, const QString& folder)
             } else if (outcome == FetchOutcome::Complete && Is_JpegData(data)) {
                 const FileResult written = writeFileWhole(localPath, data, false);
                 data.clear();
-                if (written.number != 0)
+                if (written.number != 0) {
+                    ahead.abandon();
                     return stopOnError(host, written);
+                }
                 host.appendResultRow(ResultList::Done, item.FileName);
                 host.showInfo(item.FileName + Msg::downloaded);
             } else {

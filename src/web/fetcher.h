@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
+class PooledFetch;
 class RunHost;
 struct RunState;
 
@@ -42,16 +45,27 @@ constexpr qint64 imageBodyLimit = 256LL * 1024 * 1024;
 // 1.5 s: NoConnection after about 6.5 s, with no message. A server that took the request is
 // never asked again: one that then sends nothing for RunState::fetchStallSeconds ends the fetch
 // (NoConnection, or Incomplete once bytes had come). The call yields to the event loop while
-// it waits; it returns Cancelled right after the yield in which blnCancel was set or the handles
+// it waits; it returns Cancelled right after the wait in which blnCancel was set or the handles
 // were closed (closeFetchHandles). The host and its run state must outlive the call.
 FetchResult Get_UrlData(
     RunHost& host, const QString& url, QByteArray& data, qint64 maxBytes = pageBodyLimit);
+
+// Starts fetching url, as Get_UrlData would, in the window's pool; it moves in every event loop
+// from now on. None when no root can be formed for the address (NoRoot).
+std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes);
+// Waits in the event loop until fetch has ended, with the byte count on the status line exactly as
+// Get_UrlData shows it, and hands over its body and outcome. Cancelled (the fetch closed, data
+// holding what had arrived) right after the wait in which blnCancel was set, the handles were
+// closed, or, with endOnSkip, blnSkip was set. The fetch is the window's (hInternet, hUrl) while
+// the call waits.
+FetchOutcome awaitFetch(RunHost& host, PooledFetch& fetch, QByteArray& data, bool endOnSkip);
 
 // The address without its fragment: the text before the first "#".
 QString Cut_URLTail(const QString& url);
 
 // Closes the transfer under way, hUrl first, then hInternet; each handle is closed at most once
-// (both are cleared). Safe to call from inside a yield of Get_UrlData, and when nothing is open.
+// (both are cleared). Every other transfer of the window ends with it, so that no request leaves
+// after Cancel. Safe to call from inside a yield of Get_UrlData, and when nothing is open.
 void closeFetchHandles(RunState& state);
 
 // The address as a browser puts it on the wire: spaces, controls and non-ASCII characters

@@ -87,6 +87,7 @@ bool Transfer::open(const Request& request)
     m_redirectedTo.clear();
     m_sizeChecked = false;
     m_tooLarge = false;
+    m_paused = false;
     m_result = CURLE_OK;
 
     m_easy.reset(curl_easy_init());
@@ -144,6 +145,11 @@ bool Transfer::applyOptions(const Request& request)
         set(CURLOPT_FRESH_CONNECT, 1L);
     if (request.share)
         set(CURLOPT_SHARE, static_cast<CURLSH*>(request.share));
+    // HTTP/2 carries many requests over one connection where an https server offers it; a libcurl
+    // without it keeps to HTTP/1.1, so a refusal of these two is no failure.
+    (void)curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
+    if (request.url.startsWith("https:"))
+        (void)curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     if (const char* file = environmentPath("SSL_CERT_FILE"))
         set(CURLOPT_CAINFO, file);
     if (const char* dir = environmentPath("SSL_CERT_DIR"))
@@ -151,7 +157,21 @@ bool Transfer::applyOptions(const Request& request)
     return ok;
 }
 
-void Transfer::close() { m_easy.reset(); }
+void Transfer::close()
+{
+    m_easy.reset();
+    m_paused = false;
+}
+
+void Transfer::resume()
+{
+    if (!m_paused || !m_easy)
+        return;
+    m_paused = false;
+    const CURLcode code = curl_easy_pause(m_easy.get(), CURLPAUSE_CONT);
+    if (code != CURLE_OK)
+        qWarning("Transfer: curl_easy_pause failed: %s", curl_easy_strerror(code));
+}
 
 void Transfer::finish(CURLcode result)
 {
@@ -250,9 +270,16 @@ size_t Transfer::receive(const char* bytes, size_t size) noexcept
                     m_tooLarge = true;
                     return 0;
                 }
-                m_body.reserve(qsizetype(announced));
-                preferHugePages(m_body);
+                // A gated body must not take the room it may not fill yet.
+                if (!m_gate || m_gate(announced)) {
+                    m_body.reserve(qsizetype(announced));
+                    preferHugePages(m_body);
+                }
             }
+        }
+        if (m_gate && !m_gate(qint64(size))) {
+            m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
         }
         const qint64 room = m_maxBytes - m_body.size();
         if (qint64(size) > room) {

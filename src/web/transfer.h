@@ -7,6 +7,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 // The program's User-Agent, sent with every request.
 inline constexpr char pixhoundUserAgent[] = "Mozilla/4.0 (compatible; MSIE 5.0; Win32)";
 
@@ -35,6 +37,14 @@ public:
     void close();
     bool isOpen() const { return bool(m_easy); }
     CURL* easy() const { return m_easy.get(); }
+
+    // A transfer with a gate holds a received piece only while gate(piece size) allows it; a piece
+    // refused pauses the transfer (the bytes stay with libcurl) until resume(). No gate: every
+    // piece up to maxBytes is held. The gate stays through open().
+    void setGate(std::function<bool(qint64)> gate) { m_gate = std::move(gate); }
+    // Lets a paused transfer go on; the gate is asked again for every piece. Never call it from
+    // inside a libcurl callback.
+    void resume();
 
     // Records how libcurl ended the transfer.
     void finish(CURLcode result);
@@ -78,4 +88,6 @@ private:
     QByteArray m_redirectedTo;
     bool m_sizeChecked = false;
     bool m_tooLarge = false;
+    bool m_paused = false;
+    std::function<bool(qint64)> m_gate;
 };

@@ -5,6 +5,7 @@
 #include "web/fetcher.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 FakeHost::FakeHost()
 {
@@ -16,6 +17,15 @@ void FakeHost::yield()
 {
     ++yields;
     QCoreApplication::processEvents();
+    if (onYield)
+        onYield(yields);
+}
+
+void FakeHost::waitForEvents()
+{
+    QTimer::singleShot(10, [] {});
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ++yields;
     if (onYield)
         onYield(yields);
 }

@@ -15,6 +15,8 @@ public:
 
     RunState& runState() override { return state; }
     void yield() override;
+    // A yield that waits for an event, woken at least every 10 ms so that onYield keeps running.
+    void waitForEvents() override;
     void showInfo(const QString& text) override;
     QString infoText() const override { return info; }
     void setControls(bool idle) override { controlsHistory.append(idle); }
