@@ -18,6 +18,7 @@ constexpr qint64 freshSessionPauseMs = 1500;
 constexpr qint64 shortestAttemptMs = 250;
 // The number of connections browsers keep to one server.
 constexpr long maxHostConnections = 6;
+constexpr long keptConnections = 8 * maxHostConnections;
 
 } // namespace
 
@@ -99,6 +100,9 @@ TransferPool::TransferPool(void* share)
     }
     // Limits, not requirements: a libcurl that knows neither still fetches correctly.
     (void)curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, maxHostConnections);
+    // Otherwise libcurl keeps only as many idle connections as a few times the transfers under
+    // way, and a crawl between two bursts of images would open them all again.
+    (void)curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, keptConnections);
     (void)curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
 }
 
