@@ -116,8 +116,10 @@ bool Download_ByInet(RunHost& host, const QString& folder)
         } else {
             host.showInfo(item.FileName + Msg::downloading);
             data.clear();
-            if (!fetch)
+            if (!fetch) {
+                ahead.makeRoom();
                 fetch = startFetch(state, item.URL, imageBodyLimit);
+            }
             ahead.fillAfter(i);
             // Skip gives up the transfer at once; the fetches ahead go on.
             const FetchOutcome outcome

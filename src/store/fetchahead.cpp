@@ -69,6 +69,11 @@ std::unique_ptr<PooledFetch> FetchAhead::take(qsizetype index)
     return fetch;
 }
 
+void FetchAhead::makeRoom()
+{
+    std::erase_if(m_ahead, [](const auto& ahead) { return !ahead.second->isFinished(); });
+}
+
 void FetchAhead::abandon() { m_ahead.clear(); }
 
 qint64 FetchAhead::heldBytes() const

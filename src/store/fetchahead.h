@@ -31,6 +31,9 @@ public:
     void fillAfter(qsizetype current);
     // The fetch started ahead for entry index, now free of the budget; none when there is none.
     std::unique_ptr<PooledFetch> take(qsizetype index);
+    // Ends the fetches ahead that have not finished, so that an entry fetched only at its turn
+    // never waits for a connection held by a fetch paused for the budget.
+    void makeRoom();
     // Ends every fetch started ahead.
     void abandon();
 
