@@ -362,18 +362,21 @@ void frmMain::showLatestTexts()
 {
     m_textsDue->stop();
     m_sinceTextsShown.start();
-    // A repaint is held back by the throttle when the window was painted a moment ago; the latest
-    // state follows within the interval.
+    QLabel* changed = nullptr;
     if (std::exchange(m_infoHeld, false)) {
         lblInfo->setText(m_infoText);
-        lblInfo->repaint();
+        changed = lblInfo;
     }
     if (m_heldCaption)
         setWindowTitle(*std::exchange(m_heldCaption, std::nullopt));
     if (m_heldCounter) {
         lblDLFileNum->setText(*std::exchange(m_heldCounter, std::nullopt));
-        lblDLFileNum->repaint();
+        changed = lblDLFileNum;
     }
+    // One repaint paints every changed label; it is held back by the throttle when the window was
+    // painted a moment ago, and the latest state follows within the interval.
+    if (changed)
+        changed->repaint();
 }
 
 bool frmMain::event(QEvent* event)
