@@ -26,6 +26,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QTimer>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -47,6 +50,10 @@ frmMain::frmMain(QWidget* parent)
     setWindowTitle(Msg::appName);
     buildControls();
     m_paintThrottle = new PaintThrottle(this, paintIntervalMs);
+    m_textsDue = new QTimer(this);
+    m_textsDue->setSingleShot(true);
+    // Also fires while the thread waits in a modal box.
+    connect(m_textsDue, &QTimer::timeout, this, &frmMain::showLatestTexts);
     m_listRows = { new ListRows(lstDownload, paintIntervalMs),
         new ListRows(lstDownloadDone, paintIntervalMs),
         new ListRows(lstDownloadAlready, paintIntervalMs),
@@ -197,6 +204,8 @@ int frmMain::linkJpgIndex() const
 
 void frmMain::setControls(bool idle)
 {
+    showLatestTexts();
+    m_holdTexts = !idle;
     if (idle) {
         cmdDownload->setEnabled(true);
         cmdCancel->setEnabled(false);
@@ -304,6 +313,8 @@ void frmMain::resizeEvent(QResizeEvent* event)
 
 void frmMain::yield()
 {
+    if (m_textsDue->isActive() && m_sinceTextsShown.elapsed() >= paintIntervalMs)
+        showLatestTexts();
     for (ListRows* rows : m_listRows)
         rows->flushWhenDue();
     QCoreApplication::processEvents();
@@ -311,6 +322,8 @@ void frmMain::yield()
 
 void frmMain::waitForEvents()
 {
+    if (m_textsDue->isActive() && m_sinceTextsShown.elapsed() >= paintIntervalMs)
+        showLatestTexts();
     for (ListRows* rows : m_listRows)
         rows->flushWhenDue();
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -318,20 +331,59 @@ void frmMain::waitForEvents()
 
 void frmMain::showInfo(const QString& text)
 {
-    lblInfo->setText(text);
-    // Held back by the throttle when the window was painted a moment ago; the latest text follows
-    // within the interval.
-    lblInfo->repaint();
+    m_infoText = text;
+    m_infoHeld = true;
+    latestTextsDue();
 }
 
-QString frmMain::infoText() const { return lblInfo->text(); }
+QString frmMain::infoText() const { return m_infoText; }
 
-void frmMain::setCaption(const QString& caption) { setWindowTitle(caption); }
+void frmMain::setCaption(const QString& caption)
+{
+    m_heldCaption = caption;
+    latestTextsDue();
+}
 
 void frmMain::setFileCounter(const QString& text)
 {
-    lblDLFileNum->setText(text);
-    lblDLFileNum->repaint();
+    m_heldCounter = text;
+    latestTextsDue();
+}
+
+void frmMain::latestTextsDue()
+{
+    if (!m_holdTexts)
+        showLatestTexts();
+    else if (!m_textsDue->isActive())
+        m_textsDue->start(paintIntervalMs);
+}
+
+void frmMain::showLatestTexts()
+{
+    m_textsDue->stop();
+    m_sinceTextsShown.start();
+    QLabel* changed = nullptr;
+    if (std::exchange(m_infoHeld, false)) {
+        lblInfo->setText(m_infoText);
+        changed = lblInfo;
+    }
+    if (m_heldCaption)
+        setWindowTitle(*std::exchange(m_heldCaption, std::nullopt));
+    if (m_heldCounter) {
+        lblDLFileNum->setText(*std::exchange(m_heldCounter, std::nullopt));
+        changed = lblDLFileNum;
+    }
+    // One repaint paints every changed label; it is held back by the throttle when the window was
+    // painted a moment ago, and the latest state follows within the interval.
+    if (changed)
+        changed->repaint();
+}
+
+bool frmMain::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowBlocked)
+        showLatestTexts();
+    return QWidget::event(event);
 }
 
 void frmMain::setSkipEnabled(bool enabled)
@@ -379,6 +431,9 @@ void frmMain::selectLastResultRow(ResultList list) { resultRows(list)->selectLas
 
 void frmMain::restoreAndActivate()
 {
+    // The run's report follows: what it sets from here on is shown at once, under its box.
+    showLatestTexts();
+    m_holdTexts = false;
     if (isMinimized() || isMaximized())
         showNormal();
     activateWindow();

@@ -5,9 +5,11 @@
 #include "platform/runstate.h"
 #include "store/downloadlist.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 class QButtonGroup;
 class QCheckBox;
@@ -18,6 +20,7 @@ class PaintThrottle;
 class ListRows;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 
 class frmMain : public QWidget, public RunHost
 {
@@ -68,6 +71,8 @@ public slots:
     void txtURL_KeyPress(int KeyAscii);
 
 protected:
+    // A modal box about to open shows the latest texts over the window it blocks.
+    bool event(QEvent* event) override;
     // Form_Unload: ends the transfer, keeps a non-empty list on disk, stops every loop of a run
     // under way and ends the program.
     void closeEvent(QCloseEvent* event) override;
@@ -86,6 +91,9 @@ private:
     bool prepareFolder(QString& folder);
     void Start_Download(const QString& folder);
     void failRun(const QString& errorText);
+    // Puts the latest status text, caption and counter on the widgets now.
+    void showLatestTexts();
+    void latestTextsDue();
     int linkJpgIndex() const;
 
     RunState m_state;
@@ -98,6 +106,16 @@ private:
     // lstDownload, then the Done, Already and Denied lists, as a run changes them.
     std::array<ListRows*, 4> m_listRows {};
     ListRows* resultRows(ResultList list) const;
+    // While busy, the status text, caption and counter are kept here and reach their widgets at
+    // most once per paint interval: laying out and painting them for every entry cost more than
+    // the download itself. Whatever can show them (a box, the idle state, a paint) gets the latest.
+    bool m_holdTexts = false;
+    QString m_infoText;
+    std::optional<QString> m_heldCaption;
+    std::optional<QString> m_heldCounter;
+    bool m_infoHeld = false;
+    QElapsedTimer m_sinceTextsShown;
+    QTimer* m_textsDue = nullptr;
 
     // The size taken at start-up; the window keeps it.
     int lngFormWidth = 0;

@@ -67,6 +67,7 @@ void frmMain::failRun(const QString& errorText)
     if (m_closed)
         return;
     setCaption(Msg::appName);
+    showLatestTexts();
     showMessage(errorText, MessageIcon::Critical, Msg::titleError);
     showInfo(Msg::cannotDownload);
     setControls(true);
@@ -197,6 +198,7 @@ bool frmMain::prepareFolder(QString& folder)
         int errorNumber = 0;
         if (!Make_Dir(folder) || !Check_Dir(folder, errorNumber)) {
             setCaption(Msg::appName);
+            showLatestTexts();
             showMessage(Msg::folderCannotBeCreated, MessageIcon::Critical, Msg::titleError);
             showInfo(Msg::cannotDownload);
             setControls(true);
@@ -232,6 +234,7 @@ void frmMain::Start_Download(const QString& folder)
 
 void frmMain::cmdCancel_Click()
 {
+    showLatestTexts();
     const MessageAnswer answer = showMessageBox(MessageBoxRequest { Msg::cancelQuestion,
         MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::No, Msg::titleCancelConfirm });
     if (answer != MessageAnswer::Yes)

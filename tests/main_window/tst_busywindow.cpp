@@ -139,13 +139,17 @@ void tst_BusyWindow::cleanup()
 void tst_BusyWindow::latestTextsArePainted_data()
 {
     QTest::addColumn<QString>("label");
-    QTest::newRow("the status line shows the last text of a burst") << u"lblInfo"_s;
-    QTest::newRow("the file counter shows the last count of a burst") << u"lblDLFileNum"_s;
+    QTest::addColumn<bool>("goesIdle");
+    QTest::newRow("the status line shows the last text of a burst") << u"lblInfo"_s << false;
+    QTest::newRow("the file counter shows the last count of a burst") << u"lblDLFileNum"_s << false;
+    QTest::newRow("the window going idle shows the last count at once")
+        << u"lblDLFileNum"_s << true;
 }
 
 void tst_BusyWindow::latestTextsArePainted()
 {
     QFETCH(QString, label);
+    QFETCH(bool, goesIdle);
     frmMain window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -161,6 +165,10 @@ void tst_BusyWindow::latestTextsArePainted()
             host.setFileCounter(last);
         if (i % 7 == 0)
             host.yield();
+    }
+    if (goesIdle) {
+        host.setControls(true);
+        QCOMPARE(window.findChild<QLabel*>(label)->text(), last);
     }
     QTRY_COMPARE(painted.last(), last);
     host.setControls(true);
