@@ -1,64 +1,84 @@
-// The main window without a run: start-up, the option buttons and their rules, the idle and busy
-// states, the fixed size, the lists and closing.
+// The main window outside a run's network work: the start address, the rules that switch the
+// controls, what a busy window paints and lists, and the real message boxes.
 #include "main_window/frmmain.h"
-#include "platform/programfolder.h"
-#include "resources/messages.h"
+#include "main_window/messageboxpresenter.h"
+#include "support/dialogdriver.h"
 #include "support/messageanswerer.h"
 #include "support/tempprogramfolder.h"
-#include "web/connectioncache.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QStandardPaths>
 #include <QTest>
-#include <QTimer>
-#include <QWindow>
 
-#include <memory>
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(MessageButtons)
+Q_DECLARE_METATYPE(MessageAnswer)
 
 namespace {
 
-template <typename Widget> Widget* control(const frmMain& window, const QString& name)
-{
-    return window.findChild<Widget*>(name);
-}
-
-QAbstractButton* button(const frmMain& window, const QString& name)
-{
-    return control<QAbstractButton>(window, name);
-}
-
-// Every control whose availability the window switches, in a fixed order.
-const QStringList switchedControls {
-    QStringLiteral("cmdDownload"),
-    QStringLiteral("cmdSkip"),
-    QStringLiteral("cmdCancel"),
-    QStringLiteral("txtURL"),
-    QStringLiteral("chkSetSaveFolder"),
-    QStringLiteral("optLinkJpg(0)"),
-    QStringLiteral("optLinkJpg(1)"),
-    QStringLiteral("chkSkipCurrentPageJpg"),
-    QStringLiteral("optLinkMethod(0)"),
-    QStringLiteral("optLinkMethod(1)"),
-    QStringLiteral("optLinkMethod(2)"),
-};
-
-// "1" for each enabled control of switchedControls, "0" for each disabled one.
+// "1" for each enabled control of those the window switches, "0" for each disabled one.
 QString enabledPattern(const frmMain& window)
 {
     QString pattern;
-    for (const QString& name : switchedControls) {
-        const QWidget* widget = control<QWidget>(window, name);
-        pattern += widget && widget->isEnabled() ? u'1' : u'0';
-    }
+    for (const char* name : { "cmdDownload", "cmdSkip", "cmdCancel", "txtURL", "chkSetSaveFolder",
+             "optLinkJpg(0)", "optLinkJpg(1)", "chkSkipCurrentPageJpg", "optLinkMethod(0)",
+             "optLinkMethod(1)", "optLinkMethod(2)" })
+        pattern += window.findChild<QWidget*>(QLatin1String(name))->isEnabled() ? u'1' : u'0';
     return pattern;
+}
+
+// The text a label had the last time it was painted.
+class PaintedText : public QObject
+{
+public:
+    explicit PaintedText(QLabel* label) { label->installEventFilter(this); }
+    QString last;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            last = static_cast<QLabel*>(watched)->text();
+        return false;
+    }
+};
+
+// The rows of the four lists, "|" between lists, and "*" after each selected row.
+QString lists(const frmMain& window)
+{
+    QStringList all;
+    for (const char* name :
+        { "lstDownload", "lstDownloadDone", "lstDownloadAlready", "lstDownloadDenied" }) {
+        const auto* list = window.findChild<QListWidget*>(QLatin1String(name));
+        QStringList rows;
+        for (int row = 0; row < list->count(); ++row)
+            rows.append(list->item(row)->text() + (list->item(row)->isSelected() ? u"*" : u""));
+        all.append(rows.join(u' '));
+    }
+    return all.join(u'|');
+}
+
+// A step of a run on the lists: "d:x" files x as Done, "a:" Already, "x:" Denied; "D", "A", "X"
+// select the last row of that list; "r:k" selects row k of lstDownload; "f:x,y" fills it.
+void apply(RunHost& host, const QString& step)
+{
+    const ResultList list = step.at(0).toLower() == u'd' ? ResultList::Done
+        : step.at(0).toLower() == u'a'                   ? ResultList::Already
+                                                         : ResultList::Denied;
+    if (step.startsWith(u"r:"))
+        host.selectDownloadRow(step.mid(2).toInt());
+    else if (step.startsWith(u"f:"))
+        host.fillDownloadRows(step.mid(2).split(u',', Qt::SkipEmptyParts));
+    else if (step.size() == 1)
+        host.selectLastResultRow(list);
+    else
+        host.appendResultRow(list, step.mid(2));
 }
 
 } // namespace
@@ -67,169 +87,59 @@ class tst_FrmMain : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void startsIdleWithTheDesignValues_data();
-    void startsIdleWithTheDesignValues();
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void cleanup() { QVERIFY(noWindowOpen()); }
     void clipboardAddressIsTakenAtStart_data();
     void clipboardAddressIsTakenAtStart();
     void methodAndSourceSwitchTheControls_data();
     void methodAndSourceSwitchTheControls();
-    void switchingKeepsTextsChecksAndSelections();
-    void windowKeepsItsSizeAndEveryCaptionHasRoom();
-    void downloadRowsAreReplacedInOneGo();
-    void closingWritesTheListOnlyWhenItHasEntries_data();
-    void closingWritesTheListOnlyWhenItHasEntries();
-    void aboutBoxOpensModally();
+    void busyListsEndAsIfChangedAtOnce_data();
+    void busyListsEndAsIfChangedAtOnce();
+    void busyWindowPaintsTheLatestText_data();
+    void busyWindowPaintsTheLatestText();
+    void messageBoxReturnsThePress_data();
+    void messageBoxReturnsThePress();
 
 private:
-    std::unique_ptr<TempProgramFolder> m_folder;
+    TempProgramFolder m_folder;
 };
-
-void tst_FrmMain::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    initialiseCurlOnce();
-}
-
-void tst_FrmMain::init()
-{
-    m_folder = std::make_unique<TempProgramFolder>();
-    QGuiApplication::clipboard()->clear();
-}
-
-void tst_FrmMain::cleanup()
-{
-    m_folder.reset();
-    const auto windows = QApplication::topLevelWidgets();
-    for (const QWidget* window : windows)
-        QVERIFY2(!window->isVisible(), qPrintable(window->objectName()));
-}
-
-void tst_FrmMain::startsIdleWithTheDesignValues_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<bool>("enabled");
-    QTest::addColumn<bool>("checked");
-
-    auto row = [](const char* name, const QString& caption, bool enabled, bool checked = false) {
-        QTest::newRow(name) << QString::fromLatin1(name) << caption << enabled << checked;
-    };
-    row("Label4", QStringLiteral("Pixhound"), true);
-    row("cmdDownload", QStringLiteral("Download"), true);
-    row("cmdSkip", QStringLiteral("Skip"), false);
-    row("cmdCancel", QStringLiteral("Cancel"), false);
-    row("chkSetSaveFolder", QStringLiteral("保存先フォルダを指定する"), true, true);
-    row("Label1", QStringLiteral("URL:"), true);
-    row("txtURL", QStringLiteral("http://"), true);
-    row("cmdHelp", QStringLiteral("?"), true);
-    row("cmdAbout", QStringLiteral("..."), true);
-    row("optLinkJpg(0)", QStringLiteral("指定したページからリンクしているjpgファイルを読み込む"),
-        true, true);
-    row("optLinkJpg(1)",
-        QStringLiteral(
-            "指定したページからリンクしているHTMLファイルに埋め込まれているjpgファイルを読み込む"),
-        true);
-    row("chkSkipCurrentPageJpg",
-        QStringLiteral("指定ページに埋め込まれているjpgファイルは読み込まない"), false);
-    row("Label2", QStringLiteral("ダウンロードリスト"), true);
-    row("Label3", QStringLiteral("ダウンロード済みリスト"), true);
-    row("Label5", QStringLiteral("既にダウンロードされていたリスト"), true);
-    row("Label6", QStringLiteral("読込拒否されたリスト"), true);
-    row("optLinkMethod(0)", QStringLiteral("リンク取得後ダウンロード"), true, true);
-    row("optLinkMethod(1)", QStringLiteral("jpgリストから直接ダウンロード"), true);
-    row("optLinkMethod(2)", QStringLiteral("jpgリストのみ作成"), true);
-    row("lblInfo", QString(), true);
-    row("lblDLFileNum", QString(), true);
-}
-
-void tst_FrmMain::startsIdleWithTheDesignValues()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, caption);
-    QFETCH(bool, enabled);
-    QFETCH(bool, checked);
-
-    frmMain window;
-    QCOMPARE(window.windowTitle(), QStringLiteral("Pixhound"));
-    QCOMPARE(window.runState().lngDownloadMax(), -1);
-    QCOMPARE(window.runState().strSaveFolder, programFolder());
-    QVERIFY(window.runState().connections);
-
-    QWidget* widget = control<QWidget>(window, name);
-    QVERIFY2(widget, qPrintable(name));
-    QString text;
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        text = label->text();
-    else if (auto* edit = qobject_cast<QLineEdit*>(widget))
-        text = edit->text();
-    else if (auto* pressable = qobject_cast<QAbstractButton*>(widget))
-        text = pressable->text();
-    QCOMPARE(text, caption);
-    QCOMPARE(widget->isEnabled(), enabled);
-    if (auto* pressable = qobject_cast<QAbstractButton*>(widget))
-        QCOMPARE(pressable->isChecked(), checked);
-}
 
 void tst_FrmMain::clipboardAddressIsTakenAtStart_data()
 {
     QTest::addColumn<QString>("clipboard");
     QTest::addColumn<QString>("expected");
-
-    const QString none = QStringLiteral("http://");
-    QTest::newRow("an http address is taken")
-        << QStringLiteral("http://a/b.htm") << QStringLiteral("http://a/b.htm");
-    QTest::newRow("a scheme in capitals is taken")
-        << QStringLiteral("HTTP://A/B.HTM") << QStringLiteral("HTTP://A/B.HTM");
-    QTest::newRow("an ftp address in capitals is taken")
-        << QStringLiteral("FTP://host/") << QStringLiteral("FTP://host/");
-    QTest::newRow("a bare ftp scheme of six characters is taken")
-        << QStringLiteral("ftp://") << QStringLiteral("ftp://");
+    const QString none = u"http://"_s;
+    QTest::newRow("an address in capitals is taken") << u"HTTP://A/B.HTM"_s << u"HTTP://A/B.HTM"_s;
+    QTest::newRow("a bare ftp scheme of six characters is taken") << u"ftp://"_s << u"ftp://"_s;
     QTest::newRow("an https address is taken like an http one")
-        << QStringLiteral("HttpS://a/") << QStringLiteral("HttpS://a/");
-    QTest::newRow("a file address is not taken") << QStringLiteral("file:///etc/passwd") << none;
-    QTest::newRow("five characters are never taken") << QStringLiteral("ftp:/") << none;
-    QTest::newRow("text that merely holds an address is not taken")
-        << QStringLiteral("see http://a/") << none;
-    QTest::newRow("one trailing line break is removed")
-        << QStringLiteral("http://a/\r\n") << QStringLiteral("http://a/");
-    QTest::newRow("only one of two line breaks is removed")
-        << QStringLiteral("http://a/\r\n\r\n") << QStringLiteral("http://a/\r\n");
-    QTest::newRow("a lone line feed stays")
-        << QStringLiteral("http://a/\n") << QStringLiteral("http://a/\n");
-    QTest::newRow("an empty clipboard leaves the design text") << QString() << none;
+        << u"HttpS://a/"_s << u"HttpS://a/"_s;
+    QTest::newRow("a file address is not taken") << u"file:///etc/passwd"_s << none;
+    QTest::newRow("five characters are never taken") << u"ftp:/"_s << none;
+    QTest::newRow("text that merely holds an address is not taken") << u"see http://a/"_s << none;
+    QTest::newRow("only one of two line ends is removed")
+        << u"http://a/\r\n\r\n"_s << u"http://a/\r\n"_s;
+    QTest::newRow("a lone line feed stays") << u"http://a/\n"_s << u"http://a/\n"_s;
 }
 
 void tst_FrmMain::clipboardAddressIsTakenAtStart()
 {
     QFETCH(QString, clipboard);
     QFETCH(QString, expected);
-
     QGuiApplication::clipboard()->setText(clipboard);
     frmMain window;
-    QCOMPARE(control<QLineEdit>(window, QStringLiteral("txtURL"))->text(), expected);
+    QCOMPARE(window.typedAddress(), expected);
 }
 
 void tst_FrmMain::methodAndSourceSwitchTheControls_data()
 {
     QTest::addColumn<int>("method");
     QTest::addColumn<int>("source");
-    QTest::addColumn<QString>("pattern"); // see switchedControls
-
-    //                                                         DSCUsjjkmmm
-    QTest::newRow("links then download, links of the page")
-        << 0 << 0 << QStringLiteral("10011110111");
-    QTest::newRow("links then download, embedded images")
-        << 0 << 1 << QStringLiteral("10011111111");
-    QTest::newRow("from a jpg list ignores address and source")
-        << 1 << 0 << QStringLiteral("10001000111");
-    QTest::newRow("from a jpg list with embedded images chosen before")
-        << 1 << 1 << QStringLiteral("10001000111");
-    QTest::newRow("list only has no save folder") << 2 << 0 << QStringLiteral("10010110111");
-    QTest::newRow("list only with embedded images") << 2 << 1 << QStringLiteral("10010111111");
+    QTest::addColumn<QString>("pattern"); // see enabledPattern
+    QTest::newRow("links then download, links of the page") << 0 << 0 << u"10011110111"_s;
+    QTest::newRow("links then download, embedded images") << 0 << 1 << u"10011111111"_s;
+    QTest::newRow("from a jpg list ignores address and source") << 1 << 1 << u"10001000111"_s;
+    QTest::newRow("list only has no save folder") << 2 << 0 << u"10010110111"_s;
+    QTest::newRow("list only with embedded images") << 2 << 1 << u"10010111111"_s;
 }
 
 void tst_FrmMain::methodAndSourceSwitchTheControls()
@@ -238,166 +148,148 @@ void tst_FrmMain::methodAndSourceSwitchTheControls()
     QFETCH(int, source);
     QFETCH(QString, pattern);
 
+    QGuiApplication::clipboard()->clear();
     frmMain window;
-    button(window, QStringLiteral("optLinkJpg(%1)").arg(source))->click();
-    button(window, QStringLiteral("optLinkMethod(%1)").arg(method))->click();
+    QCOMPARE(enabledPattern(window), u"10011110111"_s);
+    auto* skipGiven = window.findChild<QCheckBox*>(u"chkSkipCurrentPageJpg"_s);
+    window.findChild<QAbstractButton*>(u"optLinkJpg(1)"_s)->click();
+    skipGiven->click();
+    window.findChild<QAbstractButton*>(u"optLinkMethod(1)"_s)->click();
+    window.findChild<QAbstractButton*>(u"optLinkMethod(0)"_s)->click();
+    window.findChild<QAbstractButton*>(u"optLinkJpg(%1)"_s.arg(source))->click();
+    window.findChild<QAbstractButton*>(u"optLinkMethod(%1)"_s.arg(method))->click();
     QCOMPARE(enabledPattern(window), pattern);
     QCOMPARE(window.linkMethod(), method);
+    QCOMPARE(window.embeddedLinkSource(), source == 1);
+    // Switching changes availability only: ticks and text stay.
+    QVERIFY(skipGiven->isChecked());
+    QVERIFY(window.findChild<QCheckBox*>(u"chkSetSaveFolder"_s)->isChecked());
+    QCOMPARE(window.typedAddress(), u"http://"_s);
 
     // Busy locks every input but Cancel; Skip is the download loop's to offer. Idle again lands
     // on the same rules, with Skip withdrawn.
     window.setControls(false);
-    QCOMPARE(enabledPattern(window), QStringLiteral("00100000000"));
+    QCOMPARE(enabledPattern(window), u"00100000000"_s);
     window.setSkipEnabled(true);
     window.setControls(true);
     QCOMPARE(enabledPattern(window), pattern);
 }
 
-void tst_FrmMain::switchingKeepsTextsChecksAndSelections()
+void tst_FrmMain::busyListsEndAsIfChangedAtOnce_data()
 {
-    frmMain window;
-    auto* address = control<QLineEdit>(window, QStringLiteral("txtURL"));
-    auto* saveFolder = control<QCheckBox>(window, QStringLiteral("chkSetSaveFolder"));
-    auto* skipGiven = control<QCheckBox>(window, QStringLiteral("chkSkipCurrentPageJpg"));
-    address->setText(QStringLiteral("http://host/page.htm"));
-    button(window, QStringLiteral("optLinkJpg(1)"))->click();
-    skipGiven->click();
-    QVERIFY(skipGiven->isChecked());
-
-    button(window, QStringLiteral("optLinkMethod(2)"))->click();
-    QVERIFY(!saveFolder->isEnabled());
-    QVERIFY(saveFolder->isChecked());
-
-    button(window, QStringLiteral("optLinkMethod(1)"))->click();
-    QVERIFY(!address->isEnabled());
-    QVERIFY(!skipGiven->isEnabled());
-    QCOMPARE(address->text(), QStringLiteral("http://host/page.htm"));
-    QVERIFY(skipGiven->isChecked());
-    QVERIFY(button(window, QStringLiteral("optLinkJpg(1)"))->isChecked());
-    QVERIFY(window.embeddedLinkSource());
-
-    button(window, QStringLiteral("optLinkMethod(0)"))->click();
-    QVERIFY(address->isEnabled());
-    QVERIFY(skipGiven->isEnabled());
-    QVERIFY(skipGiven->isChecked());
-    QVERIFY(saveFolder->isEnabled());
-    QVERIFY(saveFolder->isChecked());
-    QVERIFY(window.skipGivenPageImages());
-
-    button(window, QStringLiteral("optLinkJpg(0)"))->click();
-    QVERIFY(!skipGiven->isEnabled());
-    QVERIFY(skipGiven->isChecked());
-    QVERIFY(!window.embeddedLinkSource());
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("lists"); // see lists()
+    QTest::newRow("each outcome selects the last row of its own list") << QStringList { u"r:0"_s,
+        u"a:1.jpg"_s, u"A"_s, u"D"_s, u"r:1"_s, u"d:2.jpg"_s, u"D"_s, u"r:2"_s, u"x:3.jpg"_s,
+        u"X"_s } << u"1.jpg 2.jpg 3.jpg* 4.jpg|2.jpg*|1.jpg*|3.jpg*"_s;
+    QTest::newRow("a row selected before more rows are filed stays the selected one")
+        << QStringList { u"d:1.jpg"_s, u"D"_s, u"d:2.jpg"_s, u"r:1"_s, u"r:9"_s }
+        << u"1.jpg 2.jpg* 3.jpg 4.jpg|1.jpg* 2.jpg||"_s;
+    QTest::newRow("selecting in an empty list or past its end selects nothing")
+        << QStringList { u"D"_s, u"r:9"_s, u"r:-1"_s, u"x:1.jpg"_s, u"x:1.jpg"_s }
+        << u"1.jpg 2.jpg 3.jpg 4.jpg|||1.jpg 1.jpg"_s;
+    QTest::newRow("a crawl that appends keeps row k as entry k, and the user's pick goes")
+        << QStringList { u"r:0"_s, u"f:1.jpg,2.jpg,3.jpg,4.jpg,5.jpg"_s }
+        << u"1.jpg 2.jpg 3.jpg 4.jpg 5.jpg|||"_s;
+    QTest::newRow("a list that changes a shown row, shrinks or repeats a name is replaced")
+        << QStringList { u"r:1"_s, u"f:1.jpg,x.jpg,3.jpg"_s, u"f:1.jpg,1.jpg"_s }
+        << u"1.jpg 1.jpg|||"_s;
 }
 
-void tst_FrmMain::windowKeepsItsSizeAndEveryCaptionHasRoom()
+void tst_FrmMain::busyListsEndAsIfChangedAtOnce()
 {
+    QFETCH(QStringList, steps);
+    QFETCH(QString, lists);
+
+    frmMain window;
+    window.show();
+    RunHost& host = window;
+    host.fillDownloadRows({ u"1.jpg"_s, u"2.jpg"_s, u"3.jpg"_s, u"4.jpg"_s });
+    host.setControls(false);
+    for (const QString& step : steps)
+        apply(host, step);
+    // Shown without a yield, as while the thread waits in a message box.
+    QTRY_COMPARE(::lists(window), lists);
+    host.setControls(true);
+    QCOMPARE(::lists(window), lists);
+    window.hide();
+}
+
+void tst_FrmMain::busyWindowPaintsTheLatestText_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<bool>("box"); // a message box follows the burst
+    QTest::newRow("the status line shows the last text of a burst") << u"lblInfo"_s << false;
+    QTest::newRow("the file counter shows the last count of a burst") << u"lblDLFileNum"_s << false;
+    QTest::newRow("the final count shows under the completion box") << u"lblDLFileNum"_s << true;
+}
+
+void tst_FrmMain::busyWindowPaintsTheLatestText()
+{
+    QFETCH(QString, label);
+    QFETCH(bool, box);
+
     frmMain window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QSize design(
-        qRound(8235 * window.logicalDpiX() / 1440.0), qRound(8460 * window.logicalDpiY() / 1440.0));
-    QCOMPARE(window.size(), design);
-
-    window.resize(design + QSize(200, 100));
-    QCOMPARE(window.size(), design);
-    window.resize(design / 2);
-    QCOMPARE(window.size(), design);
-    // A window manager that disregards the fixed size resizes the native window directly.
-    window.windowHandle()->resize(design + QSize(300, 300));
-    QTRY_COMPARE(window.size(), design);
-
-    // No caption may be cut off, run out of the window or into its neighbour in the row of
-    // reading methods, whatever font stood in for the design's.
-    const auto widgets = window.findChildren<QWidget*>();
-    for (QWidget* widget : widgets) {
-        if (!qobject_cast<QLabel*>(widget) && !qobject_cast<QCheckBox*>(widget)
-            && !qobject_cast<QRadioButton*>(widget))
-            continue;
-        const QString name = widget->objectName();
-        const QRect onWindow(widget->mapTo(&window, QPoint(0, 0)), widget->size());
-        QVERIFY2(window.rect().contains(onWindow), qPrintable(name));
-        QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()), qPrintable(name));
-        QVERIFY2(widget->width() >= widget->sizeHint().width(), qPrintable(name));
-        QVERIFY2(widget->height() >= widget->sizeHint().height(), qPrintable(name));
+    RunHost& host = window;
+    host.setControls(false);
+    PaintedText painted(window.findChild<QLabel*>(label));
+    QString last;
+    for (int i = 1; i <= 300; ++i) {
+        last = QString::number(i) + u"/300Files"_s;
+        label == u"lblInfo" ? host.showInfo(last) : host.setFileCounter(last);
+        if (i % 7 == 0 && !box)
+            host.yield();
     }
-    for (int i = 1; i < 3; ++i) {
-        const QWidget* left = button(window, QStringLiteral("optLinkMethod(%1)").arg(i - 1));
-        const QWidget* right = button(window, QStringLiteral("optLinkMethod(%1)").arg(i));
-        QVERIFY(!left->geometry().intersects(right->geometry()));
-    }
-}
-
-void tst_FrmMain::downloadRowsAreReplacedInOneGo()
-{
-    frmMain window;
-    auto* rows = control<QListWidget>(window, QStringLiteral("lstDownload"));
-    window.fillDownloadRows({ QStringLiteral("old.jpg") });
-
-    QStringList names;
-    for (int i = 0; i < 100000; ++i)
-        names.append(QStringLiteral("p%1.jpg").arg(i));
-    window.fillDownloadRows(names);
-    QCOMPARE(rows->count(), 100000);
-    QCOMPARE(rows->item(0)->text(), QStringLiteral("p0.jpg"));
-    QCOMPARE(rows->item(99999)->text(), QStringLiteral("p99999.jpg"));
-
-    window.selectDownloadRow(40000);
-    QCOMPARE(rows->currentRow(), 40000);
-    window.selectDownloadRow(100000);
-    QCOMPARE(rows->currentRow(), 40000);
-}
-
-void tst_FrmMain::closingWritesTheListOnlyWhenItHasEntries_data()
-{
-    QTest::addColumn<QStringList>("addresses");
-    QTest::newRow("an empty list writes no file") << QStringList();
-    QTest::newRow("a list with entries is written")
-        << QStringList { QStringLiteral("http://h/a.jpg"), QStringLiteral("http://h/b.jpg") };
-}
-
-void tst_FrmMain::closingWritesTheListOnlyWhenItHasEntries()
-{
-    QFETCH(QStringList, addresses);
-
     MessageAnswerer answerer;
-    frmMain window;
-    for (const QString& address : addresses)
-        window.runState().udtDownload.append(DownloadItem { address, QString() });
-    window.show();
-    // Closing must end the program's event loop; the guard only stops a hanging test.
-    QTimer::singleShot(0, &window, &QWidget::close);
-    QTimer guard;
-    guard.callOnTimeout(qApp, [] { QCoreApplication::exit(99); });
-    guard.start(10000);
-    QCOMPARE(QApplication::exec(), 0);
-    QVERIFY(!window.isVisible());
-    QVERIFY(window.runState().blnCancel);
-
-    QFile list(m_folder->file(QStringLiteral("DownloadList.txt")));
-    QCOMPARE(list.exists(), !addresses.isEmpty());
-    if (!addresses.isEmpty()) {
-        QVERIFY(list.open(QIODevice::ReadOnly));
-        QCOMPARE(list.readAll(),
-            (addresses.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1());
-    }
-    QVERIFY(answerer.boxes.isEmpty());
+    bool shownUnderBox = false;
+    answerer.onBox = [&](const MessageBoxRequest&) {
+        shownUnderBox = QTest::qWaitFor([&] { return painted.last == last; });
+    };
+    if (box)
+        showMessage(u"done"_s, MessageIcon::Information, u"done"_s);
+    QTRY_COMPARE(painted.last, last);
+    QCOMPARE(shownUnderBox, box);
+    host.setControls(true);
+    window.hide();
 }
 
-void tst_FrmMain::aboutBoxOpensModally()
+void tst_FrmMain::messageBoxReturnsThePress_data()
 {
-    frmMain window;
-    window.show();
-    QString seen;
-    QTimer::singleShot(0, this, [&seen] {
-        QTRY_VERIFY(QApplication::activeModalWidget());
-        QWidget* box = QApplication::activeModalWidget();
-        seen = QString::fromLatin1(box->metaObject()->className());
-        box->close();
+    QTest::addColumn<MessageButtons>("buttons");
+    QTest::addColumn<MessageAnswer>("defaultButton");
+    QTest::addColumn<int>("press"); // a QMessageBox::StandardButton; 0 closes the box
+    QTest::addColumn<MessageAnswer>("answer");
+    QTest::newRow("a question answered Yes") << MessageButtons::YesNo << MessageAnswer::No
+                                             << int(QMessageBox::Yes) << MessageAnswer::Yes;
+    QTest::newRow("a question closed without an answer counts as No")
+        << MessageButtons::YesNo << MessageAnswer::No << 0 << MessageAnswer::No;
+    QTest::newRow("OK and Cancel closed counts as Cancel")
+        << MessageButtons::OkCancel << MessageAnswer::Ok << 0 << MessageAnswer::Cancel;
+}
+
+void tst_FrmMain::messageBoxReturnsThePress()
+{
+    QFETCH(MessageButtons, buttons);
+    QFETCH(MessageAnswer, defaultButton);
+    QFETCH(int, press);
+    QFETCH(MessageAnswer, answer);
+
+    QString shown;
+    QMessageBox::StandardButton defaultShown = QMessageBox::NoButton;
+    whenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        shown = box->textFormat() == Qt::PlainText ? box->text() : QString();
+        defaultShown = box->standardButton(box->defaultButton());
+        press ? box->button(QMessageBox::StandardButton(press))->click() : box->reject();
     });
-    button(window, QStringLiteral("cmdAbout"))->click();
-    QCOMPARE(seen, QStringLiteral("FrmVer"));
-    QVERIFY(!QApplication::activeModalWidget());
+    const MessageAnswer pressed = presentMessageBox(MessageBoxRequest {
+        u"<b>C:\\a&b</b>\r\n2行目"_s, MessageIcon::Question, buttons, defaultButton, u"題名"_s });
+    QCOMPARE(pressed, answer);
+    // Paths and addresses show as written, on lines of their own.
+    QCOMPARE(shown, u"<b>C:\\a&b</b>\n2行目"_s);
+    QCOMPARE(defaultShown, defaultButton == MessageAnswer::No ? QMessageBox::No : QMessageBox::Ok);
 }
 
 QTEST_MAIN(tst_FrmMain)

@@ -1,0 +1,29 @@
+// Drives modal windows the way the user would, from a timer armed before the call that opens them.
+#pragma once
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+// Once a modal window is up, action runs once with it and must close it. The timer is returned so
+// that a test expecting no window can stop it; it deletes itself after the action.
+inline QTimer* whenModal(std::function<void(QWidget*)> action)
+{
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action = std::move(action)] {
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            action(modal);
+        }
+    });
+    timer->start(5);
+    return timer;
+}
+
+inline bool noWindowOpen()
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::none_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); });
+}

@@ -1,0 +1,102 @@
+// Whole runs through the real main window against a site on 127.0.0.1.
+#include "support/runfixture.h"
+
+#include <QApplication>
+#include <QListWidget>
+
+const QByteArray RunFixture::jpegBytes
+    = QByteArray::fromHex("FFD8FFE000104A464946") + QByteArray(300, 'x');
+
+RunFixture::RunFixture()
+    : window(std::make_unique<frmMain>())
+{
+    window->show();
+}
+
+RunFixture::~RunFixture()
+{
+    release();
+    m_watch.stop();
+    // The window's connections close first, so the server need not wait for them to idle out.
+    window.reset();
+}
+
+QString RunFixture::servePage(const QStringList& links, const QString& held)
+{
+    QByteArray page = "<html><body>\r\n";
+    for (const QString& link : links)
+        page += "<a href=\"" + link.toUtf8() + "\"><img src=\"" + link.toUtf8() + "\"></a>\r\n";
+    server.server().Get(R"(/g/(.*))", [=, this](const auto& request, auto& response) {
+        if (request.path == held.toStdString()) {
+            std::unique_lock lock(m_mutex);
+            m_released.wait_for(lock, std::chrono::seconds(20), [this] { return m_open; });
+        }
+        if (request.path == "/g/index.htm")
+            response.set_content(page.toStdString(), "text/html");
+        else if (request.matches[1].str().rfind("bad", 0) == 0)
+            response.set_content("<html>no</html>", "text/html");
+        else
+            response.set_content(jpegBytes.toStdString(), "image/jpeg");
+    });
+    server.start();
+    return server.url(QStringLiteral("/g/index.htm"));
+}
+
+void RunFixture::release()
+{
+    std::lock_guard lock(m_mutex);
+    m_open = true;
+    m_released.notify_all();
+}
+
+void RunFixture::whenRequested(const QString& path, std::function<void()> action)
+{
+    m_watch.callOnTimeout([this, path, action = std::move(action)] {
+        if (server.requestCount(path) > 0 && m_watch.isActive()) {
+            m_watch.stop();
+            action();
+        }
+    });
+    m_watch.start(5);
+}
+
+int RunFixture::inEventLoop(const std::function<void()>& start)
+{
+    QTimer::singleShot(0, window.get(), [this, start] {
+        start();
+        if (window->isVisible())
+            QCoreApplication::exit(0);
+    });
+    QTimer guard;
+    guard.callOnTimeout(qApp, [] { QCoreApplication::exit(99); });
+    guard.start(30000);
+    return QApplication::exec();
+}
+
+QAbstractButton* RunFixture::button(const QString& name) const
+{
+    return window->findChild<QAbstractButton*>(name);
+}
+
+QString RunFixture::lists() const
+{
+    QStringList lists;
+    for (const char* name :
+        { "lstDownload", "lstDownloadDone", "lstDownloadAlready", "lstDownloadDenied" }) {
+        const auto* list = window->findChild<QListWidget*>(QLatin1String(name));
+        QStringList rows;
+        for (int i = 0; i < list->count(); ++i)
+            rows.append(list->item(i)->text());
+        lists.append(rows.join(u' '));
+    }
+    return lists.join(u'|');
+}
+
+QString RunFixture::requested() const
+{
+    QStringList paths;
+    for (const RecordedRequest& request : server.requests())
+        paths.append(request.path);
+    paths.sort();
+    return paths.join(u' ');
+}
