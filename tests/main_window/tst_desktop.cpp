@@ -1,6 +1,6 @@
 // The three windows on a desktop: at every screen scale (the @150% @200% @144dpi @192dpi runs)
 // each keeps its designed size in twips and shows every control whole, apart and named for a
-// screen reader; Tab visits every control in reading order; the lists copy their selected rows.
+// screen reader; Tab visits every control in reading order.
 // With PIXHOUND_SCREENSHOT_DIR set, a picture of each window is saved there for the documentation.
 #include "dialogs/frmsetsavefolder.h"
 #include "dialogs/frmver.h"
@@ -148,7 +148,6 @@ private slots:
     void windowFitsTheScreen();
     void tabVisitsEveryControlInOrder_data();
     void tabVisitsEveryControlInOrder();
-    void listsCopyTheSelectedRows();
 
 private:
     TempProgramFolder m_programFolder;
@@ -237,32 +236,6 @@ void tst_Desktop::tabVisitsEveryControlInOrder()
     }
     QCOMPARE(visited, order + QStringList { order.first() });
     window->hide();
-}
-
-void tst_Desktop::listsCopyTheSelectedRows()
-{
-    frmMain window;
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-    window.fillDownloadRows({ u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s, u"d.jpg"_s });
-    auto* list = window.findChild<QListWidget*>(u"lstDownload"_s);
-    QGuiApplication::clipboard()->setText(u"before"_s);
-    list->setFocus();
-    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(QGuiApplication::clipboard()->text(), u"before"_s);
-    // Picked bottom row first, with Ctrl; copied top to bottom, one per line.
-    for (int row : { 2, 0 }) {
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
-            list->visualItemRect(list->item(row)).center());
-    }
-    QTest::keyClick(list, Qt::Key_Down, Qt::ShiftModifier);
-    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(QGuiApplication::clipboard()->text(), u"a.jpg\nb.jpg\nc.jpg"_s);
-    // The program's own selection still marks the one file at hand.
-    window.selectDownloadRow(3);
-    QCOMPARE(list->selectedItems(), QList<QListWidgetItem*> { list->item(3) });
-    window.hide();
 }
 
 QTEST_MAIN(tst_Desktop)

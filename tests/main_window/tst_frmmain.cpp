@@ -1,9 +1,10 @@
 // The main window outside a run's network work: the start address, the rules that switch the
-// controls, what a busy window paints and lists, and the real message boxes.
+// controls, what a busy window lists, and the real message boxes.
 #include "main_window/frmmain.h"
 #include "main_window/messageboxpresenter.h"
 #include "support/dialogdriver.h"
 #include "support/messageanswerer.h"
+#include "support/runfixture.h"
 #include "support/tempprogramfolder.h"
 
 #include <QCheckBox>
@@ -31,37 +32,6 @@ QString enabledPattern(const frmMain& window)
              "optLinkMethod(1)", "optLinkMethod(2)" })
         pattern += window.findChild<QWidget*>(QLatin1String(name))->isEnabled() ? u'1' : u'0';
     return pattern;
-}
-
-// The text a label had the last time it was painted.
-class PaintedText : public QObject
-{
-public:
-    explicit PaintedText(QLabel* label) { label->installEventFilter(this); }
-    QString last;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            last = static_cast<QLabel*>(watched)->text();
-        return false;
-    }
-};
-
-// The rows of the four lists, "|" between lists, and "*" after each selected row.
-QString lists(const frmMain& window)
-{
-    QStringList all;
-    for (const char* name :
-        { "lstDownload", "lstDownloadDone", "lstDownloadAlready", "lstDownloadDenied" }) {
-        const auto* list = window.findChild<QListWidget*>(QLatin1String(name));
-        QStringList rows;
-        for (int row = 0; row < list->count(); ++row)
-            rows.append(list->item(row)->text() + (list->item(row)->isSelected() ? u"*" : u""));
-        all.append(rows.join(u' '));
-    }
-    return all.join(u'|');
 }
 
 // A step of a run on the lists: "d:x" files x as Done, "a:" Already, "x:" Denied; "D", "A", "X"
@@ -95,8 +65,6 @@ private slots:
     void methodAndSourceSwitchTheControls();
     void busyListsEndAsIfChangedAtOnce_data();
     void busyListsEndAsIfChangedAtOnce();
-    void busyWindowPaintsTheLatestText_data();
-    void busyWindowPaintsTheLatestText();
     void messageBoxReturnsThePress_data();
     void messageBoxReturnsThePress();
 
@@ -177,28 +145,26 @@ void tst_FrmMain::methodAndSourceSwitchTheControls()
 
 void tst_FrmMain::busyListsEndAsIfChangedAtOnce_data()
 {
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QString>("lists"); // see lists()
-    QTest::newRow("each outcome selects the last row of its own list") << QStringList { u"r:0"_s,
-        u"a:1.jpg"_s, u"A"_s, u"D"_s, u"r:1"_s, u"d:2.jpg"_s, u"D"_s, u"r:2"_s, u"x:3.jpg"_s,
-        u"X"_s } << u"1.jpg 2.jpg 3.jpg* 4.jpg|2.jpg*|1.jpg*|3.jpg*"_s;
+    QTest::addColumn<QString>("steps"); // see apply()
+    QTest::addColumn<QString>("lists"); // see listRows()
+    // clang-format off
+    QTest::newRow("each outcome selects the last row of its own list")
+        << u"r:0 a:1.jpg A D r:1 d:2.jpg D r:2 x:3.jpg X"_s
+        << u"1.jpg 2.jpg 3.jpg* 4.jpg|2.jpg*|1.jpg*|3.jpg*"_s;
     QTest::newRow("a row selected before more rows are filed stays the selected one")
-        << QStringList { u"d:1.jpg"_s, u"D"_s, u"d:2.jpg"_s, u"r:1"_s, u"r:9"_s }
-        << u"1.jpg 2.jpg* 3.jpg 4.jpg|1.jpg* 2.jpg||"_s;
+        << u"d:1.jpg D d:2.jpg r:1 r:9"_s << u"1.jpg 2.jpg* 3.jpg 4.jpg|1.jpg* 2.jpg||"_s;
     QTest::newRow("selecting in an empty list or past its end selects nothing")
-        << QStringList { u"D"_s, u"r:9"_s, u"r:-1"_s, u"x:1.jpg"_s, u"x:1.jpg"_s }
-        << u"1.jpg 2.jpg 3.jpg 4.jpg|||1.jpg 1.jpg"_s;
+        << u"D r:9 r:-1 x:1.jpg x:1.jpg"_s << u"1.jpg 2.jpg 3.jpg 4.jpg|||1.jpg 1.jpg"_s;
     QTest::newRow("a crawl that appends keeps row k as entry k, and the user's pick goes")
-        << QStringList { u"r:0"_s, u"f:1.jpg,2.jpg,3.jpg,4.jpg,5.jpg"_s }
-        << u"1.jpg 2.jpg 3.jpg 4.jpg 5.jpg|||"_s;
+        << u"r:0 f:1.jpg,2.jpg,3.jpg,4.jpg,5.jpg"_s << u"1.jpg 2.jpg 3.jpg 4.jpg 5.jpg|||"_s;
     QTest::newRow("a list that changes a shown row, shrinks or repeats a name is replaced")
-        << QStringList { u"r:1"_s, u"f:1.jpg,x.jpg,3.jpg"_s, u"f:1.jpg,1.jpg"_s }
-        << u"1.jpg 1.jpg|||"_s;
+        << u"r:1 f:1.jpg,x.jpg,3.jpg f:1.jpg,1.jpg"_s << u"1.jpg 1.jpg|||"_s;
+    // clang-format on
 }
 
 void tst_FrmMain::busyListsEndAsIfChangedAtOnce()
 {
-    QFETCH(QStringList, steps);
+    QFETCH(QString, steps);
     QFETCH(QString, lists);
 
     frmMain window;
@@ -206,52 +172,12 @@ void tst_FrmMain::busyListsEndAsIfChangedAtOnce()
     RunHost& host = window;
     host.fillDownloadRows({ u"1.jpg"_s, u"2.jpg"_s, u"3.jpg"_s, u"4.jpg"_s });
     host.setControls(false);
-    for (const QString& step : steps)
+    for (const QString& step : steps.split(u' '))
         apply(host, step);
     // Shown without a yield, as while the thread waits in a message box.
-    QTRY_COMPARE(::lists(window), lists);
+    QTRY_COMPARE(listRows(window), lists);
     host.setControls(true);
-    QCOMPARE(::lists(window), lists);
-    window.hide();
-}
-
-void tst_FrmMain::busyWindowPaintsTheLatestText_data()
-{
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<bool>("box"); // a message box follows the burst
-    QTest::newRow("the status line shows the last text of a burst") << u"lblInfo"_s << false;
-    QTest::newRow("the file counter shows the last count of a burst") << u"lblDLFileNum"_s << false;
-    QTest::newRow("the final count shows under the completion box") << u"lblDLFileNum"_s << true;
-}
-
-void tst_FrmMain::busyWindowPaintsTheLatestText()
-{
-    QFETCH(QString, label);
-    QFETCH(bool, box);
-
-    frmMain window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    RunHost& host = window;
-    host.setControls(false);
-    PaintedText painted(window.findChild<QLabel*>(label));
-    QString last;
-    for (int i = 1; i <= 300; ++i) {
-        last = QString::number(i) + u"/300Files"_s;
-        label == u"lblInfo" ? host.showInfo(last) : host.setFileCounter(last);
-        if (i % 7 == 0 && !box)
-            host.yield();
-    }
-    MessageAnswerer answerer;
-    bool shownUnderBox = false;
-    answerer.onBox = [&](const MessageBoxRequest&) {
-        shownUnderBox = QTest::qWaitFor([&] { return painted.last == last; });
-    };
-    if (box)
-        showMessage(u"done"_s, MessageIcon::Information, u"done"_s);
-    QTRY_COMPARE(painted.last, last);
-    QCOMPARE(shownUnderBox, box);
-    host.setControls(true);
+    QCOMPARE(listRows(window), lists);
     window.hide();
 }
 

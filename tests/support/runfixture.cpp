@@ -78,15 +78,15 @@ QAbstractButton* RunFixture::button(const QString& name) const
     return window->findChild<QAbstractButton*>(name);
 }
 
-QString RunFixture::lists() const
+QString listRows(const QWidget& window)
 {
     QStringList lists;
     for (const char* name :
         { "lstDownload", "lstDownloadDone", "lstDownloadAlready", "lstDownloadDenied" }) {
-        const auto* list = window->findChild<QListWidget*>(QLatin1String(name));
+        const auto* list = window.findChild<QListWidget*>(QLatin1String(name));
         QStringList rows;
-        for (int i = 0; i < list->count(); ++i)
-            rows.append(list->item(i)->text());
+        for (int row = 0; row < list->count(); ++row)
+            rows.append(list->item(row)->text() + (list->item(row)->isSelected() ? u"*" : u""));
         lists.append(rows.join(u' '));
     }
     return lists.join(u'|');

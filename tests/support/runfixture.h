@@ -14,6 +14,10 @@
 #include <memory>
 #include <mutex>
 
+// The main window's lists: to do|done|already there|refused, " " between rows, "*" after each
+// selected row.
+QString listRows(const QWidget& window);
+
 class RunFixture
 {
 public:
@@ -35,8 +39,6 @@ public:
     int inEventLoop(const std::function<void()>& start);
 
     QAbstractButton* button(const QString& name) const;
-    // The window's lists, "|" between lists, " " between rows: to do|done|already there|refused.
-    QString lists() const;
     QString requested() const; // the paths asked for, sorted, " " between them
 
     TempProgramFolder folder;
