@@ -1,8 +1,9 @@
 // The dialogs driven as the user drives them: the save folder typed or browsed and its checks, the
-// About box's links and keys, and the help page.
+// About box's links and keys, what closing a question answers, and the help page.
 #include "dialogs/frmsetsavefolder.h"
 #include "dialogs/frmver.h"
 #include "dialogs/help.h"
+#include "main_window/messageboxpresenter.h"
 #include "platform/runtimeerror.h"
 #include "resources/aboutinfo.h"
 #include "resources/messages.h"
@@ -81,12 +82,15 @@ void tst_Dialogs::cleanup()
 
 void tst_Dialogs::dialog_data()
 {
-    QTest::addColumn<bool>("about"); // else the save-folder dialog
+    // "save" the save-folder dialog, "about" the About box, or a real message box asking a
+    // question with "yesno" (No the default) or "okcancel" buttons
+    QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("entry"); // typed in the folder box; in the About box, focused
     QTest::addColumn<QString>("input"); // a control to click, "close", "right", or a key
     QTest::addColumn<MessageAnswer>("answer");
     QTest::addColumn<QString>("box"); // empty: none
-    QTest::addColumn<QString>("result"); // the folder stored (%1: the test's folder) or page opened
+    // The folder stored (%1: the test's folder), the page opened, or the message box's answer
+    QTest::addColumn<QString>("result");
     QTest::addColumn<bool>("stayedOpen");
 
     const MessageAnswer ok = MessageAnswer::Ok;
@@ -100,48 +104,54 @@ void tst_Dialogs::dialog_data()
     const QString home = About::homePage;
     const QString none;
     // clang-format off
-    QTest::newRow("spaces and one letter ask for a folder name") << false << u"  a  "_s
+    QTest::newRow("spaces and one letter ask for a folder name") << u"save"_s << u"  a  "_s
         << u"cmdOK"_s << ok << refused(Msg::enterFolderName) << none << true;
-    QTest::newRow("a relative folder is an invalid drive") << false << u"photos/2024"_s
+    QTest::newRow("a relative folder is an invalid drive") << u"save"_s << u"photos/2024"_s
         << u"cmdOK"_s << ok << refused(Msg::invalidDrive) << none << true;
-    QTest::newRow("a colon from the fourth character on is forbidden") << false << u"%1/a:b"_s
+    QTest::newRow("a colon from the fourth character on is forbidden") << u"save"_s << u"%1/a:b"_s
         << u"cmdOK"_s << ok << refused(Msg::forbiddenFolderChars + Msg::crlf + u"\\:*?\"<>|"_s)
         << none << true;
-    QTest::newRow("a folder that cannot be entered is refused") << false << u"%1/locked"_s
+    QTest::newRow("a folder that cannot be entered is refused") << u"save"_s << u"%1/locked"_s
         << u"cmdOK"_s << ok << locked << none << true;
-    QTest::newRow("Enter in the box stores an existing folder with a final separator") << false
+    QTest::newRow("Enter in the box stores an existing folder with a final separator") << u"save"_s
         << u"%1/写真"_s << u"Return"_s << ok << none << u"%1/写真/"_s << false;
-    QTest::newRow("a tilde starts in the home folder") << false << u" ~/写真 "_s << u"cmdOK"_s << ok
+    QTest::newRow("a tilde starts in the home folder") << u"save"_s << u" ~/写真 "_s << u"cmdOK"_s << ok
         << none << u"%1/写真/"_s << false;
-    QTest::newRow("a missing folder confirmed with OK is accepted but not made") << false
+    QTest::newRow("a missing folder confirmed with OK is accepted but not made") << u"save"_s
         << u"%1/new/photos"_s << u"cmdOK"_s << ok << question << u"%1/new/photos/"_s << false;
-    QTest::newRow("Cancel in the creation question keeps the dialog open") << false
+    QTest::newRow("Cancel in the creation question keeps the dialog open") << u"save"_s
         << u"%1/new/photos"_s << u"cmdOK"_s << MessageAnswer::Cancel << question << none << true;
-    QTest::newRow("Cancel leaves nothing confirmed") << false << u"%1/写真"_s << u"cmdCancel"_s
+    QTest::newRow("Cancel leaves nothing confirmed") << u"save"_s << u"%1/写真"_s << u"cmdCancel"_s
         << ok << none << none << false;
-    QTest::newRow("Escape leaves nothing confirmed") << false << u"%1/写真"_s << u"Escape"_s << ok
+    QTest::newRow("Escape leaves nothing confirmed") << u"save"_s << u"%1/写真"_s << u"Escape"_s << ok
         << none << none << false;
-    QTest::newRow("the close box leaves nothing confirmed") << false << u"%1/写真"_s << u"close"_s
+    QTest::newRow("the close box leaves nothing confirmed") << u"save"_s << u"%1/写真"_s << u"close"_s
         << ok << none << none << false;
 
-    QTest::newRow("a click on the address opens the home page") << true << none << u"lblURL"_s
+    QTest::newRow("a click on the address opens the home page") << u"about"_s << none << u"lblURL"_s
         << ok << none << home << true;
-    QTest::newRow("a right click on the address does nothing") << true << u"lblURL"_s
+    QTest::newRow("a right click on the address does nothing") << u"about"_s << u"lblURL"_s
         << u"right"_s << ok << none << none << true;
-    QTest::newRow("Enter on the mail address starts a mail") << true << u"lblMail"_s
+    QTest::newRow("Enter on the mail address starts a mail") << u"about"_s << u"lblMail"_s
         << u"Return"_s << ok << none << u"mailto:"_s + About::mailAddress << true;
-    QTest::newRow("Enter closes the About box") << true << none << u"Return"_s << ok << none
+    QTest::newRow("Enter closes the About box") << u"about"_s << none << u"Return"_s << ok << none
         << none << false;
-    QTest::newRow("Escape closes the About box") << true << none << u"Escape"_s << ok << none
+    QTest::newRow("Escape closes the About box") << u"about"_s << none << u"Escape"_s << ok << none
         << none << false;
-    QTest::newRow("the close box closes the About box") << true << none << u"close"_s << ok
+    QTest::newRow("the close box closes the About box") << u"about"_s << none << u"close"_s << ok
         << none << none << false;
+    QTest::newRow("closing a question counts as No") << u"yesno"_s << none << u"close"_s << ok
+        << none << u"No"_s << false;
+    QTest::newRow("Enter on a question presses its default No") << u"yesno"_s << none
+        << u"Return"_s << ok << none << u"No"_s << false;
+    QTest::newRow("Escape on OK and Cancel counts as Cancel") << u"okcancel"_s << none
+        << u"Escape"_s << ok << none << u"Cancel"_s << false;
     // clang-format on
 }
 
 void tst_Dialogs::dialog()
 {
-    QFETCH(bool, about);
+    QFETCH(QString, kind);
     QFETCH(QString, entry);
     QFETCH(QString, input);
     QFETCH(MessageAnswer, answer);
@@ -154,8 +164,9 @@ void tst_Dialogs::dialog()
     MessageAnswerer answerer;
     answerer.answers = { answer };
     const QString start = m_dir->path() + u'/';
-    std::unique_ptr<QDialog> dialog(
-        about ? static_cast<QDialog*>(new FrmVer) : new frmSetSaveFolder(start));
+    std::unique_ptr<QDialog> dialog(kind == u"about" ? static_cast<QDialog*>(new FrmVer)
+            : kind == u"save"                        ? new frmSetSaveFolder(start)
+                                                     : nullptr);
     bool open = false;
     QWidget* focus = nullptr;
     whenModal([&](QWidget* modal) {
@@ -175,12 +186,22 @@ void tst_Dialogs::dialog()
         focus = modal->focusWidget();
         modal->hide();
     });
-    dialog->exec();
+    const bool yesNo = kind == u"yesno";
+    const MessageAnswer pressed = dialog
+        ? MessageAnswer(dialog->exec())
+        : presentMessageBox({ u"?"_s, MessageIcon::Question,
+            yesNo ? MessageButtons::YesNo : MessageButtons::OkCancel,
+            yesNo ? MessageAnswer::No : MessageAnswer::Ok, u"?"_s });
 
     QCOMPARE(answerer.shown(), box.isEmpty() ? QStringList() : QStringList { box });
     QCOMPARE(open, stayedOpen);
+    const bool about = kind == u"about";
     QCOMPARE(m_opened.urls, about && !result.isEmpty() ? QList { QUrl(result) } : QList<QUrl>());
-    if (about)
+    if (!dialog) {
+        const char* const answers[] = { "Ok", "Cancel", "Yes", "No" };
+        QCOMPARE(QString::fromLatin1(answers[int(pressed)]), result);
+    }
+    if (kind != u"save")
         return;
     auto* saveFolder = static_cast<frmSetSaveFolder*>(dialog.get());
     QCOMPARE(saveFolder->blnSaveFolderOK(), !result.isEmpty());

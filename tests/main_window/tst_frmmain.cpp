@@ -1,25 +1,16 @@
 // The main window outside a run's network work: the start address, the rules that switch the
-// controls, what a busy window lists, and the real message boxes.
+// controls, and what a busy window lists.
 #include "main_window/frmmain.h"
-#include "main_window/messageboxpresenter.h"
 #include "support/dialogdriver.h"
-#include "support/messageanswerer.h"
 #include "support/runfixture.h"
 #include "support/tempprogramfolder.h"
 
 #include <QCheckBox>
 #include <QClipboard>
-#include <QLabel>
-#include <QListWidget>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
-
-Q_DECLARE_METATYPE(MessageButtons)
-Q_DECLARE_METATYPE(MessageAnswer)
 
 namespace {
 
@@ -65,8 +56,6 @@ private slots:
     void methodAndSourceSwitchTheControls();
     void busyListsEndAsIfChangedAtOnce_data();
     void busyListsEndAsIfChangedAtOnce();
-    void messageBoxReturnsThePress_data();
-    void messageBoxReturnsThePress();
 
 private:
     TempProgramFolder m_folder;
@@ -179,43 +168,6 @@ void tst_FrmMain::busyListsEndAsIfChangedAtOnce()
     host.setControls(true);
     QCOMPARE(listRows(window), lists);
     window.hide();
-}
-
-void tst_FrmMain::messageBoxReturnsThePress_data()
-{
-    QTest::addColumn<MessageButtons>("buttons");
-    QTest::addColumn<MessageAnswer>("defaultButton");
-    QTest::addColumn<int>("press"); // a QMessageBox::StandardButton; 0 closes the box
-    QTest::addColumn<MessageAnswer>("answer");
-    QTest::newRow("a question answered Yes") << MessageButtons::YesNo << MessageAnswer::No
-                                             << int(QMessageBox::Yes) << MessageAnswer::Yes;
-    QTest::newRow("a question closed without an answer counts as No")
-        << MessageButtons::YesNo << MessageAnswer::No << 0 << MessageAnswer::No;
-    QTest::newRow("OK and Cancel closed counts as Cancel")
-        << MessageButtons::OkCancel << MessageAnswer::Ok << 0 << MessageAnswer::Cancel;
-}
-
-void tst_FrmMain::messageBoxReturnsThePress()
-{
-    QFETCH(MessageButtons, buttons);
-    QFETCH(MessageAnswer, defaultButton);
-    QFETCH(int, press);
-    QFETCH(MessageAnswer, answer);
-
-    QString shown;
-    QMessageBox::StandardButton defaultShown = QMessageBox::NoButton;
-    whenModal([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        shown = box->textFormat() == Qt::PlainText ? box->text() : QString();
-        defaultShown = box->standardButton(box->defaultButton());
-        press ? box->button(QMessageBox::StandardButton(press))->click() : box->reject();
-    });
-    const MessageAnswer pressed = presentMessageBox(MessageBoxRequest {
-        u"<b>C:\\a&b</b>\r\n2行目"_s, MessageIcon::Question, buttons, defaultButton, u"題名"_s });
-    QCOMPARE(pressed, answer);
-    // Paths and addresses show as written, on lines of their own.
-    QCOMPARE(shown, u"<b>C:\\a&b</b>\n2行目"_s);
-    QCOMPARE(defaultShown, defaultButton == MessageAnswer::No ? QMessageBox::No : QMessageBox::Ok);
 }
 
 QTEST_MAIN(tst_FrmMain)
