@@ -1,5 +1,5 @@
-// The platform layer: code page 932 text, the validity test of addresses, the program's folder,
-// the folder-string rules of both platforms and the single-start lock.
+// The platform layer: code page 932 text, the validity test of addresses, the program's folder
+// and the single-start lock.
 #include "platform/codepage.h"
 #include "platform/pathrules.h"
 #include "platform/programfolder.h"
@@ -25,8 +25,6 @@ private slots:
     void validAddresses();
     void programFolder_data();
     void programFolder();
-    void trailingSeparator_data();
-    void trailingSeparator();
     void secondInstanceIsRefusedUntilTheFirstEnds();
 };
 
@@ -111,28 +109,9 @@ void tst_Platform::programFolder()
     QCOMPARE(keepsFilesBeside(prefix.path() + u"/bin"_s), beside);
     QVERIFY(!keepsFilesBeside(QString()));
     QCOMPARE(::programFolder(), QCoreApplication::applicationDirPath() + u'/');
-}
-
-void tst_Platform::trailingSeparator_data()
-{
-    QTest::addColumn<bool>("windows");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("windows folder gains a backslash") << true << u"C:\\Data"_s << u"C:\\Data\\"_s;
-    QTest::newRow("windows drive root keeps its one backslash") << true << u"C:\\"_s << u"C:\\"_s;
-    QTest::newRow("a slash is no separator on windows") << true << u"C:/a/"_s << u"C:/a/\\"_s;
-    QTest::newRow("linux folder gains a slash") << false << u"/home/u"_s << u"/home/u/"_s;
-    QTest::newRow("linux root stays the root") << false << u"/"_s << u"/"_s;
-    QTest::newRow("empty stays empty") << false << QString() << QString();
-}
-
-void tst_Platform::trailingSeparator()
-{
-    QFETCH(bool, windows);
-    QFETCH(QString, path);
-    QFETCH(QString, expected);
-    const auto conventions = windows ? PathConventions::forWindows() : PathConventions::forLinux();
-    QCOMPARE(withTrailingSeparator(path, conventions), expected);
+    QCOMPARE(withTrailingSeparator(u"/home/u"_s), u"/home/u/"_s);
+    QCOMPARE(withTrailingSeparator(u"/"_s), u"/"_s);
+    QCOMPARE(withTrailingSeparator(QString()), QString());
 }
 
 void tst_Platform::secondInstanceIsRefusedUntilTheFirstEnds()

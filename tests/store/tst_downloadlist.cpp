@@ -25,7 +25,7 @@ void fillWithEarlierRun(RunState& state)
     state.strPageList.append(u"http://old/1.jpg"_s);
 }
 
-enum class Blocker { ReadOnlyFile, ReadOnlyFolder, FullDisk, MissingFolder };
+enum class Blocker { None, ReadOnlyFile, ReadOnlyFolder, FullDisk, MissingFolder };
 
 } // namespace
 
@@ -33,47 +33,87 @@ class tst_DownloadList : public QObject
 {
     Q_OBJECT
 private slots:
-    void listFileBytes_data();
-    void listFileBytes();
+    void writesTheListWholeOrNotAtAll_data();
+    void writesTheListWholeOrNotAtAll();
     void readingJpgLists_data();
     void readingJpgLists();
-    void failedWriteKeepsTheOldList_data();
-    void failedWriteKeepsTheOldList();
     void dialogFilterFollowsTheLastChoice();
 };
 
-void tst_DownloadList::listFileBytes_data()
+void tst_DownloadList::writesTheListWholeOrNotAtAll_data()
 {
     QTest::addColumn<QStringList>("urls");
-    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<Blocker>("blocker");
+    QTest::addColumn<QByteArray>("bytes"); // the new file; the old one stays when a box is shown
+    QTest::addColumn<QString>("box"); // after the list's path when it starts with "が"
+    const QStringList two { u"http://s/a.jpg"_s, u"http://s/b.jpeg"_s };
     QTest::newRow("every address ends in CR LF, the last one too")
-        << QStringList { u"http://s/a.jpg"_s, u"http://s/b.jpeg"_s }
-        << QByteArray("http://s/a.jpg\r\nhttp://s/b.jpeg\r\n");
-    QTest::newRow("an empty list writes an empty file") << QStringList {} << QByteArray();
+        << two << Blocker::None << QByteArray("http://s/a.jpg\r\nhttp://s/b.jpeg\r\n") << QString();
+    QTest::newRow("an empty list writes an empty file")
+        << QStringList() << Blocker::None << QByteArray() << QString();
     QTest::newRow("japanese in code page 932, a character it lacks percent-encoded")
-        << QStringList { u"http://s/写真€.jpg"_s, u"http://s/c.jpg"_s }
-        << QByteArray("http://s/\x8e\xca\x90\x5e%E2%82%AC.jpg\r\nhttp://s/c.jpg\r\n");
+        << QStringList { u"http://s/写真€.jpg"_s, u"http://s/c.jpg"_s } << Blocker::None
+        << QByteArray("http://s/\x8e\xca\x90\x5e%E2%82%AC.jpg\r\nhttp://s/c.jpg\r\n") << QString();
+    const QString notWritable = Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited;
+    QTest::newRow("a read-only file is left as it is")
+        << two << Blocker::ReadOnlyFile << QByteArray() << notWritable;
+    QTest::newRow("a read-only folder")
+        << two << Blocker::ReadOnlyFolder << QByteArray() << notWritable;
+    QTest::newRow("a disk that fills up")
+        << two << Blocker::FullDisk << QByteArray() << u"61:ディスクの空き容量が不足しています。"_s;
+    QTest::newRow("a missing program folder")
+        << two << Blocker::MissingFolder << QByteArray() << u"76:パスが見つかりません。"_s;
 }
 
-void tst_DownloadList::listFileBytes()
+void tst_DownloadList::writesTheListWholeOrNotAtAll()
 {
     QFETCH(QStringList, urls);
+    QFETCH(Blocker, blocker);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, box);
     TempProgramFolder folder;
+    MessageAnswerer answerer;
     FakeHost host;
+    for (int i = 0; i < 100 && blocker != Blocker::None; ++i)
+        urls.append(u"http://server/gallery/%1.jpg"_s.arg(i));
     for (const QString& url : urls)
         host.state.udtDownload.append({ url, u"name"_s });
-    QVERIFY(writeFileBytes(folder.file(Msg::listFileName), "an older and longer list\r\n"));
-
-    QVERIFY(Write_DownloadList(host));
-    QCOMPARE(host.state.strDownloadListFile, folder.file(Msg::listFileName));
-    QCOMPARE(readFileBytes(host.state.strDownloadListFile), bytes);
-    QCOMPARE(host.info, Msg::listCreated);
+    const QString path = folder.file(Msg::listFileName);
+    const QByteArray old("an older and longer list\r\n");
+    QVERIFY(writeFileBytes(path, old));
+    Unprivileged::setMode(folder.path(), blocker != Blocker::ReadOnlyFolder);
+    Unprivileged::setMode(path, blocker != Blocker::ReadOnlyFile);
+    bool written = true;
+    {
+        std::optional<Unprivileged> user;
+        std::optional<FileSizeLimit> limit;
+        if (blocker == Blocker::FullDisk)
+            limit.emplace(1000);
+        if (blocker == Blocker::MissingFolder)
+            QVERIFY(QDir(folder.path()).removeRecursively());
+        if (blocker == Blocker::ReadOnlyFile || blocker == Blocker::ReadOnlyFolder) {
+            user.emplace();
+            if (!user->active())
+                QSKIP("permissions cannot be made to apply here");
+        }
+        written = Write_DownloadList(host);
+    }
+    Unprivileged::setMode(folder.path(), true);
+    QCOMPARE(written, box.isEmpty());
+    QCOMPARE(host.state.strDownloadListFile, path);
+    QCOMPARE(host.info, written ? Msg::listCreated : Msg::listCannotBeCreated);
+    QCOMPARE(answerer.boxes.size(), written ? 0 : 1);
+    if (!written)
+        QCOMPARE(answerer.last().text, box.startsWith(u'が') ? path + box : box);
+    if (blocker == Blocker::MissingFolder)
+        return;
+    QCOMPARE(readFileBytes(path), written ? bytes : old);
     QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
-
+    if (!written)
+        return;
     // What was written reads back, the lacking character as its escape.
     fillWithEarlierRun(host.state);
-    QVERIFY(readImageList(host, host.state.strDownloadListFile));
+    QVERIFY(readImageList(host, path));
     urls.replaceInStrings(u"€"_s, u"%E2%82%AC"_s);
     QCOMPARE(host.downloadUrls(), urls);
     QCOMPARE(host.state.strPageList.addresses(), urls);
@@ -174,61 +214,6 @@ void tst_DownloadList::readingJpgLists()
         QCOMPARE(answerer.last().icon, MessageIcon::Critical);
         QVERIFY2(answerer.last().text.startsWith(text.replace(u"<path>"_s, path)),
             qPrintable(answerer.last().text.left(300)));
-    }
-}
-
-void tst_DownloadList::failedWriteKeepsTheOldList_data()
-{
-    const QString notWritable = Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited;
-    QTest::addColumn<Blocker>("blocker");
-    QTest::addColumn<QString>("message"); // after the path when it starts with "が"
-    QTest::newRow("read-only file") << Blocker::ReadOnlyFile << notWritable;
-    QTest::newRow("read-only folder") << Blocker::ReadOnlyFolder << notWritable;
-    QTest::newRow("a disk that fills up")
-        << Blocker::FullDisk << u"61:ディスクの空き容量が不足しています。"_s;
-    QTest::newRow("a missing program folder")
-        << Blocker::MissingFolder << u"76:パスが見つかりません。"_s;
-}
-
-void tst_DownloadList::failedWriteKeepsTheOldList()
-{
-    QFETCH(Blocker, blocker);
-    QFETCH(QString, message);
-    MessageAnswerer answerer;
-    FakeHost host;
-    for (int i = 0; i < 100; ++i)
-        host.state.udtDownload.append({ u"http://server/gallery/%1.jpg"_s.arg(i), {} });
-    TempProgramFolder folder;
-    const QString path = folder.file(Msg::listFileName);
-    const QByteArray old("http://s/old.jpg\r\n");
-    QVERIFY(writeFileBytes(path, old));
-    Unprivileged::setMode(folder.path(), blocker != Blocker::ReadOnlyFolder);
-    Unprivileged::setMode(path, blocker != Blocker::ReadOnlyFile);
-    bool written = true;
-    {
-        std::optional<Unprivileged> user;
-        std::optional<FileSizeLimit> limit;
-        if (blocker == Blocker::FullDisk)
-            limit.emplace(1000);
-        if (blocker == Blocker::MissingFolder)
-            QVERIFY(QDir(folder.path()).removeRecursively());
-        if (blocker == Blocker::ReadOnlyFile || blocker == Blocker::ReadOnlyFolder) {
-            user.emplace();
-            if (!user->active())
-                QSKIP("permissions cannot be made to apply here");
-        }
-        written = Write_DownloadList(host);
-    }
-    Unprivileged::setMode(folder.path(), true);
-    QVERIFY(!written);
-    QCOMPARE(host.state.strDownloadListFile, path);
-    QCOMPARE(host.info, Msg::listCannotBeCreated);
-    QCOMPARE(answerer.boxes.size(), 1);
-    QCOMPARE(answerer.last().icon, MessageIcon::Critical);
-    QCOMPARE(answerer.last().text, message.startsWith(u'が') ? path + message : message);
-    if (blocker != Blocker::MissingFolder) {
-        QCOMPARE(readFileBytes(path), old);
-        QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
     }
 }
 

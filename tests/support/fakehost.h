@@ -19,14 +19,14 @@ public:
     void showInfo(const QString& text) override;
     QString infoText() const override { return info; }
     void setControls(bool idle) override { controlsHistory.append(idle); }
-    void setCaption(const QString& text) override { caption = text; }
-    void setFileCounter(const QString& text) override { fileCounter = text; }
+    void setCaption(const QString&) override { }
+    void setFileCounter(const QString&) override { }
     void setSkipEnabled(bool) override { }
     void fillDownloadRows(const QStringList& fileNames) override;
     void selectDownloadRow(qsizetype) override { }
     void appendResultRow(ResultList list, const QString& fileName) override;
     void selectLastResultRow(ResultList) override { }
-    void restoreAndActivate() override { ++activations; }
+    void restoreAndActivate() override { }
     QString typedAddress() const override { return typed; }
     bool embeddedLinkSource() const override { return embedded; }
     bool skipGivenPageImages() const override { return skipGivenPage; }
@@ -50,10 +50,7 @@ public:
     QStringList infoHistory;
     bool keepInfoHistory = true; // off for long runs that would hoard every status
     qint64 infoUpdates = 0;
-    QString caption;
-    QString fileCounter;
     QList<bool> controlsHistory; // every Set_Controls call, true = idle
     QStringList downloadRows;
     QStringList rows[3]; // indexed by ResultList: done, already, denied
-    int activations = 0;
 };
