@@ -1,5 +1,7 @@
-// Building the download list from live pages: one page's links or images, the crawl below the
-// given page and its follow rules, Cancel, and pages built to hurt the scan and the crawl.
+// Building the download list from live pages: how a page is decoded and scanned, one page's links
+// or images, the crawl below the given page and its follow rules, Cancel, and pages built to hurt
+// the scan and the crawl.
+#include "page_analysis/attributescan.h"
 #include "page_analysis/linkextraction.h"
 
 #include "platform/codepage.h"
@@ -11,6 +13,7 @@
 #include "support/testfiles.h"
 #include "web/fetcher.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -35,6 +38,7 @@ private slots:
     void initTestCase();
     void buildsTheList_data();
     void buildsTheList();
+    void scanGivesWayToCancel();
 
 private:
     LoopbackServer m_site;
@@ -92,6 +96,15 @@ void tst_LinkExtraction::buildsTheList_data()
                          bool skip = false, const QString& cancelDuring = {}) {
         QTest::newRow(name) << typed << page << method << skip << cancelDuring << images << pages;
     };
+    // One page read for its images, at a path of its own.
+    int pageNumber = 0;
+    const auto images = [&](const char* name, const QByteArray& page, const QStringList& found) {
+        const QString path = u"/h/%1.htm"_s.arg(++pageNumber);
+        QStringList addresses;
+        for (const QString& image : found)
+            addresses.append(u"/h/"_s + image);
+        row(name, path, page, Method::Images, addresses, { path });
+    };
     using enum Method;
     row("links are taken as found, above the host and embedded images left out", u"/one/p.htm"_s,
         {}, Links,
@@ -135,17 +148,41 @@ void tst_LinkExtraction::buildsTheList_data()
         chain.append(u"/chain/%1.html"_s.arg(n));
     row("a chain of 100,000 pages does not exhaust the stack", u"/chain/0.html"_s, {}, Crawl,
         { u"/chain/end.jpg"_s }, chain);
-    row("NUL bytes neither end the page nor reach an address", u"/h/nul.htm"_s,
-        QByteArrayLiteral("\0\0<img src=\"a.jpg\">\0<img src=\"b\0.jpg\">\0"), Images,
-        { u"/h/a.jpg"_s }, { u"/h/nul.htm"_s });
-    row("bytes that are no Shift_JIS around a link", u"/h/sjis.htm"_s,
-        "\x81\x81\xFF\xFE\x82\r\n<img src=\"d.jpg\">\r\n\xE0", Images, { u"/h/d.jpg"_s },
-        { u"/h/sjis.htm"_s });
-    row("a value of 10 MB that never closes gives nothing", u"/h/open.htm"_s,
-        "<img src=\"" + QByteArray(10 << 20, 'v') + ".jpg>", Images, {}, { u"/h/open.htm"_s });
-    row("a million src patterns back to back", u"/h/many.htm"_s,
-        QByteArray("src=\"").repeated(1000000) + "x.jpg\"", Images, { u"/h/x.jpg"_s },
-        { u"/h/many.htm"_s });
+    // The page's encoding: a mark, then a meta charset in the first 1024 bytes, then the bytes.
+    const QByteArray sjis("\x89\xe6\x91\x9c.jpg\">"), utf8 = u"画像.jpg\">"_s.toUtf8();
+    const QByteArray meta
+        = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">";
+    QByteArray utf16("\xFE\xFF", 2);
+    for (const QChar c : u"<img src=\"画像.jpg\">"_s)
+        utf16 += char(c.unicode() >> 8), utf16 += char(c.unicode() & 0xFF);
+    images("a UTF-8 mark decides even against a Shift_JIS meta",
+        "\xEF\xBB\xBF" + meta + "<img src=\"" + utf8, { u"画像.jpg"_s });
+    images("UTF-16 by its mark", utf16, { u"画像.jpg"_s });
+    images("Shift_JIS named in an http-equiv meta", meta + "<img src=\"" + sjis, { u"画像.jpg"_s });
+    images("Windows-31J is code page 932, its backslash a backslash",
+        "<META CHARSET='Windows-31J'><img src=\"a\\" + sjis, { u"a\\画像.jpg"_s });
+    images("a Shift_JIS meta wins over bytes that are also valid UTF-8",
+        "<meta charset=sjis><img src=\"\xC3\xA9.jpg\">", { u"ﾃｩ.jpg"_s });
+    images("a meta past the first 1024 bytes is not read",
+        QByteArray(1100, ' ') + meta + "<img src=\"" + utf8, { u"画像.jpg"_s });
+    images("an unknown charset name falls back to the bytes",
+        "<meta charset=\"no-such-set\"><img src=\"" + sjis, { u"画像.jpg"_s });
+    // The scan: a double-quoted value right after the pattern, wherever the pattern stands.
+    images("single quotes, blanks around the equals sign and bare values are not recognised",
+        "<img src='a.jpg'><img src = \"b.jpg\"><img src=c.jpg>", {});
+    images("found at the end of data-src, in comments and in scripts",
+        "<img data-src=\"b.jpg\"><!-- src=\"c.jpg\" --><script>i.src=\"e.jpg\"</script>",
+        { u"b.jpg"_s, u"c.jpg"_s, u"e.jpg"_s });
+    images("the scan does not jump over a value, so values overlap", "src=\"src=\"a.jpg\"",
+        { u"a.jpg"_s });
+    images("non-ASCII letters are not folded into the pattern",
+        u"ſrc=\"a.jpg\" ｓｒｃ=\"b.jpg\" Src=\"画.jpg\""_s.toUtf8(), { u"画.jpg"_s });
+    images("a pattern with no closing quote gives nothing, earlier values stay",
+        "src=\"a.jpg\" src=\"b.jpg", { u"a.jpg"_s });
+    images("NUL bytes neither end the page nor reach an address",
+        QByteArrayLiteral("\0\0<img src=\"a.jpg\">\0<img src=\"b\0.jpg\">\0"), { u"a.jpg"_s });
+    images("a value of 10 MB that never closes gives nothing",
+        "<img src=\"" + QByteArray(10 << 20, 'v') + ".jpg>", {});
     row("an endless page is read to 64 MB and scanned as far as it came", u"/endless.htm"_s, {},
         Images, { u"/e.jpg"_s }, { u"/endless.htm"_s });
 }
@@ -200,6 +237,29 @@ void tst_LinkExtraction::buildsTheList()
         QVERIFY(host.isIdle());
     }
     QVERIFY(m_answerer.boxes.isEmpty());
+}
+
+void tst_LinkExtraction::scanGivesWayToCancel()
+{
+    FakeHost host;
+    AttributeScan scan(u"src=\"a.jpg\""_s.repeated(3), srcPattern);
+    QString value;
+    QCOMPARE(scan.next(host, value), AttributeScan::Step::Value);
+    QCOMPARE(host.yields, 1);
+    // Work done on a value counts: after more than 10 ms of it the scan yields before going on.
+    host.onYield = [&](int) { host.state.blnCancel = true; };
+    QElapsedTimer busy;
+    busy.start();
+    while (busy.elapsed() < 15) { }
+    QCOMPARE(scan.next(host, value), AttributeScan::Step::Cancelled);
+    QCOMPARE(host.yields, 2);
+    // A cancel made while a value was used (a followed page, say) ends the scan with no yield.
+    AttributeScan again(u"src=\"a.jpg\" src=\"b.jpg\""_s, srcPattern);
+    host.state.blnCancel = false;
+    host.onYield = nullptr;
+    QCOMPARE(again.next(host, value), AttributeScan::Step::Value);
+    host.state.blnCancel = true;
+    QCOMPARE(again.next(host, value), AttributeScan::Step::Cancelled);
 }
 
 QTEST_GUILESS_MAIN(tst_LinkExtraction)
