@@ -7,8 +7,8 @@
 #include "platform/runtimeerror.h"
 #include "resources/aboutinfo.h"
 #include "resources/messages.h"
-#include "support/dialogdriver.h"
 #include "support/messageanswerer.h"
+#include "support/widgets/dialogdriver.h"
 
 #include <QDesktopServices>
 #include <QDir>

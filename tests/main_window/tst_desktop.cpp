@@ -5,8 +5,8 @@
 #include "dialogs/frmsetsavefolder.h"
 #include "dialogs/frmver.h"
 #include "main_window/frmmain.h"
-#include "support/dialogdriver.h"
 #include "support/tempprogramfolder.h"
+#include "support/widgets/dialogdriver.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

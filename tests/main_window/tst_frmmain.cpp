@@ -1,9 +1,9 @@
 // The main window outside a run's network work: the start address, the rules that switch the
 // controls, and what a busy window lists.
 #include "main_window/frmmain.h"
-#include "support/dialogdriver.h"
-#include "support/runfixture.h"
 #include "support/tempprogramfolder.h"
+#include "support/widgets/dialogdriver.h"
+#include "support/widgets/runfixture.h"
 
 #include <QCheckBox>
 #include <QClipboard>

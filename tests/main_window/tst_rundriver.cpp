@@ -1,7 +1,7 @@
 // Whole runs through the real window against a site on 127.0.0.1: the input checks, the dialogs,
 // the three reading methods, and Cancel, close and a second start in every phase of a run.
 #include "resources/messages.h"
-#include "support/runfixture.h"
+#include "support/widgets/runfixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -226,7 +226,7 @@ void tst_RunDriver::run()
             QTest::keyClick(address, Qt::Key_Return);
             f.button(u"cmdDownload"_s)->click();
         }
-        f.release();
+        f.server.release();
     });
     QCOMPARE(f.inEventLoop([&] {
         if (run.byEnter)

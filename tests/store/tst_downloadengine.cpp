@@ -1,309 +1,314 @@
-// The download loop against a real HTTP server on 127.0.0.1: what is written, where each row is
-// filed, what the window shows, and how Skip, Cancel and write failures end an entry or the run.
+// The download loop against a scripted server on 127.0.0.1: what is written, where each row is
+// filed, how Skip, Cancel and write failures end an entry or the run, the program killed in the
+// middle of an image, and addresses that try to write outside the folder of the run.
 #include "resources/messages.h"
 #include "store/downloadengine.h"
 #include "support/fakehost.h"
 #include "support/loopbackserver.h"
 #include "support/messageanswerer.h"
 #include "support/testfiles.h"
-#include "writeblockers.h"
 
-#include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <atomic>
+#include <csignal>
 #include <optional>
+#include <poll.h>
+#include <sys/inotify.h>
 
 using namespace Qt::StringLiterals;
+using Conversation = LoopbackServer::Conversation;
 
 namespace {
 
-// One download run: the folder it fills, the server, the window and its message boxes.
+constexpr char childJob[] = "PIXHOUND_TEST_DOWNLOAD_JOB";
+
+QByteArray imageAt(const QString& path) { return jpegBytes(512, qHash(path)); }
+
+// One download run: the folder it fills, the server, the window and its message boxes. Entries
+// are paths on the server, each answering imageAt(path) unless told otherwise; "path>name" gives
+// the entry another file name.
 struct Run
 {
     Run() { QDir().mkpath(folder()); }
-    // The members go in reverse: the window's connections close before the server stops, and
-    // the gate outlives both.
-    ~Run() { gateOpen = true; }
     QString folder() const { return dir.path() + u"/run/"_s; }
-    void serveJpeg(const std::string& path, const QByteArray& body)
+    void add(const QString& entry)
     {
-        server.serve(path, body, 200, "image/jpeg");
+        const QString path = entry.section(u'>', 0, 0);
+        const QString name
+            = entry.contains(u'>') ? entry.section(u'>', 1) : path.mid(path.lastIndexOf(u'/') + 1);
+        server.serve(path, imageAt(path), 200, "image/jpeg");
+        host.state.udtDownload.append({ server.url(path), name });
+        if (!pathOf.contains(name))
+            pathOf.insert(name, path);
     }
-    // The answer waits until the test opens the gate, so that a button can be pressed while the
-    // fetch is under way.
-    void serveGated(const std::string& path, const QByteArray& body)
-    {
-        server.server().Get(path, [this, body](const httplib::Request&, httplib::Response& r) {
-            for (int i = 0; i < 10000 && !gateOpen; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            r.set_content(body.toStdString(), "image/jpeg");
-        });
-    }
-    void add(const QString& path, const QString& fileName = QString())
-    {
-        host.state.udtDownload.append({ server.url(path),
-            fileName.isNull() ? path.mid(path.lastIndexOf(u'/') + 1) : fileName });
-    }
-    bool download() { return Download_ByInet(host, folder()); }
+    QMap<QString, QString> pathOf; // the first entry's path of each file name
 
-    std::atomic<bool> gateOpen { false };
     QTemporaryDir dir;
     LoopbackServer server;
-    FakeHost host;
+    FakeHost host; // its connections close before the server stops
     MessageAnswerer answerer;
 };
 
-enum class WriteFailure { DiskFull, NameTooLong, FolderUnderTheName };
+enum class Event {
+    None,
+    Skip, // while the held answer is awaited, and again in the yield after the first refusal
+    Cancel, // while the held answer is awaited
+    DiskFull, // writes past 1 KB fail
+    FolderBecomesFile, // once the first image is in
+};
+
+// Lists are written "a|b|c"; an empty text is the empty list. The run is finished exactly when
+// the completion box is the box shown.
+struct Scenario
+{
+    QString entries, done, already, denied, requested, box;
+    Event event = Event::None;
+    QMap<QString, QByteArray> existing; // in the folder before the run; "<dir>": a folder
+    QMap<QString, Conversation> answers; // instead of the image
+};
+
+QStringList items(const QString& list) { return list.isEmpty() ? QStringList() : list.split(u'|'); }
+
+Conversation answer(const QByteArray& body, bool held = false)
+{
+    const QByteArray length = "Content-Length: " + QByteArray::number(body.size());
+    return { { LoopbackServer::head(200, length) + body, 0, 1, held, true } };
+}
 
 } // namespace
+
+Q_DECLARE_METATYPE(Scenario)
 
 class tst_DownloadEngine : public QObject
 {
     Q_OBJECT
 private slots:
-    void imagesAreWrittenWholeAndTheRunCompletes();
-    void answersThatAreNoJpegAreRefused_data();
-    void answersThatAreNoJpegAreRefused();
-    void entriesAreFiledBeforeAnyFetchByTheirNameAndTheDisk();
-    void skipDuringAndBeforeAFetch();
-    void cancelDuringAFetchWritesNothing();
-    void writeFailuresStopTheRun_data();
-    void writeFailuresStopTheRun();
-    void emptyListAndTheFileTest();
+    void runs_data();
+    void runs();
+    void killedMidImageLeavesNoPartialImage_data();
+    void killedMidImageLeavesNoPartialImage();
+    void fileTest();
 };
 
-void tst_DownloadEngine::imagesAreWrittenWholeAndTheRunCompletes()
+void tst_DownloadEngine::runs_data()
 {
-    Run run;
-    const QList<QByteArray> images { jpegBytes(10, 1), jpegBytes(3 * 1024 * 1024 + 7, 2),
-        jpegBytes(100 * 1024, 3) };
-    run.serveJpeg("/img/a.jpg", images[0]);
-    run.serveJpeg("/img/b.jpg", images[1]);
-    run.serveJpeg("/c.jpeg", images[2]);
-    run.server.start();
-    for (const QString& path : { u"/img/a.jpg"_s, u"/img/b.jpg"_s, u"/c.jpeg"_s })
-        run.add(path);
-    FakeHost& host = run.host;
-    // The box comes after the captions and before the window goes idle.
-    QStringList atBox;
-    run.answerer.onBox = [&](const MessageBoxRequest&) {
-        atBox = { host.caption, host.fileCounter, host.isIdle() ? u"idle"_s : u"busy"_s };
+    QTest::addColumn<Scenario>("s");
+    const auto row
+        = [](const char* name, const char* entries, const char* done, const char* already,
+              const char* denied, const char* requested, const QString& box = Msg::downloadComplete,
+              Event event = Event::None, const QMap<QString, QByteArray>& existing = {},
+              const QMap<QString, Conversation>& answers = {}) {
+              QTest::newRow(name) << Scenario { QString::fromUtf8(entries), QString::fromUtf8(done),
+                  QString::fromUtf8(already), QString::fromUtf8(denied),
+                  QString::fromUtf8(requested), box, event, existing, answers };
+          };
+    const QByteArray megabyte = jpegBytes(1 << 20, 4);
+    const auto endless = [&](const QByteArray& length) {
+        return Conversation { { LoopbackServer::head(200, "Content-Length: " + length) },
+            { megabyte, 0, -1 } };
     };
-
-    QVERIFY(run.download());
-    const QStringList names { u"a.jpg"_s, u"b.jpg"_s, u"c.jpeg"_s };
-    QCOMPARE(folderEntries(run.folder()), names);
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(readFileBytes(run.folder() + names[i]) == images[i]);
-    QCOMPARE(host.doneRows, names);
-    QCOMPARE(host.selectedDone, 2);
-    QVERIFY(host.infoHistory.contains(u"b.jpgをダウンロード中..."_s));
-    QVERIFY(host.infoHistory.contains(u"b.jpgをダウンロードしました"_s));
-    QCOMPARE(host.fileCounterHistory,
-        (QStringList { u"0/3Files"_s, u"1/3Files"_s, u"2/3Files"_s, u"3/3Files"_s }));
-    QCOMPARE(host.captionHistory,
-        (QStringList {
-            u"1/3 - Pixhound"_s, u"2/3 - Pixhound"_s, u"3/3 - Pixhound"_s, Msg::captionDone }));
-    QCOMPARE(run.answerer.boxes.size(), 1);
-    QCOMPARE(run.answerer.last().title, Msg::titleDownloadComplete);
-    QCOMPARE(run.answerer.last().text, Msg::downloadComplete);
-    QCOMPARE(run.answerer.last().icon, MessageIcon::Information);
-    QCOMPARE(atBox, (QStringList { Msg::captionDone, u"3/3Files"_s, u"busy"_s }));
-    QCOMPARE(host.activations, 1);
-    QCOMPARE(host.info, QString());
-    QVERIFY(host.isIdle());
-}
-
-void tst_DownloadEngine::answersThatAreNoJpegAreRefused_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("status");
-    QTest::newRow("an HTML error page") << QByteArray("<html><body>Not Found</body></html>") << 404;
-    QTest::newRow("an empty answer") << QByteArray() << 200;
-    QTest::newRow("a single FF byte") << QByteArray("\xFF") << 200;
-    QTest::newRow("the start-of-image bytes the wrong way round") << QByteArray("\xD8\xFF") << 200;
-}
-
-void tst_DownloadEngine::answersThatAreNoJpegAreRefused()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(int, status);
-    Run run;
-    run.server.serve("/x.jpg", body, status);
-    run.serveJpeg("/ok.jpg", jpegBytes(64, 6));
-    run.server.start();
-    run.add(u"/x.jpg"_s);
-    run.add(u"/ok.jpg"_s);
-
-    QVERIFY(run.download());
-    QCOMPARE(run.host.deniedRows, QStringList { u"x.jpg"_s });
-    QCOMPARE(run.host.selectedDenied, 0);
-    QCOMPARE(run.host.doneRows, QStringList { u"ok.jpg"_s });
-    QCOMPARE(folderEntries(run.folder()), QStringList { u"ok.jpg"_s });
-    // The refused file leaves the fetch's last progress text on the status line.
-    const qsizetype next = run.host.infoHistory.indexOf(u"ok.jpgをダウンロード中..."_s);
-    QVERIFY(run.host.infoHistory.at(next - 1).startsWith(u"x.jpgをダウンロード中...("_s));
-}
-
-void tst_DownloadEngine::entriesAreFiledBeforeAnyFetchByTheirNameAndTheDisk()
-{
-    Run run;
-    run.server.server().Get(".*", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(jpegBytes(256, 7).toStdString(), "image/jpeg");
-    });
-    run.server.start();
-    QVERIFY(writeFileBytes(run.folder() + u"have.jpg"_s, "not even a jpeg"));
-    QVERIFY(writeFileBytes(run.folder() + u"empty.jpg"_s, QByteArray()));
-    for (const QString& path : { u"/have.jpg"_s, u"/empty.jpg"_s, u"/d1/twice.jpg"_s,
-             u"/d2/twice.jpg"_s, u"/a/.."_s, u"/dir/"_s, u"/b/."_s })
-        run.add(path);
-    run.add(u"/c/escape.jpg"_s, u"../escape.jpg"_s);
-
-    QVERIFY(run.download());
+    row("images are written whole and the run completes", "/img/a.jpg|/img/b.jpg|/c.jpeg",
+        "a.jpg|b.jpg|c.jpeg", "", "", "/img/a.jpg|/img/b.jpg|/c.jpeg");
+    row("answers that are no JPEG are refused", "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg",
+        "ok.jpg", "", "404.jpg|empty.jpg|ff.jpg|d8ff.jpg",
+        "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
+        { { u"/404.jpg"_s, { { LoopbackServer::head(404, "Content-Length: 3") + "404" } } },
+            { u"/empty.jpg"_s, answer({}) }, { u"/ff.jpg"_s, answer("\xFF") },
+            { u"/d8ff.jpg"_s, answer("\xD8\xFF") } });
     // A file with content is never fetched again, even one this run has just written; names that
     // would leave the folder are refused unfetched.
-    QCOMPARE(run.host.alreadyRows, (QStringList { u"have.jpg"_s, u"twice.jpg"_s }));
-    QCOMPARE(run.host.selectedAlready, 1);
-    QCOMPARE(run.host.doneRows, (QStringList { u"empty.jpg"_s, u"twice.jpg"_s }));
-    QCOMPARE(run.host.deniedRows, (QStringList { u".."_s, QString(), u"."_s, u"../escape.jpg"_s }));
-    QCOMPARE(run.server.targets(), (QStringList { u"/empty.jpg"_s, u"/d1/twice.jpg"_s }));
-    QCOMPARE(readFileBytes(run.folder() + u"have.jpg"_s), QByteArray("not even a jpeg"));
-    QCOMPARE(readFileBytes(run.folder() + u"empty.jpg"_s), jpegBytes(256, 7));
-    QCOMPARE(folderEntries(run.dir.path()), QStringList { u"run"_s });
-    QCOMPARE(folderEntries(run.folder()),
-        (QStringList { u"empty.jpg"_s, u"have.jpg"_s, u"twice.jpg"_s }));
-    QCOMPARE(run.host.fileCounter, u"8/8Files"_s);
+    row("entries are filed before any fetch by their name and the disk",
+        "/have.jpg|/empty.jpg|/d1/twice.jpg|/d2/twice.jpg|/a/..|/dir/|/b/.|/c/e.jpg>../e.jpg",
+        "empty.jpg|twice.jpg", "have.jpg|twice.jpg", "..||.|../e.jpg", "/empty.jpg|/d1/twice.jpg",
+        Msg::downloadComplete, Event::None,
+        { { u"have.jpg"_s, "not even a jpeg" }, { u"empty.jpg"_s, "" } });
+    row("Skip refuses the entry under way and the next one before its fetch",
+        "/a.jpg|/slow.jpg|/b.jpg|/c.jpg", "a.jpg|c.jpg", "", "slow.jpg|b.jpg",
+        "/a.jpg|/slow.jpg|/c.jpg", Msg::downloadComplete, Event::Skip, {},
+        { { u"/slow.jpg"_s, answer(imageAt(u"/slow.jpg"_s), true) } });
+    row("Cancel during a fetch writes nothing and ends the run", "/big.jpg|/after.jpg", "", "", "",
+        "/big.jpg", {}, Event::Cancel, {}, { { u"/big.jpg"_s, answer(megabyte, true) } });
+    row("an image that claims 300 MB is refused unread", "/x.jpg|/ok.jpg", "ok.jpg", "", "x.jpg",
+        "/x.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
+        { { u"/x.jpg"_s, endless("314572800") } });
+    row("an endless image is cut at 256 MB and refused", "/x.jpg|/ok.jpg", "ok.jpg", "", "x.jpg",
+        "/x.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {}, { { u"/x.jpg"_s, endless("") } });
+    row("an image whose connection drops part-way is refused", "/x.jpg|/ok.jpg", "ok.jpg", "",
+        "x.jpg", "/x.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
+        { { u"/x.jpg"_s,
+            { { LoopbackServer::head(200, "Content-Length: 5242880") + megabyte } } } });
+    // A write failure stops the run; nothing partly written is left, under any name.
+    const char* three = "/first.jpg|/second.jpg|/third.jpg";
+    row("a disk that fills up part-way through an image", three, "first.jpg", "", "",
+        "/first.jpg|/second.jpg", u"61:ディスクの空き容量が不足しています。"_s, Event::DiskFull, {},
+        { { u"/second.jpg"_s, answer(jpegBytes(4096)) } });
+    const QByteArray tooLong = "/first.jpg|/second.jpg>" + QString(250, u'長').toUtf8() + ".jpg";
+    row("names that look like a climb are written inside the folder",
+        "/1.jpg>..jpg|/2.jpg>%2e%2e%2fv.jpg|/3.jpg>..%2F..%2Fv.jpg|/4.jpg>..\\..\\v.jpg|/"
+        "5.jpg>a\\..\\..\\v.jpg",
+        "..jpg|%2e%2e%2fv.jpg|..%2F..%2Fv.jpg|..\\..\\v.jpg|a\\..\\..\\v.jpg", "", "",
+        "/1.jpg|/2.jpg|/3.jpg|/4.jpg|/5.jpg");
+    row("a name longer than the file system takes", tooLong.constData(), "first.jpg", "", "",
+        "/first.jpg|/second.jpg", u"52:ファイル名または番号が不正です。"_s);
+    row("a folder under the image's name", three, "first.jpg", "", "", "/first.jpg|/second.jpg",
+        Msg::diskNotWritable, Event::None, { { u"second.jpg"_s, "<dir>" } });
+    row("the folder replaced by a file mid-run", three, "first.jpg", "", "",
+        "/first.jpg|/second.jpg", Msg::folderInvalid, Event::FolderBecomesFile);
+    row("an empty list does nothing", "", "", "", "", "", {});
 }
 
-void tst_DownloadEngine::skipDuringAndBeforeAFetch()
+void tst_DownloadEngine::runs()
 {
+    QFETCH(Scenario, s);
     Run run;
-    for (const char* path : { "/a.jpg", "/b.jpg", "/c.jpg" })
-        run.serveJpeg(path, jpegBytes(512, 8));
-    run.serveGated("/slow.jpg", jpegBytes(2048, 9));
-    run.server.start();
-    for (const QString& path : { u"/a.jpg"_s, u"/slow.jpg"_s, u"/b.jpg"_s, u"/c.jpg"_s })
-        run.add(path);
+    for (auto it = s.existing.cbegin(); it != s.existing.cend(); ++it)
+        QVERIFY(it.value() == "<dir>" ? QDir().mkdir(run.folder() + it.key())
+                                      : writeFileBytes(run.folder() + it.key(), it.value()));
+    for (const QString& entry : items(s.entries))
+        run.add(entry);
+    for (auto it = s.answers.cbegin(); it != s.answers.cend(); ++it)
+        run.server.answer(it.key(), it.value());
     FakeHost& host = run.host;
-    // Skip while slow.jpg is under way, then again in the yield that starts b.jpg (the first one
-    // after slow.jpg was filed).
     int presses = 0;
     host.onYield = [&](int) {
-        const bool duringSlow = presses == 0 && run.server.requestCount(u"/slow.jpg"_s) == 1;
-        if (duringSlow || (presses == 1 && host.deniedRows.size() == 1)) {
+        const QList<RecordedRequest> requests = run.server.requests();
+        const bool awaited = presses == 0 && !requests.isEmpty()
+            && s.answers.value(requests.last().path).value(0).held;
+        if (s.event == Event::Cancel && awaited) {
+            ++presses;
+            host.pressCancel();
+            run.server.release();
+        } else if (s.event == Event::Skip
+            && (awaited || (presses == 1 && host.rows[2].size() == 1))) {
             ++presses;
             host.state.blnSkip = true;
-            host.setCaption(Msg::appName);
-            run.gateOpen = true;
+            run.server.release();
+        } else if (s.event == Event::FolderBecomesFile && host.rows[0].size() == 1
+            && QFileInfo(run.folder()).isDir()) {
+            QDir(run.folder()).removeRecursively();
+            QVERIFY(writeFileBytes(run.folder().chopped(1), "in the folder's place"));
         }
     };
-
-    QVERIFY(run.download());
-    QCOMPARE(presses, 2);
-    QCOMPARE(host.deniedRows, (QStringList { u"slow.jpg"_s, u"b.jpg"_s }));
-    QCOMPARE(host.selectedDenied, -1);
-    QVERIFY(host.infoHistory.contains(u"slow.jpgをスキップしました"_s));
-    QVERIFY(host.infoHistory.contains(u"b.jpgをスキップしました"_s));
-    QCOMPARE(run.server.requestCount(u"/b.jpg"_s), 0);
-    QCOMPARE(host.doneRows, (QStringList { u"a.jpg"_s, u"c.jpg"_s }));
-    QCOMPARE(folderEntries(run.folder()), (QStringList { u"a.jpg"_s, u"c.jpg"_s }));
-    QVERIFY(host.captionHistory.contains(u"4/4 - Pixhound"_s));
-}
-
-void tst_DownloadEngine::cancelDuringAFetchWritesNothing()
-{
-    Run run;
-    run.serveGated("/big.jpg", jpegBytes(1024 * 1024, 11));
-    run.serveJpeg("/after.jpg", jpegBytes(512, 12));
-    run.server.start();
-    run.add(u"/big.jpg"_s);
-    run.add(u"/after.jpg"_s);
-    run.host.onYield = [&](int) {
-        if (!run.host.state.blnCancel && run.server.requestCount(u"/big.jpg"_s) == 1) {
-            run.host.pressCancel();
-            run.gateOpen = true;
-        }
-    };
-
-    QVERIFY(!run.download());
-    QVERIFY(run.host.state.blnCancel);
-    QCOMPARE(folderEntries(run.folder()), QStringList {});
-    QVERIFY(run.host.doneRows.isEmpty() && run.host.deniedRows.isEmpty());
-    QCOMPARE(run.server.requestCount(u"/after.jpg"_s), 0);
-    QVERIFY(run.answerer.boxes.isEmpty());
-    QCOMPARE(run.host.info, Msg::interrupted);
-}
-
-void tst_DownloadEngine::writeFailuresStopTheRun_data()
-{
-    // A folder taken away or made read-only in the middle of a run is the disk test's.
-    QTest::addColumn<WriteFailure>("failure");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("a disk that fills up part-way through an image")
-        << WriteFailure::DiskFull << u"61:ディスクの空き容量が不足しています。"_s;
-    QTest::newRow("a name longer than the file system takes")
-        << WriteFailure::NameTooLong << u"52:ファイル名または番号が不正です。"_s;
-    QTest::newRow("a folder under the image's name")
-        << WriteFailure::FolderUnderTheName << Msg::diskNotWritable;
-}
-
-void tst_DownloadEngine::writeFailuresStopTheRun()
-{
-    QFETCH(WriteFailure, failure);
-    QFETCH(QString, message);
-    Run run;
-    run.serveJpeg("/first.jpg", jpegBytes(512, 13));
-    run.serveJpeg("/second.jpg", jpegBytes(4096, 14));
-    run.serveJpeg("/third.jpg", jpegBytes(512, 15));
-    run.server.start();
-    run.add(u"/first.jpg"_s);
-    run.add(u"/second.jpg"_s,
-        failure == WriteFailure::NameTooLong ? QString(250, u'長') + u".jpg"_s : QString());
-    run.add(u"/third.jpg"_s);
-    if (failure == WriteFailure::FolderUnderTheName)
-        QVERIFY(QDir().mkpath(run.folder() + u"second.jpg"_s));
-    bool finished = true;
+    bool finished = false;
     {
         std::optional<FileSizeLimit> limit;
-        if (failure == WriteFailure::DiskFull)
+        if (s.event == Event::DiskFull)
             limit.emplace(1024);
-        finished = run.download();
+        finished = Download_ByInet(host, run.folder());
     }
 
-    QVERIFY(!finished);
-    QCOMPARE(run.answerer.boxes.size(), 1);
-    QCOMPARE(run.answerer.last().title, Msg::titleError);
-    QCOMPARE(run.answerer.last().icon, MessageIcon::Critical);
-    QCOMPARE(run.answerer.last().text, message);
-    QCOMPARE(run.host.caption, Msg::appName);
-    QCOMPARE(run.host.info, Msg::cannotDownload);
-    QVERIFY(run.host.isIdle());
-    QCOMPARE(run.server.targets(), (QStringList { u"/first.jpg"_s, u"/second.jpg"_s }));
-    QCOMPARE(run.host.doneRows, QStringList { u"first.jpg"_s });
-    // Nothing partly written is left, under the final name or any other.
-    QStringList expected { u"first.jpg"_s };
-    if (failure == WriteFailure::FolderUnderTheName)
-        expected.append(u"second.jpg"_s);
-    QCOMPARE(folderEntries(run.folder()), expected);
+    QCOMPARE(finished, s.box == Msg::downloadComplete);
+    QCOMPARE(host.rows[int(ResultList::Done)], items(s.done));
+    QCOMPARE(host.rows[int(ResultList::Already)], items(s.already));
+    QCOMPARE(host.rows[int(ResultList::Denied)], items(s.denied));
+    QStringList files = items(s.done) + s.existing.keys();
+    files.sort();
+    files.removeDuplicates();
+    if (s.event == Event::FolderBecomesFile)
+        files.clear();
+    QCOMPARE(folderEntries(run.folder()), files);
+    QCOMPARE(folderEntries(run.dir.path()), QStringList { u"run"_s }); // nothing beside the folder
+    for (const QString& name : files) {
+        if (items(s.done).contains(name))
+            QCOMPARE(readFileBytes(run.folder() + name), imageAt(run.pathOf.value(name)));
+    }
+    for (auto it = s.existing.cbegin(); it != s.existing.cend(); ++it) {
+        if (!items(s.done).contains(it.key()) && it.value() != "<dir>")
+            QCOMPARE(readFileBytes(run.folder() + it.key()), it.value());
+    }
+    QStringList requested;
+    for (const RecordedRequest& request : run.server.requests())
+        requested.append(request.path);
+    QCOMPARE(requested, items(s.requested));
+    QCOMPARE(run.answerer.boxes.size(), s.box.isEmpty() ? 0 : 1);
+    if (!s.box.isEmpty())
+        QCOMPARE(run.answerer.last().text, s.box);
+    if (!s.entries.isEmpty())
+        QVERIFY(host.isIdle());
+    if (s.event == Event::Cancel)
+        QCOMPARE(host.info, Msg::interrupted);
 }
 
-void tst_DownloadEngine::emptyListAndTheFileTest()
+void tst_DownloadEngine::killedMidImageLeavesNoPartialImage_data()
 {
-    Run run;
-    QVERIFY(!run.download());
-    QVERIFY(run.answerer.boxes.isEmpty() && run.host.captionHistory.isEmpty()
-        && run.host.controlsHistory.isEmpty());
+    QTest::addColumn<bool>("whileWriting"); // otherwise while the image arrives
+    QTest::newRow("killed while the image arrives") << false;
+    QTest::newRow("killed while the image is being written") << true;
+}
 
-    const QString one = run.folder() + u"one.jpg"_s;
-    QVERIFY(writeFileBytes(one, "x"));
+void tst_DownloadEngine::killedMidImageLeavesNoPartialImage()
+{
+    QFETCH(bool, whileWriting);
+    Run run;
+    const QByteArray image = jpegBytes(128 << 20, 5);
+    const QByteArray head
+        = LoopbackServer::head(200, "Content-Length: " + QByteArray::number(image.size()));
+    run.server.answer(u"/big.jpg"_s,
+        { { head + image.first(image.size() / 2) },
+            { image.sliced(image.size() / 2), 0, 1, !whileWriting, true } });
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    QVERIFY(
+        ::inotify_add_watch(watch, QFile::encodeName(run.folder()).constData(), IN_CREATE) >= 0);
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(
+        QString::fromLatin1(childJob), run.server.url(u"/big.jpg"_s) + u'\n' + run.folder());
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForStarted());
+    if (whileWriting) {
+        // The temporary file appears as the write begins; the kill follows at once.
+        pollfd ready { watch, POLLIN, 0 };
+        QVERIFY2(::poll(&ready, 1, 30000) == 1, "the child never began to write");
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(run.server.requestCount(u"/big.jpg"_s), 1, 30000);
+    }
+    ::kill(pid_t(child.processId()), SIGKILL);
+    QVERIFY(child.waitForFinished());
+    ::close(watch);
+    run.server.release();
+
+    const QStringList left = folderEntries(run.folder());
+    QVERIFY2(!left.contains(u"big.jpg"_s) || readFileBytes(run.folder() + u"big.jpg"_s) == image,
+        "a partial image stands under the final name");
+    if (!whileWriting)
+        QCOMPARE(left, QStringList());
+    // The next run finds no image under the name and fetches it again.
+    run.host.state.udtDownload = { { run.server.url(u"/big.jpg"_s), u"big.jpg"_s } };
+    QVERIFY(Download_ByInet(run.host, run.folder()));
+    QCOMPARE(readFileBytes(run.folder() + u"big.jpg"_s), image);
+}
+
+void tst_DownloadEngine::fileTest()
+{
+    QTemporaryDir dir;
+    const QString one = dir.filePath(u"one.jpg"_s);
+    QVERIFY(writeFileBytes(one, "x") && writeFileBytes(dir.filePath(u"empty.jpg"_s), {}));
     QVERIFY(!Is_NoFile(one));
-    QVERIFY(Is_NoFile(run.folder() + u"missing.jpg"_s));
-    QVERIFY(Is_NoFile(run.folder()));
+    QVERIFY(Is_NoFile(dir.filePath(u"empty.jpg"_s)) && Is_NoFile(dir.filePath(u"missing.jpg"_s)));
+    QVERIFY(Is_NoFile(dir.path()));
     // A NUL would cut the name short on its way to the system and so name another file.
     QVERIFY(Is_NoFile(one + QChar(0) + u"x"_s));
 }
 
-QTEST_GUILESS_MAIN(tst_DownloadEngine)
+// Started by killedMidImageLeavesNoPartialImage: downloads one image into a folder, in a process
+// of its own that the test kills on the way.
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (const QByteArray job = qgetenv(childJob); !job.isEmpty()) {
+        const QList<QByteArray> parts = job.split('\n');
+        FakeHost host;
+        MessageAnswerer answerer;
+        host.state.udtDownload = { { QString::fromUtf8(parts.value(0)), u"big.jpg"_s } };
+        return Download_ByInet(host, QString::fromUtf8(parts.value(1))) ? 0 : 1;
+    }
+    tst_DownloadEngine test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_downloadengine.moc"

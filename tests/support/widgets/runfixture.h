@@ -9,10 +9,8 @@
 
 #include <QAbstractButton>
 #include <QTimer>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 // The main window's lists: to do|done|already there|refused, " " between rows, "*" after each
 // selected row.
@@ -24,11 +22,10 @@ public:
     RunFixture(); // the window is shown
     ~RunFixture();
 
-    // Serves /g/index.htm linking to links, each also shown as an image; every other path under /g/
-    // answers with jpegBytes, or with an HTML page when its name starts with "bad". The answer for
-    // the path held waits until release(). Returns the page's address.
+    // Serves /g/index.htm linking to links, each also shown as an image; each link answers with
+    // jpegBytes, or with an HTML page when its name starts with "bad". The answer for the path
+    // held waits until server.release(). Returns the page's address.
     QString servePage(const QStringList& links, const QString& held = QString());
-    void release();
     static const QByteArray jpegBytes;
 
     // Runs action once, from inside the run's own event processing, as soon as the server has
@@ -47,8 +44,5 @@ public:
     std::unique_ptr<frmMain> window;
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_released;
-    bool m_open = false;
     QTimer m_watch;
 };

@@ -1,5 +1,5 @@
 // Whole runs through the real main window against a site on 127.0.0.1.
-#include "support/runfixture.h"
+#include "support/widgets/runfixture.h"
 
 #include <QApplication>
 #include <QListWidget>
@@ -15,7 +15,7 @@ RunFixture::RunFixture()
 
 RunFixture::~RunFixture()
 {
-    release();
+    server.release();
     m_watch.stop();
     // The window's connections close first, so the server need not wait for them to idle out.
     window.reset();
@@ -26,27 +26,19 @@ QString RunFixture::servePage(const QStringList& links, const QString& held)
     QByteArray page = "<html><body>\r\n";
     for (const QString& link : links)
         page += "<a href=\"" + link.toUtf8() + "\"><img src=\"" + link.toUtf8() + "\"></a>\r\n";
-    server.server().Get(R"(/g/(.*))", [=, this](const auto& request, auto& response) {
-        if (request.path == held.toStdString()) {
-            std::unique_lock lock(m_mutex);
-            m_released.wait_for(lock, std::chrono::seconds(20), [this] { return m_open; });
-        }
-        if (request.path == "/g/index.htm")
-            response.set_content(page.toStdString(), "text/html");
-        else if (request.matches[1].str().rfind("bad", 0) == 0)
-            response.set_content("<html>no</html>", "text/html");
+    const auto answer = [&](const QString& path, const QByteArray& body, const QByteArray& type) {
+        const QByteArray head = LoopbackServer::head(200,
+            "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()));
+        server.answer(path, { { head + body, 0, 1, path == held, true } });
+    };
+    answer(QStringLiteral("/g/index.htm"), page, "text/html");
+    for (const QString& link : links) {
+        if (link.startsWith(u"bad"))
+            answer(u"/g/" + link, "<html>no</html>", "text/html");
         else
-            response.set_content(jpegBytes.toStdString(), "image/jpeg");
-    });
-    server.start();
+            answer(u"/g/" + link, jpegBytes, "image/jpeg");
+    }
     return server.url(QStringLiteral("/g/index.htm"));
-}
-
-void RunFixture::release()
-{
-    std::lock_guard lock(m_mutex);
-    m_open = true;
-    m_released.notify_all();
 }
 
 void RunFixture::whenRequested(const QString& path, std::function<void()> action)
