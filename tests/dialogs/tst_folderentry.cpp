@@ -2,7 +2,12 @@
 #include "dialogs/folderentry.h"
 #include "resources/messages.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -15,6 +20,8 @@ class tst_FolderEntry : public QObject
 private slots:
     void checks_data();
     void checks();
+    void linuxDriveTestByTheFolderItself_data();
+    void linuxDriveTestByTheFolderItself();
 };
 
 void tst_FolderEntry::checks_data()
@@ -86,6 +93,36 @@ void tst_FolderEntry::checks()
     // The message names exactly the characters that are searched.
     QCOMPARE(forbiddenCharacterMessage(conventions),
         Msg::forbiddenFolderChars + Msg::crlf + (windows ? u"/:*?\"<>|"_s : u"\\:*?\"<>|"_s));
+}
+
+void tst_FolderEntry::linuxDriveTestByTheFolderItself_data()
+{
+    QTest::addColumn<QString>("folder"); // under a temporary folder; "locked/" is read-only
+    QTest::addColumn<int>("mountTable"); // -1: no entry covers it, 0: not ready, 1: ready
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("an existing folder no mount entry covers") << u"here"_s << -1 << true;
+    QTest::newRow("a new folder in a writable one") << u"here/new/sub"_s << -1 << true;
+    QTest::newRow("a new folder in a read-only one") << u"locked/new"_s << -1 << false;
+    QTest::newRow("the mount table decides where it knows the volume") << u"here"_s << 0 << false;
+    QTest::newRow("a relative path never passes") << u"<relative>"_s << 1 << false;
+}
+
+void tst_FolderEntry::linuxDriveTestByTheFolderItself()
+{
+    QFETCH(QString, folder);
+    QFETCH(int, mountTable);
+    QFETCH(bool, usable);
+    if (folder.startsWith(u"locked"_s) && ::geteuid() == 0)
+        QSKIP("root may write into a read-only folder");
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(u"here"_s) && QDir(dir.path()).mkpath(u"locked"_s));
+    QVERIFY(QFile::setPermissions(dir.filePath(u"locked"_s), QFile::ReadOwner | QFile::ExeOwner));
+    const QString typed = folder == u"<relative>"_s ? u"here"_s : dir.filePath(folder);
+    QCOMPARE(Check_Drive(typed, PathConventions::forLinux(),
+                 [&](const QString&) {
+                     return mountTable < 0 ? std::nullopt : std::optional<bool>(mountTable == 1);
+                 }),
+        usable);
 }
 
 QTEST_GUILESS_MAIN(tst_FolderEntry)

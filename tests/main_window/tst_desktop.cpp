@@ -49,7 +49,7 @@ QWidget* busyMainWindow(const QString&)
     QStringList names;
     for (int i = 1; i <= 40; ++i)
         names << u"IMG_%1.jpg"_s.arg(1000 + i);
-    window->fillDownloadRows(names);
+    window->appendDownloadRows(names);
     window->selectDownloadRow(12);
     for (int i = 0; i < 12; ++i)
         window->appendResultRow(i < 9 ? ResultList::Done
@@ -368,7 +368,7 @@ void tst_Desktop::listsCopyTheSelectedRows()
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     const QStringList names { u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s, u"d.jpg"_s };
-    window.fillDownloadRows(names);
+    window.appendDownloadRows(names);
     for (ResultList list : { ResultList::Done, ResultList::Already, ResultList::Denied }) {
         for (const QString& name : names)
             window.appendResultRow(list, name);

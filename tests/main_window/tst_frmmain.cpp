@@ -3,8 +3,10 @@
 #include "main_window/frmmain.h"
 #include "platform/programfolder.h"
 #include "resources/messages.h"
+#include "store/downloadlist.h"
 #include "support/messageanswerer.h"
 #include "support/tempprogramfolder.h"
+#include "support/testfiles.h"
 #include "web/connectioncache.h"
 
 #include <QApplication>
@@ -79,7 +81,7 @@ private slots:
     void methodAndSourceSwitchTheControls();
     void switchingKeepsTextsChecksAndSelections();
     void windowKeepsItsSizeAndEveryCaptionHasRoom();
-    void downloadRowsAreReplacedInOneGo();
+    void downloadRowsAreAddedInOneGo();
     void closingWritesTheListOnlyWhenItHasEntries_data();
     void closingWritesTheListOnlyWhenItHasEntries();
     void aboutBoxOpensModally();
@@ -328,16 +330,14 @@ void tst_FrmMain::windowKeepsItsSizeAndEveryCaptionHasRoom()
     }
 }
 
-void tst_FrmMain::downloadRowsAreReplacedInOneGo()
+void tst_FrmMain::downloadRowsAreAddedInOneGo()
 {
     frmMain window;
     auto* rows = control<QListWidget>(window, QStringLiteral("lstDownload"));
-    window.fillDownloadRows({ QStringLiteral("old.jpg") });
-
     QStringList names;
     for (int i = 0; i < 100000; ++i)
         names.append(QStringLiteral("p%1.jpg").arg(i));
-    window.fillDownloadRows(names);
+    window.appendDownloadRows(names);
     QCOMPARE(rows->count(), 100000);
     QCOMPARE(rows->item(0)->text(), QStringLiteral("p0.jpg"));
     QCOMPARE(rows->item(99999)->text(), QStringLiteral("p99999.jpg"));
@@ -351,19 +351,26 @@ void tst_FrmMain::downloadRowsAreReplacedInOneGo()
 void tst_FrmMain::closingWritesTheListOnlyWhenItHasEntries_data()
 {
     QTest::addColumn<QStringList>("addresses");
-    QTest::newRow("an empty list writes no file") << QStringList();
-    QTest::newRow("a list with entries is written")
-        << QStringList { QStringLiteral("http://h/a.jpg"), QStringLiteral("http://h/b.jpg") };
+    QTest::addColumn<QByteArray>("edited"); // what the user saves over the list once it is written
+    const QStringList ab { QStringLiteral("http://h/a.jpg"), QStringLiteral("http://h/b.jpg") };
+    QTest::newRow("an empty list writes no file") << QStringList() << QByteArray();
+    QTest::newRow("a list with entries is written") << ab << QByteArray();
+    QTest::newRow("a list the user edited after it was written stays as edited")
+        << ab << QByteArray("http://h/b.jpg\r\n");
 }
 
 void tst_FrmMain::closingWritesTheListOnlyWhenItHasEntries()
 {
     QFETCH(QStringList, addresses);
+    QFETCH(QByteArray, edited);
 
     MessageAnswerer answerer;
     frmMain window;
     for (const QString& address : addresses)
         window.runState().udtDownload.append(DownloadItem { address, QString() });
+    const QString path = m_folder->file(QStringLiteral("DownloadList.txt"));
+    if (!edited.isNull())
+        QVERIFY(Write_DownloadList(window) && writeFileBytes(path, edited));
     window.show();
     // Closing must end the program's event loop; the guard only stops a hanging test.
     QTimer::singleShot(0, &window, &QWidget::close);
@@ -374,12 +381,12 @@ void tst_FrmMain::closingWritesTheListOnlyWhenItHasEntries()
     QVERIFY(!window.isVisible());
     QVERIFY(window.runState().blnCancel);
 
-    QFile list(m_folder->file(QStringLiteral("DownloadList.txt")));
-    QCOMPARE(list.exists(), !addresses.isEmpty());
+    QCOMPARE(QFile::exists(path), !addresses.isEmpty());
     if (!addresses.isEmpty()) {
-        QVERIFY(list.open(QIODevice::ReadOnly));
-        QCOMPARE(list.readAll(),
-            (addresses.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1());
+        QCOMPARE(readFileBytes(path),
+            edited.isNull()
+                ? (addresses.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1()
+                : edited);
     }
     QVERIFY(answerer.boxes.isEmpty());
 }
