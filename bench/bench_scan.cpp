@@ -132,6 +132,8 @@ int main(int argc, char* argv[])
     const QByteArray dense = densePage();
     const QByteArray text = textPage();
     httplib::Server server;
+    // Otherwise an answer's last bytes can wait for the client's delayed ACK (Nagle).
+    server.set_tcp_nodelay(true);
     server.Get("/dense.html", [&](const httplib::Request&, httplib::Response& res) {
         res.set_content(dense.constData(), dense.size(), "text/html");
     });

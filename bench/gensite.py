@@ -22,10 +22,15 @@ from dataclasses import dataclass, field
 GENERATOR_VERSION = 3
 
 # sections, albums per section, pages of previews per album, previews per page
-SIZES = {
+GALLERIES = {
     "small": (2, 4, 3, 10),
     "large": (10, 8, 3, 10),
 }
+# pages in the chain, bytes of markup per page: a deep crawl, for the crawl's memory
+CHAINS = {
+    "chain": (5000, 30_000),
+}
+SIZES = {**GALLERIES, **CHAINS}
 EXTRAS_PER_ALBUM = 4
 START_FOLDER = "gallery"
 
@@ -49,6 +54,7 @@ class Page:
     embeds: list = field(default_factory=list)  # site paths of embedded images, in order
     links: list = field(default_factory=list)  # href values as written in the page, in order
     body: list = field(default_factory=list)  # extra HTML fragments
+    padding: int = 0  # when set, prose is added until the markup is about this many bytes
 
 
 class Site:
@@ -88,7 +94,9 @@ def relative(from_page, target):
 
 
 def build_model(size_name, seed):
-    sections, albums, pages_per_album, previews_per_page = SIZES[size_name]
+    if size_name in CHAINS:
+        return build_chain(size_name, seed)
+    sections, albums, pages_per_album, previews_per_page = GALLERIES[size_name]
     site = Site(size_name, seed)
     g = START_FOLDER
     banner = site.image(f"{g}/common/gallery_banner.jpg", "cover")
@@ -164,6 +172,28 @@ def build_album(site, sec_page, folder, tag, banner, pages_per_album, previews_p
     notes.links = ["../index.html", "../slideshow.html", "../../../../index.html"]
 
 
+def build_chain(size_name, seed):
+    """Pages in one folder, each linking to the next: the crawl goes as deep as there are pages.
+    Every page embeds the shared banner and frame and a small picture of its own."""
+    count, page_bytes = CHAINS[size_name]
+    site = Site(size_name, seed)
+    g = START_FOLDER
+    banner = site.image(f"{g}/common/gallery_banner.jpg", "cover")
+    frame = site.image(f"{g}/common/chain_frame.jpg", "cover")
+    names = ["index.html"] + [f"p{k:05d}.html" for k in range(2, count + 1)]
+    for k, name in enumerate(names):
+        page = Page(f"{g}/{name}", f"連載 第{k + 1}回", padding=page_bytes)
+        own = f"{g}/thumbs/c{k + 1:05d}.jpg"
+        site.images[own] = Image(own, site.rng.randint(1_500, 3_000))
+        page.embeds = [banner, own, frame]
+        page.links = ([names[k + 1]] if k + 1 < count else []) + [names[0], "../index.html"]
+        if k > 0:
+            page.links.append(names[k - 1])
+        site.pages.append(page)
+    site.outside_pages = [Page("index.html", "写真館 トップ", links=[f"{g}/index.html"])]
+    return site
+
+
 def page_html(page, rng):
     """The page's markup, in code page 932, as a hand-written gallery of the 2000s looks."""
     root_css = "/" + START_FOLDER + "/common/style.css"
@@ -187,6 +217,9 @@ def page_html(page, rng):
         out.append(f'<li><a href="{link}">{link}</a></li>')
     out.append("</ul>")
     for _ in range(rng.randint(2, 8)):
+        out.append(f"<p>{JAPANESE_FILLER}</p>")
+    paragraph = len(f"<p>{JAPANESE_FILLER}</p>\r\n".encode("cp932"))
+    for _ in range(max(0, page.padding - len("\r\n".join(out).encode("cp932"))) // paragraph):
         out.append(f"<p>{JAPANESE_FILLER}</p>")
     out.append("<!-- 最終更新 2009年4月 -->")
     out.append("</BODY>\r\n</HTML>")

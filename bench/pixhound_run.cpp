@@ -2,8 +2,8 @@
 // source 1 into the page folder inside an empty program folder. Prints one machine-readable line.
 //
 // Usage: pixhound_run PROGRAM_FOLDER START_URL
-#include "dialogs/dialoglayout.h"
 #include "main_window/frmmain.h"
+#include "ui/windowsfont.h"
 
 #include "platform/messagebox.h"
 #include "platform/programfolder.h"
@@ -71,7 +71,7 @@ int main(int argc, char* argv[])
     initialiseCurlOnce();
     initPixhoundResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pixhound.svg")));
-    QApplication::setFont(windowsFont(QStringLiteral("ＭＳ Ｐゴシック"), 9));
+    QApplication::setFont(uiFont());
     setProgramFolder(QString::fromLocal8Bit(argv[1]));
 
     QElapsedTimer runTimer;

@@ -24,7 +24,10 @@ sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import gensite  # noqa: E402
 
-DEFAULT_ROUNDS = {"small": 5, "large": 3}
+DEFAULT_ROUNDS = {"small": 5, "large": 3, "chain": 1}
+# What the runs must show; printed beside the figures, never asserted.
+RATIO_TARGETS = {("large", False): 0.9, ("small", True): 1.0}  # (size, latency on): Pixhound/wget2
+MEMORY_TARGETS_MB = {"small": 64, "large": 64, "chain": 100}  # peak above the idle window
 RUN_TIMEOUT_S = 900
 TIME_BIN = "/usr/bin/time"
 
@@ -131,6 +134,39 @@ def wait_for_port(port, proc):
         except OSError:
             time.sleep(0.05)
     return False
+
+
+class Relay:
+    """bench/relay.py between the tools and nginx: every answer arrives delay_ms late."""
+
+    def __init__(self, target_port, delay_ms):
+        self.target_port = target_port
+        self.delay_ms = delay_ms
+        self.proc = None
+        self.port = None
+
+    def start(self):
+        self.proc = subprocess.Popen([sys.executable, "-B", os.path.join(HERE, "relay.py"),
+                                      str(self.target_port), str(self.delay_ms)],
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        line = self.proc.stdout.readline().decode("ascii", "replace").split()
+        if len(line) != 2 or line[0] != "RELAY_PORT" or not wait_for_port(int(line[1]), self.proc):
+            self.stop()
+            raise SystemExit("bench: the latency relay did not start")
+        self.port = int(line[1])
+        return self
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        if self.proc:
+            self.proc.stdout.close()
+        self.proc = None
 
 
 @dataclass
@@ -345,15 +381,18 @@ def median(values):
     return statistics.median(values) if values else float("nan")
 
 
-def summarise(manifest, tools, results, rounds):
+def summarise(manifest, tools, results, rounds, rtt_ms=0):
     n_pages, n_images = len(manifest["pages"]), len(manifest["images"])
     lines = []
-    lines.append(f"## Pixhound benchmark: {manifest['size']} site")
+    latency = f", every answer {rtt_ms:g} ms late" if rtt_ms else ""
+    lines.append(f"## Pixhound benchmark: {manifest['size']} site{latency}")
     lines.append("")
+    server = (f"nginx on 127.0.0.1 behind bench/relay.py, which holds each answer back {rtt_ms:g} ms"
+              if rtt_ms else "nginx on 127.0.0.1")
     lines.append(f"Site: {n_pages} pages, {n_images} distinct images "
                  f"({manifest['image_bytes'] / 1e6:.0f} MB), {manifest['list_entries']} images "
                  f"embedded in all (the banner and covers appear on several pages). "
-                 f"{rounds} round{'s' if rounds != 1 else ''}, tools alternating; nginx on 127.0.0.1, keep-alive on.")
+                 f"{rounds} round{'s' if rounds != 1 else ''}, tools alternating; {server}, keep-alive on.")
     lines.append("")
     lines.append("| tool | wall median s | spread s (min-max) | CPU s | page requests | image requests "
                  "| other requests | connections | MB served | peak RSS MB | files written "
@@ -395,6 +434,8 @@ def summarise(manifest, tools, results, rounds):
     else:
         lines.append("Pixhound: no completed run (see the notes below).")
     lines.append("")
+    lines += target_lines(manifest, medians, results, rtt_ms)
+    lines.append("")
     lines.append("What each tool does:")
     for tool in tools:
         lines.append(f"- {tool.label}: {tool.what}.")
@@ -410,6 +451,44 @@ def summarise(manifest, tools, results, rounds):
     for r in failed:
         lines.append(f"- failed run of {r.tool}: {r.note}")
     return "\n".join(lines) + "\n"
+
+
+def verdict(ok):
+    return "MET" if ok else "NOT MET"
+
+
+def target_lines(manifest, medians, results, rtt_ms):
+    """The targets of the run's size, each with its figure and whether it is met."""
+    size = manifest["size"]
+    runs = [r for r in results if r.tool == "pixhound" and r.ok]
+    lines = ["Targets:"]
+    limit = RATIO_TARGETS.get((size, bool(rtt_ms)))
+    px, w2 = medians.get("pixhound", float("nan")), medians.get("wget2", float("nan"))
+    if limit is not None:
+        if px == px and w2 == w2 and w2 > 0:
+            lines.append(f"- Pixhound/wget2 wall time {px / w2:.2f}, target ≤ {limit:.1f}: "
+                         f"{verdict(px / w2 <= limit)}")
+        else:
+            lines.append(f"- Pixhound/wget2 wall time: not measured (both must complete), target ≤ {limit:.1f}")
+    if not runs:
+        lines.append("- Pixhound: no completed run, nothing else to judge")
+        return lines
+    above = median([(r.driver.get("peak_rss_kb", 0) - r.driver.get("idle_rss_kb", 0)) / 1024
+                    for r in runs])
+    memory = MEMORY_TARGETS_MB.get(size)
+    if memory is not None:
+        lines.append(f"- Pixhound peak memory above the idle window {above:.1f} MB, target ≤ {memory} MB: "
+                     f"{verdict(above <= memory)}")
+    n_pages, n_images = len(manifest["pages"]), len(manifest["images"])
+    pages = sorted({r.pages for r in runs})
+    images = sorted({r.images for r in runs})
+    lines.append(f"- Pixhound page requests {'/'.join(map(str, pages))}, target = pages ({n_pages}): "
+                 f"{verdict(pages == [n_pages])}")
+    lines.append(f"- Pixhound image requests {'/'.join(map(str, images))}, target = images ({n_images}): "
+                 f"{verdict(images == [n_images])}")
+    equal = all(r.missing == 0 and r.extra == 0 and r.differ == 0 for r in runs)
+    lines.append(f"- Pixhound's files byte-equal to the site's: {verdict(equal)}")
+    return lines
 
 
 def driver_lines(lines, runs, manifest):
@@ -433,7 +512,7 @@ def driver_lines(lines, runs, manifest):
 
 def run_micro(build_dir, work_root):
     out = []
-    for name in ("bench_scan", "bench_lists"):
+    for name in ("bench_scan", "bench_lists", "bench_crawl_lists"):
         exe = os.path.join(build_dir, "bench", name)
         if not os.path.exists(exe):
             out.append(f"- {name}: not built")
@@ -501,13 +580,18 @@ def main():
                         help="the build folder that holds bench/pixhound_run")
     parser.add_argument("--out", default=os.path.join(HERE, "out"))
     parser.add_argument("--work", help="where the tools write (default: /dev/shm when it has room)")
-    parser.add_argument("--tools", help="comma-separated subset of pixhound,wget,wget2,floor")
+    parser.add_argument("--tools", help="comma-separated subset of pixhound,wget,wget2,floor "
+                        "(default: all; pixhound alone on the chain site)")
+    parser.add_argument("--rtt", type=float, default=0, metavar="MS",
+                        help="put bench/relay.py in front of nginx, holding every answer back MS milliseconds")
     parser.add_argument("--no-micro", action="store_true", help="skip the two micro-benchmarks")
     parser.add_argument("--profile", action="store_true",
                         help="also run Pixhound once under callgrind and print the top functions")
     args = parser.parse_args()
     if args.rounds is not None and args.rounds < 1:
         parser.error("--rounds must be 1 or more")
+    if args.rtt < 0:
+        parser.error("--rtt must be 0 or more")
     known = {"pixhound", "wget", "wget2", "floor"}
     if args.tools and not set(args.tools.split(",")) <= known:
         parser.error(f"--tools takes a comma-separated subset of {','.join(sorted(known))}")
@@ -521,8 +605,8 @@ def main():
         print(f"bench: {driver} is not built; Pixhound's row is left out", flush=True)
         driver = None
     tools = tools_for(driver)
-    if args.tools:
-        wanted = args.tools.split(",")
+    wanted = args.tools.split(",") if args.tools else (["pixhound"] if args.size in gensite.CHAINS else None)
+    if wanted:
         tools = [t for t in tools if t.name in wanted]
     if not tools:
         raise SystemExit("bench: none of the chosen tools can run here")
@@ -530,12 +614,18 @@ def main():
     warm_cache(site_dir)
 
     server = Nginx(site_dir)
+    relay = None
     results = []
     try:
         server.start()
-        base_url = f"http://127.0.0.1:{server.port}"
+        port = server.port
+        if args.rtt:
+            relay = Relay(server.port, args.rtt).start()
+            port = relay.port
+        base_url = f"http://127.0.0.1:{port}"
         start_url = f"{base_url}/{manifest['start']}"
-        print(f"bench: nginx on {base_url}, start page {start_url}", flush=True)
+        through = f" (relay on {base_url}, {args.rtt:g} ms per answer)" if relay else ""
+        print(f"bench: nginx on 127.0.0.1:{server.port}{through}, start page {start_url}", flush=True)
         session = tempfile.mkdtemp(prefix="pixhound-bench-", dir=work_root)
         try:
             for rnd in range(rounds):
@@ -550,7 +640,7 @@ def main():
                     print(f"bench: round {rnd + 1}/{rounds} {tool.label:14s} {r.wall:7.2f} s  "
                           f"{r.pages} page + {r.images} image requests  {status}", flush=True)
                     shutil.rmtree(job.scratch, ignore_errors=True)
-            table = summarise(manifest, tools, results, rounds)
+            table = summarise(manifest, tools, results, rounds, args.rtt)
             print()
             print(table)
             report = table
@@ -573,10 +663,13 @@ def main():
         finally:
             shutil.rmtree(session, ignore_errors=True)
     finally:
+        if relay:
+            relay.stop()
         server.cleanup()
 
     os.makedirs(args.out, exist_ok=True)
-    for name in ("results.md", f"results-{args.size}.md"):
+    suffix = f"{args.size}-rtt{args.rtt:g}" if args.rtt else args.size
+    for name in ("results.md", f"results-{suffix}.md"):
         with open(os.path.join(args.out, name + ".partial"), "w", encoding="utf-8") as f:
             f.write(report)
         os.replace(os.path.join(args.out, name + ".partial"), os.path.join(args.out, name))

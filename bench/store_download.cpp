@@ -37,6 +37,8 @@ long peakKb()
     body[0] = '\xFF';
     body[1] = '\xD8';
     httplib::Server server;
+    // Otherwise an answer's last bytes can wait for the client's delayed ACK (Nagle).
+    server.set_tcp_nodelay(true);
     server.Get(".*", [&body](const httplib::Request&, httplib::Response& response) {
         response.set_content(body, "image/jpeg");
     });

@@ -127,6 +127,38 @@ class TableVerdicts(unittest.TestCase):
         self.assertIn("Pixhound/wget = 0.33", table)
         self.assertIn("failed run of pixhound: exit 1: crashed", table)
 
+    def test_targets_are_judged_from_the_medians_and_every_completed_run(self):
+        manifest = {"size": "large", "pages": ["a", "b"], "images": ["i.jpg"]}
+        driver = {"idle_rss_kb": 100 * 1024, "peak_rss_kb": 150 * 1024}
+
+        def px(pages=2, images=1, differ=0, peak_mb=150):
+            return run.RunResult("pixhound", True, 1, pages=pages, images=images, differ=differ,
+                                 driver=dict(driver, peak_rss_kb=peak_mb * 1024))
+        # (name, size, rtt, medians, runs, expected line fragments)
+        cases = [
+            ("all met on the large site", "large", 0, {"pixhound": 8.0, "wget2": 10.0}, [px()],
+             ["wget2 wall time 0.80, target ≤ 0.9: MET", "idle window 50.0 MB, target ≤ 64 MB: MET",
+              "page requests 2, target = pages (2): MET", "image requests 1, target = images (1): MET",
+              "byte-equal to the site's: MET"]),
+            ("slower than wget2, pages twice, a file differs", "large", 0,
+             {"pixhound": 9.5, "wget2": 10.0}, [px(pages=4, differ=1, peak_mb=200)],
+             ["0.95, target ≤ 0.9: NOT MET", "100.0 MB, target ≤ 64 MB: NOT MET",
+              "page requests 4, target = pages (2): NOT MET", "site's: NOT MET"]),
+            ("small site judged only with latency", "small", 50, {"pixhound": 5.0, "wget2": 5.0},
+             [px()], ["1.00, target ≤ 1.0: MET"]),
+            ("no wget2 run", "small", 50, {"pixhound": 5.0}, [px()], ["not measured"]),
+            ("runs that disagree show both counts", "chain", 0, {"pixhound": 5.0},
+             [px(images=1), px(images=3)], ["image requests 1/3, target = images (1): NOT MET",
+                                             "target ≤ 100 MB: MET"]),
+        ]
+        for name, size, rtt, medians, runs, expected in cases:
+            with self.subTest(name):
+                text = "\n".join(run.target_lines(dict(manifest, size=size), medians, runs, rtt))
+                for fragment in expected:
+                    self.assertIn(fragment, text)
+                if size in ("small", "chain") and not rtt:
+                    self.assertNotIn("wget2 wall time", text)
+
 
 class ServerAndRuns(unittest.TestCase):
     """Against the real server: what the table counts is what nginx served."""
@@ -156,6 +188,24 @@ class ServerAndRuns(unittest.TestCase):
                          [("/g/index.html", 200), ("/g/a.jpg", 200), ("/g/missing.jpg", 404)])
         self.assertEqual(len({r.connection for r in requests}), 1)
         self.assertEqual(requests[1].bytes, 5002)
+
+    def test_the_relay_holds_back_every_answer_on_a_kept_alive_connection(self):
+        import http.client
+        import time
+        relay = run.Relay(self.server.port, 150).start()
+        self.addCleanup(relay.stop)
+        offset = self.server.log_offset()
+        connection = http.client.HTTPConnection("127.0.0.1", relay.port)
+        for path in ("/g/index.html", "/g/a.jpg"):
+            started = time.monotonic()
+            connection.request("GET", path)
+            body = connection.getresponse().read()
+            self.assertGreaterEqual(time.monotonic() - started, 0.15, path)
+        connection.close()
+        self.assertEqual(len(body), 5002)
+        requests = self.server.requests_since(offset)
+        self.assertEqual([r.uri for r in requests], ["/g/index.html", "/g/a.jpg"])
+        self.assertEqual(len({r.connection for r in requests}), 1)
 
     def test_a_tool_that_fails_is_marked_failed_with_its_exit_status_and_memory(self):
         job = run.Job({"images": ["g/a.jpg"]}, os.path.join(self.root, "site"), "", "",

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing or benchmarking Pixhound needs and that are
-# missing. Usage: install-packages.sh build|bench|fuzz|package
+# missing. Usage: install-packages.sh build|bench|fuzz|package|format
 set -euo pipefail
 
 build=(qt6-base-dev qt6-base-dev-tools qt6-svg-dev libcurl4-openssl-dev libcpp-httplib-dev
@@ -10,6 +10,7 @@ case "${1:-build}" in
     bench) wanted=("${build[@]}" nginx-light wget wget2 curl xvfb xauth time valgrind) ;;
     fuzz) wanted=("${build[@]}" clang libclang-rt-14-dev) ;;
     package) wanted=("${build[@]}" dpkg-dev desktop-file-utils appstream) ;;
+    format) wanted=(clang-format) ;;
     *) echo "install-packages.sh: unknown set '$1'" >&2; exit 2 ;;
 esac
 

@@ -1,11 +1,11 @@
 // Starts Pixhound: one copy per user, one main window.
-#include "dialogs/dialoglayout.h"
 #include "main_window/frmmain.h"
 #include "main_window/messageboxpresenter.h"
 #include "platform/messagebox.h"
 #include "platform/singleinstance.h"
 #include "resources/messages.h"
 #include "resources/resourceinit.h"
+#include "ui/windowsfont.h"
 #include "web/connectioncache.h"
 
 #include <QApplication>
@@ -27,7 +27,7 @@ int main(int argc, char* argv[])
     initPixhoundResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pixhound.svg")));
     // Message boxes and dialogs show Japanese in the program's own font, never as empty boxes.
-    QApplication::setFont(windowsFont(QStringLiteral("ＭＳ Ｐゴシック"), 9));
+    QApplication::setFont(uiFont());
     installMessageBoxPresenter(presentMessageBox);
 
     frmMain window;

@@ -14,7 +14,6 @@ namespace {
 constexpr int OpenMode = 1;
 constexpr int SaveMode = 2;
 constexpr qint32 MinimumFileBuffer = 260;
-constexpr int OutOfMemory = 7;
 } // namespace
 
 void clsGetOpenFile::ShowOpen() { ShowFileDialog(OpenMode); }
@@ -130,8 +129,8 @@ void clsGetOpenFile::ShowFileDialog(int mode)
     } catch (const std::exception&) {
         // Reported once; the call then ends as a failed dialog, so the caller does not take the
         // unchanged FileName for a choice.
-        showMessage(
-            runtimeErrorDescription(OutOfMemory), MessageIcon::Warning, Msg::titleShowFileDialog);
+        showMessage(runtimeErrorDescription(ErrorNumber::OutOfMemory), MessageIcon::Warning,
+            Msg::titleShowFileDialog);
         if (m_cancelError)
             m_pendingError = ErrorNumber::DialogCancelled;
     }

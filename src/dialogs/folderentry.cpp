@@ -55,7 +55,16 @@ FolderEntryResult checkFolderEntry(const QString& typed, const PathConventions& 
     return { FolderEntryVerdict::Accepted, folder };
 }
 
-bool Check_Drive(const QString& drive, const PathConventions& conventions)
+std::optional<bool> mountTableReady(const QString& folder)
+{
+    const QStorageInfo volume(folder);
+    if (!volume.isValid())
+        return std::nullopt;
+    return volume.isReady();
+}
+
+bool Check_Drive(
+    const QString& drive, const PathConventions& conventions, const VolumeLookup& volumeReady)
 {
     if (conventions.driveLetters) {
         const QChar letter = drive.isEmpty() ? QChar() : drive.at(0).toUpper();
@@ -70,13 +79,15 @@ bool Check_Drive(const QString& drive, const PathConventions& conventions)
     if (!drive.startsWith(u'/'))
         return false;
     // A folder that does not exist yet is still on the volume of its nearest existing parent.
-    QString folder = QDir::cleanPath(drive);
+    const QString entered = QDir::cleanPath(drive);
+    QString folder = entered;
     while (!QFileInfo(folder).isDir()) {
         const QString parent = QFileInfo(folder).path();
         if (parent == folder)
             return false;
         folder = parent;
     }
-    const QStorageInfo volume(folder);
-    return volume.isValid() && volume.isReady();
+    if (const std::optional<bool> ready = volumeReady(folder))
+        return *ready;
+    return folder == entered || QFileInfo(folder).isWritable();
 }

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 enum class FolderEntryVerdict {
     Accepted, // the folder is ready for the folder test
@@ -40,7 +41,14 @@ QString expandHomeFolder(
 // The message of a forbidden character: the reason, CR LF, and the forbidden characters.
 QString forbiddenCharacterMessage(const PathConventions& conventions);
 
+// What the mount table says of the volume holding an existing folder: whether it is ready, or
+// nothing when no entry covers the folder (a plain chroot, some containers).
+using VolumeLookup = std::function<std::optional<bool>(const QString& folder)>;
+std::optional<bool> mountTableReady(const QString& folder);
+
 // The drive test. Windows: the drive of the first letter exists and is ready; it becomes the
 // current drive. Linux: the path is absolute and the volume holding it (its nearest existing
-// folder) is ready. A failure is the device-unavailable case and shows no message.
-bool Check_Drive(const QString& drive, const PathConventions& conventions);
+// folder) is ready; where no volume is known, the folder exists or that nearest folder is
+// writable. A failure is the device-unavailable case and shows no message.
+bool Check_Drive(const QString& drive, const PathConventions& conventions,
+    const VolumeLookup& volumeReady = mountTableReady);

@@ -1,12 +1,12 @@
 // The save-folder dialog.
 #include "dialogs/frmsetsavefolder.h"
 
-#include "dialogs/dialoglayout.h"
 #include "dialogs/folderentry.h"
 #include "platform/messagebox.h"
 #include "platform/runtimeerror.h"
 #include "resources/messages.h"
 #include "store/localpaths.h"
+#include "ui/controltable.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -19,6 +19,8 @@
 #include <QPushButton>
 #include <QStorageInfo>
 #include <QTreeView>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -62,6 +64,9 @@ QStringList usableVolumeRoots()
         if (!roots.contains(root))
             roots.append(root);
     }
+    // Without a mount table (a plain chroot) the one tree there is still holds folders.
+    if (roots.isEmpty() && !PathConventions::forHost().driveLetters)
+        roots.append(QStringLiteral("/"));
     roots.sort(Qt::CaseInsensitive);
     return roots;
 }
@@ -123,71 +128,48 @@ void frmSetSaveFolder::Impl::buildControls()
     q->setWindowTitle(caption);
     q->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
         | Qt::MSWindowsFixedSizeDialogHint);
-    q->setFont(windowsFont(QStringLiteral("ＭＳ Ｐゴシック"), 9));
-    q->setFixedSize(twipsToPixels(6840, q), twipsToPixels(4560, q));
-
-    Label4 = new QLabel(headingText, q);
-    Label4->setObjectName(QStringLiteral("Label4"));
-    Label4->setFont(windowsFont(QStringLiteral("ＭＳ Ｐゴシック"), 18, true));
-    QPalette headingPalette = Label4->palette();
-    headingPalette.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    Label4->setPalette(headingPalette);
-    Label4->setGeometry(twipsRect(q, 240, 240, 3855, 375));
-    fitLabelToText(Label4);
-
-    Drive1 = new QComboBox(q);
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    Drive1->setGeometry(twipsRect(q, 240, 720, 3135, 300));
+    using K = ControlKind;
+    using Row = ControlRow;
+    const ControlFont heading { Typeface::PGothic, 18, true };
+    const ControlFont boldButton { Typeface::PGothic, 9, true };
+    // clang-format off
+    buildForm(q, FormDesign { 6840, 4560 }, {
+        Row(keepIn(Label4), K::Label, "Label4", headingText, { 240, 240, 3855, 375 })
+            .font(heading).textColor(QColor(0, 0, 128)).fitsFreely(),
+        Row(keepIn(Drive1), K::DriveList, "Drive1", {}, { 240, 720, 3135, 300 })
+            .accessibleName(driveListName),
+        Row(keepIn(Dir1), K::FolderTree, "Dir1", {}, { 240, 1080, 3135, 2400 })
+            .accessibleName(folderListName),
+        Row(keepIn(File1), K::FileList, "File1", {}, { 3480, 720, 3135, 2790 })
+            .accessibleName(fileListName),
+        // The entry's name is its caption.
+        Row(keepIn(Label1), K::Label, "Label1", folderLabelText, { 240, 3600, 2655, 255 })
+            .names("txtFolder").fitsFreely(),
+        Row(keepIn(txtFolder), K::TextBox, "txtFolder", {}, { 240, 3840, 5175, 375 }),
+        Row(keepIn(cmdOK), K::CommandButton, "cmdOK", u"OK"_s, { 5520, 3600, 1095, 375 })
+            .font(boldButton),
+        Row(keepIn(cmdCancel), K::CommandButton, "cmdCancel", u"Cancel"_s,
+            { 5520, 3960, 1095, 375 }).font(boldButton),
+    });
+    // clang-format on
 
     folderModel = new QFileSystemModel(q);
     folderModel->setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
     folderModel->setReadOnly(true);
-    Dir1 = new QTreeView(q);
-    Dir1->setObjectName(QStringLiteral("Dir1"));
     Dir1->setModel(folderModel);
     Dir1->setHeaderHidden(true);
     for (int column = 1; column < folderModel->columnCount(); ++column)
         Dir1->hideColumn(column);
-    Dir1->setGeometry(twipsRect(q, 240, 1080, 3135, 2400));
 
     fileModel = new QFileSystemModel(q);
     fileModel->setFilter(QDir::Files);
     fileModel->setReadOnly(true);
-    File1 = new QListView(q);
-    File1->setObjectName(QStringLiteral("File1"));
     File1->setModel(fileModel);
     File1->setSelectionMode(QAbstractItemView::NoSelection);
     File1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    File1->setGeometry(twipsRect(q, 3480, 720, 3135, 2790));
 
-    Label1 = new QLabel(folderLabelText, q);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(twipsRect(q, 240, 3600, 2655, 255));
-    fitLabelToText(Label1);
-
-    txtFolder = new QLineEdit(q);
-    txtFolder->setObjectName(QStringLiteral("txtFolder"));
-    txtFolder->setGeometry(twipsRect(q, 240, 3840, 5175, 375));
-
-    const QFont buttonFont = windowsFont(QStringLiteral("ＭＳ Ｐゴシック"), 9, true);
-    cmdOK = new QPushButton(QStringLiteral("OK"), q);
-    cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setFont(buttonFont);
-    cmdOK->setGeometry(twipsRect(q, 5520, 3600, 1095, 375));
-    cmdCancel = new QPushButton(QStringLiteral("Cancel"), q);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setFont(buttonFont);
-    cmdCancel->setGeometry(twipsRect(q, 5520, 3960, 1095, 375));
     // Enter confirms the folder in the entry unless the focus is on Cancel; Escape cancels.
     cmdOK->setDefault(true);
-    separateSiblings(q);
-
-    // A screen reader names each list and the entry; the entry's name is its caption.
-    Label1->setBuddy(txtFolder);
-    txtFolder->setAccessibleName(folderLabelText);
-    Drive1->setAccessibleName(driveListName);
-    Dir1->setAccessibleName(folderListName);
-    File1->setAccessibleName(fileListName);
 
     QObject::connect(Drive1, &QComboBox::currentIndexChanged, q, [this] { Drive1_Change(); });
     QObject::connect(
@@ -237,8 +219,7 @@ void frmSetSaveFolder::Impl::Drive1_Change()
     if (index < 0 || index >= volumeRoots.size())
         return;
     const QString root = volumeRoots.at(index);
-    const QStorageInfo volume(root);
-    if (!volume.isValid() || !volume.isReady())
+    if (!mountTableReady(root).value_or(true))
         return;
 
     const QString rootPath = QDir::fromNativeSeparators(root);

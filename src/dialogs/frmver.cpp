@@ -1,9 +1,9 @@
 // The About box.
 #include "dialogs/frmver.h"
 
-#include "dialogs/dialoglayout.h"
 #include "resources/aboutinfo.h"
 #include "resources/resourceinit.h"
+#include "ui/controltable.h"
 
 #include <QDesktopServices>
 #include <QIcon>
@@ -14,7 +14,8 @@
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 #include <QUrl>
-#include <functional>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -26,9 +27,9 @@ const QColor linkBlue(0, 0, 255);
 class LinkLabel : public QLabel
 {
 public:
-    LinkLabel(const QString& text, QWidget* parent, std::function<void()> action)
-        : QLabel(text, parent)
-        , m_action(std::move(action))
+    LinkLabel(QWidget* parent, void (*action)())
+        : QLabel(parent)
+        , m_action(action)
     {
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
@@ -70,20 +71,17 @@ protected:
     }
 
 private:
-    std::function<void()> m_action;
+    void (*m_action)();
 };
-
-void setTextColor(QWidget* widget, const QColor& color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
 
 // Opening an address is a courtesy: when no browser or mail program answers, nothing happens.
 void Open_HomePage() { QDesktopServices::openUrl(QUrl(About::homePage)); }
 
 void Open_MailTo() { QDesktopServices::openUrl(QUrl(u"mailto:" + About::mailAddress)); }
+
+QWidget* makeHomePageLink(QWidget* parent) { return new LinkLabel(parent, Open_HomePage); }
+
+QWidget* makeMailLink(QWidget* parent) { return new LinkLabel(parent, Open_MailTo); }
 
 } // namespace
 
@@ -95,63 +93,37 @@ FrmVer::FrmVer(QWidget* parent)
     setWindowIcon(QIcon(About::iconResource));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
         | Qt::MSWindowsFixedSizeDialogHint);
-    setFont(windowsFont(QStringLiteral("ＭＳ Ｐゴシック"), 9));
-    setFixedSize(twipsToPixels(5040, this), twipsToPixels(3300, this));
+    using K = ControlKind;
+    using Row = ControlRow;
+    const ControlFont gothicBold { Typeface::Gothic, 11.25, true };
+    QLabel* lblURL = nullptr;
+    QLabel* lblMail = nullptr;
+    QPushButton* cmdOk = nullptr;
+    // clang-format off
+    buildForm(this, FormDesign { 5040, 3300 }, {
+        Row({}, K::Label, "Label5", About::description1, { 240, 240, 4455, 255 })
+            .font(gothicBold).textColor(darkBlue).fitsFreely(),
+        Row({}, K::Label, "Label4", About::description2, { 240, 480, 4455, 255 })
+            .font(gothicBold).textColor(darkBlue).fitsFreely(),
+        Row({}, K::Image, "Image1", About::iconResource, { 480, 840, 1395, 915 })
+            .accessibleName(About::programName),
+        Row({}, K::Label, "Label1", About::programName, { 2040, 960, 1575, 375 })
+            .font({ Typeface::Gothic, 18, true }).textColor(darkBlue).fitsFreely(),
+        Row({}, K::Label, "Label3", About::version, { 3720, 1080, 975, 255 })
+            .font({ Typeface::PGothic, 11.25, true }).fitsFreely(),
+        Row({}, K::Label, "Label2", About::creditLine, { 2280, 1440, 2415, 255 })
+            .font({ Typeface::PGothic, 12, true }).fitsFreely(),
+        Row(keepIn(lblURL), K::Label, "lblURL", About::homePage, { 480, 2160, 4095, 255 })
+            .font({ Typeface::PGothic, 9, false, true }).textColor(linkBlue).fitsFreely()
+            .madeBy(makeHomePageLink),
+        Row(keepIn(lblMail), K::Label, "lblMail", About::mailAddress, { 480, 2400, 2775, 255 })
+            .textColor(linkBlue).fitsFreely()
+            .madeBy(makeMailLink),
+        Row(keepIn(cmdOk), K::CommandButton, "CmdOk", u"OK"_s, { 3600, 2640, 1215, 495 })
+            .font({ Typeface::TimesNewRoman, 12, true }),
+    });
+    // clang-format on
 
-    const QString gothic = QStringLiteral("ＭＳ ゴシック");
-    const QString pGothic = QStringLiteral("ＭＳ Ｐゴシック");
-    const auto addLabel
-        = [this](const char* name, const QString& text, const QFont& font, const QRect& geometry) {
-              auto* label = new QLabel(text, this);
-              label->setObjectName(QLatin1String(name));
-              label->setFont(font);
-              label->setGeometry(geometry);
-              fitLabelToText(label);
-              return label;
-          };
-
-    setTextColor(addLabel("Label5", About::description1, windowsFont(gothic, 11.25, true),
-                     twipsRect(this, 240, 240, 4455, 255)),
-        darkBlue);
-    setTextColor(addLabel("Label4", About::description2, windowsFont(gothic, 11.25, true),
-                     twipsRect(this, 240, 480, 4455, 255)),
-        darkBlue);
-
-    auto* image = new QLabel(this);
-    image->setObjectName(QStringLiteral("Image1"));
-    image->setGeometry(twipsRect(this, 480, 840, 1395, 915));
-    image->setAlignment(Qt::AlignCenter);
-    const int side = qMin(image->width(), image->height());
-    image->setPixmap(QIcon(About::iconResource).pixmap(QSize(side, side), devicePixelRatioF()));
-    image->setAccessibleName(About::programName);
-
-    setTextColor(addLabel("Label1", About::programName, windowsFont(gothic, 18, true),
-                     twipsRect(this, 2040, 960, 1575, 375)),
-        darkBlue);
-    addLabel("Label3", About::version, windowsFont(pGothic, 11.25, true),
-        twipsRect(this, 3720, 1080, 975, 255));
-    addLabel("Label2", About::creditLine, windowsFont(pGothic, 12, true),
-        twipsRect(this, 2280, 1440, 2415, 255));
-
-    auto* lblURL = new LinkLabel(About::homePage, this, Open_HomePage);
-    lblURL->setObjectName(QStringLiteral("lblURL"));
-    QFont urlFont = windowsFont(pGothic, 9);
-    urlFont.setUnderline(true);
-    lblURL->setFont(urlFont);
-    setTextColor(lblURL, linkBlue);
-    lblURL->setGeometry(twipsRect(this, 480, 2160, 4095, 255));
-    fitLabelToText(lblURL);
-
-    auto* lblMail = new LinkLabel(About::mailAddress, this, Open_MailTo);
-    lblMail->setObjectName(QStringLiteral("lblMail"));
-    setTextColor(lblMail, linkBlue);
-    lblMail->setGeometry(twipsRect(this, 480, 2400, 2775, 255));
-    fitLabelToText(lblMail);
-
-    auto* cmdOk = new QPushButton(QStringLiteral("OK"), this);
-    cmdOk->setObjectName(QStringLiteral("CmdOk"));
-    cmdOk->setFont(windowsFont(QStringLiteral("Times New Roman"), 12, true));
-    cmdOk->setGeometry(twipsRect(this, 3600, 2640, 1215, 495));
     cmdOk->setDefault(true);
     connect(cmdOk, &QPushButton::clicked, this, &QDialog::accept);
 
@@ -159,7 +131,6 @@ FrmVer::FrmVer(QWidget* parent)
     setTabOrder(lblURL, lblMail);
     setTabOrder(lblMail, cmdOk);
     cmdOk->setFocus();
-    separateSiblings(this);
 }
 
 FrmVer::~FrmVer() = default;

@@ -31,13 +31,14 @@ public:
     // RunHost
     RunState& runState() override { return m_state; }
     void yield() override;
+    void waitForEvents() override;
     void showInfo(const QString& text) override;
     QString infoText() const override;
     void setControls(bool idle) override;
     void setCaption(const QString& caption) override;
     void setFileCounter(const QString& text) override;
     void setSkipEnabled(bool enabled) override;
-    void fillDownloadRows(const QStringList& fileNames) override;
+    void appendDownloadRows(const QStringList& fileNames) override;
     void selectDownloadRow(qsizetype row) override;
     void appendResultRow(ResultList list, const QString& fileName) override;
     void selectLastResultRow(ResultList list) override;
@@ -49,9 +50,6 @@ public:
     // The selected reading method: 0 links then download, 1 from a JPG list, 2 list only.
     int linkMethod() const;
 
-    // The routines of the window under the program's own names.
-    void Show_Info(const QString& text) { showInfo(text); }
-    void Set_Controls(bool idle) { setControls(idle); }
     void Set_DefaultFolder();
 
 public slots:
@@ -78,8 +76,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void createControls();
-    void placeControls();
+    void buildControls();
     void Form_Load();
 
     void runDownload();
@@ -101,8 +98,6 @@ private:
     // lstDownload, then the Done, Already and Denied lists, as a run changes them.
     std::array<ListRows*, 4> m_listRows {};
     ListRows* resultRows(ResultList list) const;
-    // The rows of lstDownload as last filled in.
-    QStringList m_downloadNames;
 
     // The size taken at start-up; the window keeps it.
     int lngFormWidth = 0;

@@ -17,6 +17,7 @@
 #include "web/fetcher.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -25,9 +26,6 @@
 #include <new>
 
 namespace {
-
-// An unexpected failure inside the program itself.
-constexpr int internalError = 51;
 
 // Clears a flag when the scope ends, however it ends.
 class FlagScope
@@ -60,7 +58,7 @@ void frmMain::cmdDownload_Click()
     } catch (const std::bad_alloc&) {
         failRun(runtimeError(ErrorNumber::OutOfMemory).numberAndDescription());
     } catch (const std::exception&) {
-        failRun(runtimeError(internalError).numberAndDescription());
+        failRun(runtimeError(ErrorNumber::InternalError).numberAndDescription());
     }
 }
 
@@ -70,8 +68,8 @@ void frmMain::failRun(const QString& errorText)
         return;
     setCaption(Msg::appName);
     showMessage(errorText, MessageIcon::Critical, Msg::titleError);
-    Show_Info(Msg::cannotDownload);
-    Set_Controls(true);
+    showInfo(Msg::cannotDownload);
+    setControls(true);
 }
 
 void frmMain::runDownload()
@@ -94,6 +92,10 @@ void frmMain::runDownload()
     }
 
     if (chkSetSaveFolder->isChecked() && method != 2) {
+        // An installed copy's default folder in Pictures is made when it is first offered, so
+        // that the dialog opens on it; a failure leaves the dialog to open where it can.
+        if (m_state.strSaveFolder == defaultSaveFolder())
+            QDir().mkpath(m_state.strSaveFolder);
         frmSetSaveFolder dialog(m_state.strSaveFolder, this);
         dialog.exec();
         m_state.blnSaveFolderOK = dialog.blnSaveFolderOK();
@@ -102,7 +104,7 @@ void frmMain::runDownload()
         m_state.strSaveFolder = dialog.strSaveFolder();
     }
 
-    Set_Controls(false);
+    setControls(false);
     setFileCounter(QString());
     for (QListWidget* list :
         { lstDownload, lstDownloadDone, lstDownloadAlready, lstDownloadDenied })
@@ -111,7 +113,7 @@ void frmMain::runDownload()
 
     if (method == 1) {
         if (!Get_FileList(*this)) {
-            Set_Controls(true);
+            setControls(true);
             return;
         }
     } else if (!finishListRun(method)) {
@@ -135,6 +137,7 @@ bool frmMain::finishListRun(int method)
     const QString page = Cut_URLTail(txtURL->text());
     m_state.udtDownload.clear();
     m_state.strPageList.clear();
+    m_state.givenPageFailure.clear();
     m_state.strPageList.append(page);
 
     if (linkJpgIndex() == 1) {
@@ -142,7 +145,7 @@ bool frmMain::finishListRun(int method)
     } else if (!Make_PageList(*this, page, hrefPattern)) {
         // After a cancel the window is already idle and shows why.
         if (!m_state.blnCancel)
-            Set_Controls(true);
+            setControls(true);
         return false;
     }
     // Cancel has put the window back and told the user; nothing may be added after it.
@@ -154,7 +157,7 @@ bool frmMain::finishListRun(int method)
     }
     if (!Write_DownloadList(*this)) {
         setCaption(Msg::appName);
-        Set_Controls(true);
+        setControls(true);
         return false;
     }
     return true;
@@ -162,9 +165,10 @@ bool frmMain::finishListRun(int method)
 
 void frmMain::showNoFiles(int method)
 {
-    Show_Info(Msg::noFiles);
+    // A page that could not be read is told as such, not as a page without images.
+    showInfo(m_state.givenPageFailure.isEmpty() ? Msg::noFiles : m_state.givenPageFailure);
     setCaption(Msg::appName);
-    Set_Controls(true);
+    setControls(true);
     if (method != 2)
         return;
     setCaption(Msg::captionDone);
@@ -181,7 +185,7 @@ void frmMain::reportList()
             + Msg::listReportCreatedAt + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf
             + m_state.strHTMLSourceFile + Msg::crlf + Msg::sourceReportIsAt,
         MessageIcon::Information, Msg::titleListCreated);
-    Set_Controls(true);
+    setControls(true);
 }
 
 // The folder the images go to: the confirmed save folder, or a folder named after the page
@@ -194,8 +198,8 @@ bool frmMain::prepareFolder(QString& folder)
         if (!Make_Dir(folder) || !Check_Dir(folder, errorNumber)) {
             setCaption(Msg::appName);
             showMessage(Msg::folderCannotBeCreated, MessageIcon::Critical, Msg::titleError);
-            Show_Info(Msg::cannotDownload);
-            Set_Controls(true);
+            showInfo(Msg::cannotDownload);
+            setControls(true);
             return false;
         }
         return true;
@@ -206,8 +210,8 @@ bool frmMain::prepareFolder(QString& folder)
     folder = pages.isEmpty() ? QString() : pages.first();
     if (folder.isEmpty() || !Get_LocalPath(root, folder)) {
         setCaption(Msg::appName);
-        Show_Info(Msg::cannotDownload);
-        Set_Controls(true);
+        showInfo(Msg::cannotDownload);
+        setControls(true);
         return false;
     }
     return true;
@@ -222,7 +226,7 @@ void frmMain::Start_Download(const QString& folder)
     } catch (const std::bad_alloc&) {
         failRun(runtimeError(ErrorNumber::OutOfMemory).numberAndDescription());
     } catch (const std::exception&) {
-        failRun(runtimeError(internalError).numberAndDescription());
+        failRun(runtimeError(ErrorNumber::InternalError).numberAndDescription());
     }
 }
 
@@ -236,9 +240,9 @@ void frmMain::cmdCancel_Click()
     if (m_state.lngDownloadMax() != -1)
         Write_DownloadList(*this);
     m_state.blnCancel = true;
-    Show_Info(Msg::interrupted);
+    showInfo(Msg::interrupted);
     setCaption(Msg::appName);
-    Set_Controls(true);
+    setControls(true);
 }
 
 void frmMain::cmdSkip_Click()

@@ -10,34 +10,7 @@ namespace {
 // late by more than a fraction of a millisecond, large enough that the clock costs nothing.
 constexpr qsizetype clockStride = 16 * 1024;
 constexpr qint64 yieldIntervalMs = 10;
-
-inline char16_t asciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; }
-
 } // namespace
-
-bool endsWithAsciiNoCase(QStringView text, QLatin1StringView suffix)
-{
-    if (text.size() < suffix.size())
-        return false;
-    const QStringView tail = text.last(suffix.size());
-    for (qsizetype i = 0; i < suffix.size(); ++i) {
-        if (asciiLower(tail.at(i).unicode()) != char16_t(uchar(suffix.at(i).toLatin1())))
-            return false;
-    }
-    return true;
-}
-
-bool isImageValue(QStringView value)
-{
-    return endsWithAsciiNoCase(value, QLatin1StringView("jpg"))
-        || endsWithAsciiNoCase(value, QLatin1StringView("jpeg"));
-}
-
-bool isPageValue(QStringView value)
-{
-    return endsWithAsciiNoCase(value, QLatin1StringView("htm"))
-        || endsWithAsciiNoCase(value, QLatin1StringView("html"));
-}
 
 qsizetype findPattern(QStringView text, QStringView pattern, qsizetype from)
 {

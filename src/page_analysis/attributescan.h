@@ -1,18 +1,12 @@
 // The scan of a page text for one attribute pattern such as src=" and the values that follow it.
 #pragma once
 
+#include "platform/nameendings.h"
+
 #include <QElapsedTimer>
 #include <QString>
 
 class RunHost;
-
-// True when text, ignoring the letter case of ASCII letters only, ends with suffix (lower case).
-bool endsWithAsciiNoCase(QStringView text, QLatin1StringView suffix);
-
-// The value tests, on the raw value: a JPEG image ends in "jpg" or "jpeg", a page to follow in
-// "htm" or "html", in any letter case, with no dot required.
-bool isImageValue(QStringView value);
-bool isPageValue(QStringView value);
 
 // Where pattern next occurs in text at or after from, comparing each ASCII capital of text as its
 // lower-case letter (so the pattern must be written in lower case) and every other character

@@ -19,12 +19,9 @@
 namespace {
 
 // Every routine here ends the work on its own page when something fails underneath it (memory
-// running out on a huge page, say), and lets its caller carry on.
-void reportFailure(RunHost& host)
-{
-    host.showInfo(Msg::cannotDownload);
-    host.setControls(true);
-}
+// running out on a huge page, say), and lets its caller carry on. The window stays busy: the run
+// goes on, and its driver makes the window idle once the run ends.
+void reportFailure(RunHost& host) { host.showInfo(Msg::cannotDownload); }
 
 void reportInterrupted(RunHost& host)
 {
@@ -32,80 +29,51 @@ void reportInterrupted(RunHost& host)
     host.setControls(true);
 }
 
-// The bytes of a page: those the crawl has just fetched for the same address, with the status
-// texts that fetching it again would have shown, or a fresh fetch. Empty after a cancel.
-QByteArray readPage(RunHost& host, const QString& page)
+// The address the page's links resolve against: the one its body was served from, as in every
+// browser (a folder address redirected to its form with a trailing "/", say).
+QString servedFrom(const QString& page, const FetchResult& fetched)
 {
-    RunState& state = host.runState();
-    QByteArray bytes;
-    if (!state.lastPageAddress.isNull() && state.lastPageAddress == page) {
-        bytes = std::exchange(state.lastPageBytes, QByteArray());
-        state.lastPageAddress.clear();
-        host.showInfo(host.infoText() + u'(' + QString::number(bytes.size()) + Msg::bytesDone);
-        return bytes;
-    }
-    if (Get_UrlData(host, page, bytes) == FetchOutcome::Cancelled)
-        bytes.clear();
-    return bytes;
+    return fetched.finalUrl.isEmpty() ? page : fetched.finalUrl;
 }
 
-// One page of the crawl whose links are still being read.
-struct CrawlFrame
+// Keeps why the given page could not be read, so that a run whose list ends empty tells the
+// cause rather than that the page holds no images.
+void noteFailure(RunState& state, const QString& page, const QString& failureText)
 {
-    QString page;
-    QString curDir;
-    AttributeScan scan;
+    const QStringList& pages = state.strPageList.addresses();
+    if (!failureText.isEmpty() && !pages.isEmpty() && pages.first() == page)
+        state.givenPageFailure = failureText;
+}
+
+// A page as read: its bytes, the address they were served from, and why the fetch failed (empty
+// when it did not, or when the crawl fetched it and tells that itself).
+struct FetchedPage
+{
+    QByteArray bytes;
+    QString base;
+    QString failureText;
 };
 
-// Reads one page of the crawl and collects its embedded images. Returns the frame that reads its
-// links, or nothing when the work on the page has ended (a cancel, a failure).
-std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page)
+// The page the crawl has just fetched for the same address, with the status texts that fetching
+// it again would have shown, or a fresh fetch. No bytes after a cancel.
+FetchedPage readPage(RunHost& host, const QString& page)
 {
     RunState& state = host.runState();
-    try {
-        if (state.blnCancel) {
-            reportInterrupted(host);
-            return std::nullopt;
-        }
-        host.showInfo(Msg::loadingPage);
-        QByteArray bytes;
-        const FetchOutcome outcome = Get_UrlData(host, page, bytes);
-        if (state.blnCancel) {
-            reportInterrupted(host);
-            return std::nullopt;
-        }
-        if (outcome == FetchOutcome::Cancelled)
-            bytes.clear();
-
-        // Without a root nothing was fetched and no count shown; a second reading must show none.
-        if (outcome != FetchOutcome::NoRoot) {
-            state.lastPageAddress = page;
-            state.lastPageBytes = bytes;
-        }
-        const bool collected = Make_PageList(host, page, srcPattern);
-        // Kept only for the collection just made: a later reading must fetch afresh.
+    FetchedPage read;
+    if (!state.lastPageAddress.isNull() && state.lastPageAddress == page) {
+        read.bytes = std::exchange(state.lastPageBytes, QByteArray());
+        read.base = std::exchange(state.lastPageBase, QString());
         state.lastPageAddress.clear();
-        state.lastPageBytes.clear();
-        if (!collected) {
-            host.setControls(true);
-            return std::nullopt;
-        }
-        if (state.blnCancel)
-            return std::nullopt;
-
-        const QString text = decodePageText(bytes);
-        host.showInfo(Msg::analysingPage);
-        if (Cut_URLTail(host.typedAddress()) == page)
-            Write_HTMLSource(host, page, bytes);
-        QString curDir;
-        Get_UrlPath(page, curDir);
-        return CrawlFrame { page, curDir, AttributeScan(text, hrefPattern) };
-    } catch (const std::exception&) {
-        state.lastPageAddress.clear();
-        state.lastPageBytes.clear();
-        reportFailure(host);
-        return std::nullopt;
+        host.showInfo(host.infoText() + u'(' + QString::number(read.bytes.size()) + Msg::bytesDone);
+        return read;
     }
+    const FetchResult fetched = Get_UrlData(host, page, read.bytes);
+    if (fetched.outcome == FetchOutcome::Cancelled)
+        read.bytes.clear();
+    read.base = servedFrom(page, fetched);
+    read.failureText = fetched.failureText;
+    noteFailure(state, page, fetched.failureText);
+    return read;
 }
 
 // The address with its "." and ".." path segments resolved, as the fetch resolves them before it
@@ -142,22 +110,114 @@ QString withoutDotSegments(const QString& address)
     return root + kept.join(u'/') + address.sliced(end);
 }
 
-// The address a link value leads to when the crawl follows it, or a null string when it does not:
-// a page in the folder of the page that names it or below, and not yet taken into the run.
-QString pageToFollow(const CrawlFrame& frame, const QString& value, const PageList& pages)
+// One page of the crawl whose links are still being followed: only the addresses it links to in
+// its folder or below, in document order, not its text, so that a deep crawl holds little per
+// level.
+struct CrawlFrame
 {
-    if (!isPageValue(value))
-        return {};
-    QString absolute;
-    Get_LinkAbsURL(frame.page, value, absolute);
-    const QString address = withoutDotSegments(Cut_URLTail(absolute));
-    QString dir;
-    Get_UrlPath(address, dir);
+    QString curDir;
+    QStringList links;
+    qsizetype next = 0;
+};
+
+// Reads the page's links to follow: every page value that leads to the page's folder or below.
+// Nothing when the scan was cancelled.
+std::optional<CrawlFrame> scanPageLinks(RunHost& host, const QString& page, const QString& text)
+{
+    QString curDir;
+    Get_UrlPath(page, curDir);
+    CrawlFrame frame;
     // A page whose own folder is unknown would make every address look like one below it.
-    if (frame.curDir.isEmpty() || !dir.startsWith(withoutDotSegments(frame.curDir))
-        || !Is_NotListed(address, pages))
-        return {};
-    return address;
+    if (curDir.isEmpty())
+        return frame;
+    curDir = withoutDotSegments(curDir);
+    frame.curDir = curDir;
+    AttributeScan scan(text, hrefPattern);
+    QString value;
+    AttributeScan::Step step;
+    while ((step = scan.next(host, value)) == AttributeScan::Step::Value) {
+        if (!isPageValue(value))
+            continue;
+        QString absolute;
+        Get_LinkAbsURL(page, value, absolute);
+        const QString address = withoutDotSegments(Cut_URLTail(absolute));
+        QString dir;
+        Get_UrlPath(address, dir);
+        if (dir.startsWith(curDir))
+            frame.links.append(address);
+    }
+    if (step == AttributeScan::Step::Cancelled)
+        return std::nullopt;
+    return frame;
+}
+
+// Reads one page of the crawl and collects its embedded images. Returns the frame that follows
+// its links, or nothing when the work on the page has ended (a cancel, a failure). parentDir is
+// the folder of the page that links to it; null for the given page.
+std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page, const QString& parentDir)
+{
+    RunState& state = host.runState();
+    try {
+        if (state.blnCancel) {
+            reportInterrupted(host);
+            return std::nullopt;
+        }
+        host.showInfo(Msg::loadingPage);
+        QByteArray bytes;
+        const FetchResult fetched = Get_UrlData(host, page, bytes);
+        if (state.blnCancel) {
+            reportInterrupted(host);
+            return std::nullopt;
+        }
+        if (fetched.outcome == FetchOutcome::Cancelled)
+            bytes.clear();
+        noteFailure(state, page, fetched.failureText);
+        // The address served counts as read too; reached again under another address, it is the
+        // page already read, not a new one.
+        const QString base = servedFrom(page, fetched);
+        const QString served = Cut_URLTail(base);
+        if (served != page) {
+            // A redirect may not take the crawl above the folder of the page that led there.
+            QString dir;
+            Get_UrlPath(served, dir);
+            if (!Is_NotListed(served, state.strPageList)
+                || (!parentDir.isNull() && !withoutDotSegments(dir).startsWith(parentDir)))
+                return std::nullopt;
+            state.strPageList.append(served);
+        }
+
+        // Without a root nothing was fetched and no count shown; a second reading must show none.
+        if (fetched.outcome != FetchOutcome::NoRoot) {
+            state.lastPageAddress = page;
+            state.lastPageBytes = bytes;
+            state.lastPageBase = base;
+        }
+        const bool collected = Make_PageList(host, page, srcPattern);
+        // Kept only for the collection just made: a later reading must fetch afresh.
+        state.lastPageAddress.clear();
+        state.lastPageBytes.clear();
+        state.lastPageBase.clear();
+        if (!collected || state.blnCancel)
+            return std::nullopt;
+
+        const QString text = decodePageText(bytes);
+        host.showInfo(Msg::analysingPage);
+        if (Cut_URLTail(host.typedAddress()) == page)
+            Write_HTMLSource(host, page, bytes);
+        bytes.clear();
+        std::optional<CrawlFrame> frame = scanPageLinks(host, base, text);
+        if (!frame)
+            reportInterrupted(host);
+        else if (!fetched.failureText.isEmpty())
+            host.showInfo(fetched.failureText); // the crawl goes on with the next page
+        return frame;
+    } catch (const std::exception&) {
+        state.lastPageAddress.clear();
+        state.lastPageBytes.clear();
+        state.lastPageBase.clear();
+        reportFailure(host);
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -172,10 +232,14 @@ bool Make_PageList(RunHost& host, const QString& page, const QString& pattern)
         if (host.typedAddress() == page && pattern == srcPattern && host.skipGivenPageImages()
             && host.embeddedLinkSource())
             return true;
+        const qsizetype known = state.udtDownload.size();
         Make_DownloadList(host, page, pattern);
         if (state.blnCancel)
             return false;
-        Get_FileList(host);
+        // Only this page's entries need names and rows. A list still empty is not told here: a
+        // crawl goes on, and the run tells it once, when the list is final.
+        if (state.udtDownload.size() > known)
+            Get_FileList(host, known);
         return true;
     } catch (const std::exception&) {
         reportFailure(host);
@@ -188,23 +252,27 @@ void Make_DownloadList(RunHost& host, const QString& page, const QString& patter
     RunState& state = host.runState();
     try {
         host.showInfo(Msg::loadingPage);
-        QByteArray bytes = readPage(host, page);
+        FetchedPage read = readPage(host, page);
         if (state.blnCancel) {
             reportInterrupted(host);
             return;
         }
-        AttributeScan scan(decodePageText(bytes), pattern);
+        AttributeScan scan(decodePageText(read.bytes), pattern);
         host.showInfo(Msg::creatingList);
         if (Cut_URLTail(host.typedAddress()) == page)
-            Write_HTMLSource(host, page, bytes);
-        bytes.clear();
+            Write_HTMLSource(host, page, read.bytes);
+        read.bytes.clear();
 
         QString value;
-        while (scan.next(host, value) == AttributeScan::Step::Value) {
+        AttributeScan::Step step;
+        while ((step = scan.next(host, value)) == AttributeScan::Step::Value) {
             QString absolute;
-            if (isImageValue(value) && Get_LinkAbsURL(page, value, absolute))
+            if (isImageValue(value) && Get_LinkAbsURL(read.base, value, absolute))
                 state.udtDownload.append(DownloadItem { absolute, QString() });
         }
+        // An error page is read like any other; what failed stays on the status line after it.
+        if (step == AttributeScan::Step::End && !read.failureText.isEmpty())
+            host.showInfo(read.failureText);
     } catch (const std::exception&) {
         reportFailure(host);
     }
@@ -215,31 +283,33 @@ void Get_PageLinks(RunHost& host, const QString& page)
     RunState& state = host.runState();
     // The crawl goes depth-first in document order, like a recursion that reads each followed page
     // completely before the next link of its parent, but on a stack of its own: a chain of pages
-    // each linking to the next must not be limited by the depth of the call stack.
+    // each linking to the next must not be limited by the depth of the call stack. Whether a link
+    // was read already is asked only when its turn comes, after the pages before it.
     std::vector<CrawlFrame> frames;
-    if (auto first = enterPage(host, page))
+    if (auto first = enterPage(host, page, QString()))
         frames.push_back(std::move(*first));
 
     while (!frames.empty()) {
-        try {
-            QString value;
-            if (frames.back().scan.next(host, value) == AttributeScan::Step::Value) {
-                const QString next = pageToFollow(frames.back(), value, state.strPageList);
-                if (!next.isNull()) {
-                    state.strPageList.append(next);
-                    if (auto child = enterPage(host, next))
-                        frames.push_back(std::move(*child));
-                }
-                continue;
-            }
-        } catch (const std::exception&) {
-            reportFailure(host);
+        CrawlFrame& frame = frames.back();
+        if (state.blnCancel) {
+            reportInterrupted(host);
             frames.pop_back();
             continue;
         }
-        if (state.blnCancel)
-            reportInterrupted(host);
-        frames.pop_back();
+        if (frame.next == frame.links.size()) {
+            frames.pop_back();
+            continue;
+        }
+        const QString next = std::exchange(frame.links[frame.next++], QString());
+        if (!Is_NotListed(next, state.strPageList))
+            continue;
+        try {
+            state.strPageList.append(next);
+            if (auto child = enterPage(host, next, frame.curDir))
+                frames.push_back(std::move(*child));
+        } catch (const std::exception&) {
+            reportFailure(host);
+        }
     }
 }
 

@@ -97,10 +97,5 @@ QString decodePageText(const QByteArray& bytes)
         if (auto text = decodeByLabel(label, bytes))
             return *text;
     }
-    // One pass both tests and decodes: a large page is not read twice.
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return decodeCp932(bytes);
+    return decodeUtf8OrCp932(bytes);
 }

@@ -4,6 +4,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <optional>
+
 QString decodeCp932(const QByteArray& bytes)
 {
     QStringDecoder decoder("CP932", QStringConverter::Flag::Stateless);
@@ -28,12 +30,15 @@ QByteArray encodeCp932(const QString& text)
 
     QByteArray out;
     out.reserve(whole.size());
+    // An encoder that met an unmappable character stays in error: only then is a new one made.
+    std::optional<QStringEncoder> single;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
         const QString piece = text.mid(i, length);
-        QStringEncoder single("CP932", QStringConverter::Flag::Stateless);
-        const QByteArray encoded = single.encode(piece);
-        if (single.hasError())
+        if (!single || single->hasError())
+            single.emplace("CP932", QStringConverter::Flag::Stateless);
+        const QByteArray encoded = single->encode(piece);
+        if (single->hasError())
             out += piece.toUtf8().toPercentEncoding();
         else
             out += encoded;
@@ -42,20 +47,15 @@ QByteArray encodeCp932(const QString& text)
     return out;
 }
 
-bool isValidUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    // decode() is lazy: the conversion, and so the error check, happens on assignment.
-    const QString decoded = decoder.decode(bytes);
-    return !decoder.hasError();
-}
-
 QString decodeUtf8OrCp932(const QByteArray& bytes)
 {
     static const QByteArray bom("\xEF\xBB\xBF");
     if (bytes.startsWith(bom))
         return QString::fromUtf8(bytes.mid(bom.size()));
-    if (isValidUtf8(bytes))
-        return QString::fromUtf8(bytes);
+    // One pass both tests and decodes: a large text is not read twice.
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
     return decodeCp932(bytes);
 }

@@ -12,9 +12,6 @@ QString decodeCp932(const QByteArray& bytes);
 // bytes percent-encoded ("€" becomes "%E2%82%AC") instead of being lost.
 QByteArray encodeCp932(const QString& text);
 
-// True when the bytes are well-formed UTF-8 (an empty array is).
-bool isValidUtf8(const QByteArray& bytes);
-
 // Decodes a text file: UTF-8 when it begins with a UTF-8 byte-order mark (dropped) or is valid
 // UTF-8, code page 932 otherwise.
 QString decodeUtf8OrCp932(const QByteArray& bytes);

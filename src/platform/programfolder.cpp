@@ -32,6 +32,20 @@ bool keepsFilesBeside(const QString& executableFolder)
         && !QFileInfo(executableFolder + QStringLiteral("/../share/pixhound")).isDir();
 }
 
+QString defaultSaveFolder(const QString& executableFolder, const QString& picturesFolder)
+{
+    if (keepsFilesBeside(executableFolder) || picturesFolder.isEmpty())
+        return programFolder();
+    return withTrailingSeparator(withTrailingSeparator(QDir::toNativeSeparators(picturesFolder))
+        + QStringLiteral("Pixhound"));
+}
+
+QString defaultSaveFolder()
+{
+    return defaultSaveFolder(QCoreApplication::applicationDirPath(),
+        QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+}
+
 QString programFolder()
 {
     if (chosenFolder().isEmpty())

@@ -13,6 +13,13 @@ QString programFolder();
 // it), which takes no files even where it is writable (root, a prefix in the home folder).
 bool keepsFilesBeside(const QString& executableFolder);
 
+// The save folder a run starts from: programFolder() for a copy that keeps its files beside
+// executableFolder, otherwise the "Pixhound" folder in picturesFolder (the desktop's Pictures
+// folder), ending in the separator. The folder is not made here: the run makes it when first used.
+QString defaultSaveFolder(const QString& executableFolder, const QString& picturesFolder);
+// The same for this program and this user.
+QString defaultSaveFolder();
+
 // Points programFolder() at another folder (tests use a temporary one); an empty path restores
 // the normal choice.
 void setProgramFolder(const QString& folder);

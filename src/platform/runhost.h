@@ -10,7 +10,8 @@ struct RunState;
 // The three result lists of a download.
 enum class ResultList { Done, Already, Denied };
 
-class RunHost {
+class RunHost
+{
 public:
     virtual ~RunHost() = default;
 
@@ -18,6 +19,9 @@ public:
 
     // Lets the event loop run once; the Cancel and Skip handlers run inside it.
     virtual void yield() = 0;
+    // Lets the event loop run, waiting until at least one event has been handled: a transfer
+    // moving, a button pressed, a timer. The long loops wait here for a transfer to end.
+    virtual void waitForEvents() = 0;
 
     // The status line: set it and repaint it at once; read its current text.
     virtual void showInfo(const QString& text) = 0;
@@ -30,8 +34,9 @@ public:
     virtual void setFileCounter(const QString& text) = 0; // repainted at once
     virtual void setSkipEnabled(bool enabled) = 0; // repainted at once
 
-    // The list of files to download: replaced in one go, row k being entry k.
-    virtual void fillDownloadRows(const QStringList& fileNames) = 0;
+    // The list of files to download, row k being entry k: the rows of the entries appended to the
+    // list since the last call, added at its end in one go. A run empties it before it builds.
+    virtual void appendDownloadRows(const QStringList& fileNames) = 0;
     virtual void selectDownloadRow(qsizetype row) = 0;
     virtual void appendResultRow(ResultList list, const QString& fileName) = 0;
     // Selects the last row of the list; nothing when it is empty.

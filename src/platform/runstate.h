@@ -44,6 +44,10 @@ struct RunState {
     FetchHandle* hUrl = nullptr;
 
     QString strDownloadListFile; // DownloadList.txt written last
+    // DownloadList.txt as this program last wrote or read it (its path and a digest of its bytes),
+    // so that closing never overwrites what the user has changed since.
+    QString listFileSeenPath;
+    QByteArray listFileSeenDigest;
     QString strHTMLSourceFile; // HTMLSource.txt written last; empty until one is written
 
     // Program-wide save folder (always ending in the separator) and whether the user confirmed it.
@@ -52,11 +56,19 @@ struct RunState {
 
     // Connections kept alive between requests for the life of the window.
     std::shared_ptr<ConnectionCache> connections;
+    // How long a fetch waits on a server that sends nothing before it gives up, in seconds.
+    long fetchStallSeconds = 60;
 
     // Highest index in use of udtDownload; -1 when the list is empty.
     qsizetype lngDownloadMax() const { return udtDownload.size() - 1; }
 
-    // The page the crawl has just fetched, so that collecting its images does not fetch it again.
+    // The page the crawl has just fetched, so that collecting its images does not fetch it again,
+    // and the address its body was served from.
     QString lastPageAddress;
     QByteArray lastPageBytes;
+    QString lastPageBase;
+
+    // Why the given page of the run could not be read as asked (a status-line text naming the
+    // cause and the host); empty when it could.
+    QString givenPageFailure;
 };

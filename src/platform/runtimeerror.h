@@ -7,6 +7,8 @@ namespace ErrorNumber {
 constexpr int Overflow = 6;
 constexpr int OutOfMemory = 7;
 constexpr int SubscriptOutOfRange = 9;
+// An unexpected failure inside the program itself.
+constexpr int InternalError = 51;
 constexpr int BadFileName = 52;
 constexpr int FileNotFound = 53;
 constexpr int DiskFull = 61;
@@ -18,7 +20,8 @@ constexpr int DialogCancelled = 32755;
 }
 
 // One failure: its number and the description a Japanese system shows for it.
-struct RuntimeError {
+struct RuntimeError
+{
     int number = 0;
     QString description;
 

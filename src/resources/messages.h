@@ -49,6 +49,30 @@ inline const QString loadingPage = QStringLiteral("ページを読込中...");
 inline const QString creatingList = QStringLiteral("ダウンロードリスト作成中...");
 inline const QString analysingPage = QStringLiteral("ページ解析中...");
 
+// Why a fetch failed, for the status line; host is the server's name.
+inline QString certificateRefused(const QString& host)
+{
+    return QStringLiteral("証明書を確認できないため") + host
+        + QStringLiteral("に接続しませんでした");
+}
+inline QString hostNotFound(const QString& host)
+{
+    return host + QStringLiteral("が見つかりません");
+}
+inline QString connectionRefused(const QString& host)
+{
+    return host + QStringLiteral("に接続できません");
+}
+inline QString noAnswer(const QString& host)
+{
+    return host + QStringLiteral("から応答がありません");
+}
+inline QString httpError(const QString& host, long status)
+{
+    return host + QStringLiteral("がエラー") + QString::number(status)
+        + QStringLiteral("を返しました");
+}
+
 // HTMLSource.txt and DownloadList.txt.
 inline const QString sourceFileName = QStringLiteral("HTMLSource.txt");
 inline const QString listFileName = QStringLiteral("DownloadList.txt");
@@ -74,6 +98,7 @@ inline const QString diskNotWritable = QStringLiteral("ディスクに書き込�
 inline const QString folderInvalid = QStringLiteral("指定したフォルダは無効です");
 inline const QString imageTooLarge = QStringLiteral("は大きすぎるため保存しませんでした");
 inline const QString imageIncomplete = QStringLiteral("は途中で切れたため保存しませんでした");
+inline const QString nameTooLong = QStringLiteral("は名前が長すぎるため保存しませんでした");
 
 // The save-folder dialog.
 inline const QString enterFolderName = QStringLiteral("フォルダ名を入力してください");

@@ -6,9 +6,11 @@
 #include "platform/runstate.h"
 #include "platform/runtimeerror.h"
 #include "resources/messages.h"
+#include "store/fetchahead.h"
 #include "store/fileio.h"
 #include "store/pathnames.h"
 #include "web/fetcher.h"
+#include "web/transferpool.h"
 
 #include <QFile>
 
@@ -70,7 +72,9 @@ bool Download_ByInet(RunHost& host, const QString& folder)
     if (total == 0)
         return false;
 
+    sweepKilledWrites(folder);
     const PathConventions conventions = PathConventions::forHost();
+    FetchAhead ahead(state, folder, conventions);
     QByteArray data;
     for (qsizetype i = 0; i < total; ++i) {
         state.blnSkip = false;
@@ -80,9 +84,13 @@ bool Download_ByInet(RunHost& host, const QString& folder)
             return false;
         // Nothing else may change the list during a run; should it shrink all the same, the run
         // stops with the error an index past its end gives.
-        if (i >= state.udtDownload.size())
+        if (i >= state.udtDownload.size()) {
+            ahead.abandon();
             return stopOnError(host, runtimeError(ErrorNumber::SubscriptOutOfRange));
+        }
         const DownloadItem item = std::as_const(state.udtDownload).at(i);
+        // An entry decided without a request drops what was fetched ahead for it.
+        std::unique_ptr<PooledFetch> fetch = ahead.take(i);
 
         host.setCaption(progressCaption(i + 1, total));
         host.setFileCounter(fileCounter(i, total));
@@ -90,8 +98,11 @@ bool Download_ByInet(RunHost& host, const QString& folder)
 
         // A name taken from a hostile address must not write outside the folder of the run; the
         // entry is refused without a request, and the run goes on.
-        if (!isSafeFileName(item.FileName, conventions)) {
+        const FileNameRefusal refusal = fileNameRefusal(item.FileName, conventions);
+        if (refusal != FileNameRefusal::None) {
             fileAsDenied(host, item.FileName);
+            if (refusal == FileNameRefusal::TooLong)
+                host.showInfo(item.FileName + Msg::nameTooLong);
             host.selectLastResultRow(ResultList::Done);
             continue;
         }
@@ -105,7 +116,15 @@ bool Download_ByInet(RunHost& host, const QString& folder)
         } else {
             host.showInfo(item.FileName + Msg::downloading);
             data.clear();
-            const FetchOutcome outcome = Get_UrlData(host, item.URL, data, imageBodyLimit);
+            if (!fetch) {
+                ahead.makeRoom();
+                fetch = startFetch(state, item.URL, imageBodyLimit);
+            }
+            ahead.fillAfter(i);
+            // Skip gives up the transfer at once; the fetches ahead go on.
+            const FetchOutcome outcome
+                = fetch ? awaitFetch(host, *fetch, data, true) : FetchOutcome::NoRoot;
+            fetch.reset();
             host.yield();
             if (state.blnCancel)
                 return false;
@@ -115,8 +134,10 @@ bool Download_ByInet(RunHost& host, const QString& folder)
             } else if (outcome == FetchOutcome::Complete && Is_JpegData(data)) {
                 const FileResult written = writeFileWhole(localPath, data, false);
                 data.clear();
-                if (written.number != 0)
+                if (written.number != 0) {
+                    ahead.abandon();
                     return stopOnError(host, written);
+                }
                 host.appendResultRow(ResultList::Done, item.FileName);
                 host.showInfo(item.FileName + Msg::downloaded);
             } else {

@@ -1,5 +1,6 @@
-// The download loop: every entry of the list fetched into the folder of the run, one at a time,
-// each row filed as downloaded, already present or refused.
+// The download loop: every entry of the list fetched into the folder of the run, the next ones
+// fetched ahead while one is handled, each row filed in list order as downloaded, already present
+// or refused.
 #pragma once
 
 #include <QByteArray>

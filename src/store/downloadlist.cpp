@@ -4,6 +4,7 @@
 
 #include "platform/codepage.h"
 #include "platform/messagebox.h"
+#include "platform/nameendings.h"
 #include "platform/programfolder.h"
 #include "platform/runhost.h"
 #include "platform/runstate.h"
@@ -13,7 +14,8 @@
 #include "store/fileio.h"
 #include "web/fetcher.h"
 
-#include <QStringEncoder>
+#include <QCryptographicHash>
+#include <QFileInfo>
 
 namespace {
 
@@ -27,8 +29,7 @@ constexpr qsizetype shownLineLimit = 1024;
 QByteArray encodeList(const QList<DownloadItem>& list)
 {
     // One conversion per block of addresses keeps the cost of the converter out of the
-    // per-address work; a block with a character code page 932 lacks is redone address by
-    // address so that only that address is percent-encoded.
+    // per-address work.
     constexpr qsizetype block = 4096;
     QByteArray out;
     QString text;
@@ -37,23 +38,9 @@ QByteArray encodeList(const QList<DownloadItem>& list)
         text.clear();
         for (qsizetype i = first; i < end; ++i)
             text += list.at(i).URL + Msg::crlf;
-        QStringEncoder encoder("CP932", QStringConverter::Flag::Stateless);
-        const QByteArray encoded
-            = encoder.isValid() ? QByteArray(encoder.encode(text)) : QByteArray();
-        if (encoder.isValid() && !encoder.hasError()) {
-            out += encoded;
-            continue;
-        }
-        for (qsizetype i = first; i < end; ++i)
-            out += encodeCp932(list.at(i).URL) + "\r\n";
+        out += encodeCp932(text);
     }
     return out;
-}
-
-bool hasJpegEnding(QStringView line)
-{
-    return line.right(3).compare(u"jpg", Qt::CaseInsensitive) == 0
-        || line.right(4).compare(u"jpeg", Qt::CaseInsensitive) == 0;
 }
 
 void showRejection(
@@ -65,6 +52,11 @@ void showRejection(
     showMessage(reason + Msg::crlf + path + Msg::crlf + Msg::crlf + Msg::lineLabel
             + QString::number(lineNumber) + Msg::crlf + shown,
         MessageIcon::Critical, Msg::titleUrlError);
+}
+
+QByteArray digestOf(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
 void clearLists(RunState& state)
@@ -83,7 +75,8 @@ bool Write_DownloadList(RunHost& host)
 
     // The list replaces the old file only once it is complete, so that a failure part-way (a
     // full disk, say) leaves the previous list readable.
-    const FileResult written = writeFileWhole(path, encodeList(state.udtDownload), true);
+    const QByteArray bytes = encodeList(state.udtDownload);
+    const FileResult written = writeFileWhole(path, bytes, true);
     if (written.number != 0) {
         host.showInfo(Msg::listCannotBeCreated);
         const QString text = written.number == ErrorNumber::PermissionDenied
@@ -92,8 +85,25 @@ bool Write_DownloadList(RunHost& host)
         showMessage(text, MessageIcon::Critical, Msg::titleError);
         return false;
     }
+    state.listFileSeenPath = path;
+    state.listFileSeenDigest = digestOf(bytes);
     host.showInfo(Msg::listCreated);
     return true;
+}
+
+bool writeListAtClose(RunHost& host)
+{
+    const RunState& state = host.runState();
+    const QString path = programFolder() + Msg::listFileName;
+    if (state.listFileSeenPath == path) {
+        // A file that is gone holds no edit to keep.
+        QByteArray bytes;
+        const FileResult read = readFileWhole(path, bytes, listFileLimit);
+        if (read.number != ErrorNumber::FileNotFound
+            && (read.number != 0 || digestOf(bytes) != state.listFileSeenDigest))
+            return false;
+    }
+    return Write_DownloadList(host);
 }
 
 bool readImageList(RunHost& host, const QString& path)
@@ -112,6 +122,7 @@ bool readImageList(RunHost& host, const QString& path)
         return false;
     }
     const QString text = decodeUtf8OrCp932(bytes);
+    const QByteArray digest = digestOf(bytes);
     bytes.clear();
 
     qsizetype lineNumber = 0;
@@ -135,7 +146,7 @@ bool readImageList(RunHost& host, const QString& path)
         // Both tests look at the line as written, fragment included.
         if (!isValidUrl(address))
             reason = &Msg::listInvalidUrl;
-        else if (!hasJpegEnding(line))
+        else if (!isImageValue(line))
             reason = &Msg::listNotJpeg;
         if (reason) {
             // Nothing of a rejected file stays: the window writes a non-empty list to
@@ -147,6 +158,11 @@ bool readImageList(RunHost& host, const QString& path)
         const QString stored = Cut_URLTail(address);
         state.strPageList.append(stored);
         state.udtDownload.append(DownloadItem { stored, QString() });
+    }
+    const QString listFile = programFolder() + Msg::listFileName;
+    if (QFileInfo(path).canonicalFilePath() == QFileInfo(listFile).canonicalFilePath()) {
+        state.listFileSeenPath = listFile;
+        state.listFileSeenDigest = digest;
     }
     return true;
 }

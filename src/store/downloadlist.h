@@ -10,6 +10,11 @@ class RunHost;
 // 932, characters it cannot hold percent-encoded). False after a failure, which it has reported.
 bool Write_DownloadList(RunHost& host);
 
+// Writes DownloadList.txt as the window closes, unless the file was changed on disk after this
+// program last wrote or read it: then it is left as the user made it. False when nothing was
+// written.
+bool writeListAtClose(RunHost& host);
+
 // Reads the JPG list at path into udtDownload and strPageList, checking every line. False when
 // the file could not be read or a line was rejected (both lists then empty); it has reported why.
 bool readImageList(RunHost& host, const QString& path);

@@ -1,10 +1,13 @@
 // File operations of the store with the runtime error of the real failure.
 #include "store/fileio.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,16 +39,17 @@ bool writeAll(int fd, const char* bytes, qint64 size)
     return true;
 }
 
+const QString temporaryPrefix = QStringLiteral(".pixhound-");
+const QString temporarySuffix = QStringLiteral(".part");
+
 // Opens a new hidden file in folder whose name does not depend on the final name, so that a
 // final name close to the length limit fails where the system would fail it: at the rename.
 int createTemporary(const QString& folder, QByteArray& temporaryName)
 {
     static unsigned counter = 0;
-    const QString prefix
-        = folder + QStringLiteral(".pixhound-") + QString::number(::getpid()) + u'-';
+    const QString prefix = folder + temporaryPrefix + QString::number(::getpid()) + u'-';
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        temporaryName
-            = QFile::encodeName(prefix + QString::number(++counter) + QStringLiteral(".part"));
+        temporaryName = QFile::encodeName(prefix + QString::number(++counter) + temporarySuffix);
         const int fd
             = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
@@ -124,6 +128,25 @@ FileResult writeFileWhole(const QString& path, const QByteArray& data, bool dura
         return failure(renameError);
     }
     return success;
+}
+
+void sweepKilledWrites(const QString& folder)
+{
+    static const QRegularExpression temporaryName(
+        QRegularExpression::anchoredPattern(QRegularExpression::escape(temporaryPrefix)
+            + QStringLiteral("([0-9]{1,9})-[0-9]+") + QRegularExpression::escape(temporarySuffix)));
+    const QStringList candidates = QDir(folder).entryList(
+        { temporaryPrefix + u'*' + temporarySuffix }, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : candidates) {
+        const QRegularExpressionMatch match = temporaryName.match(name);
+        if (!match.hasMatch())
+            continue;
+        // EPERM means a process of another user holds the number: it is running.
+        const pid_t writer = static_cast<pid_t>(match.captured(1).toLong());
+        if (writer <= 0 || ::kill(writer, 0) == 0 || errno != ESRCH)
+            continue;
+        ::unlink(QFile::encodeName(folder + name).constData());
+    }
 }
 
 FileResult readFileWhole(const QString& path, QByteArray& data, qint64 maxBytes)

@@ -22,6 +22,10 @@ FileResult enterFolder(const QString& path);
 // followed. durable: the data reaches the disk before the rename.
 FileResult writeFileWhole(const QString& path, const QByteArray& data, bool durable);
 
+// Removes the temporary files that writeFileWhole left in folder (ending in the separator) when
+// its process was killed mid-write. A temporary file of a process still running is left alone.
+void sweepKilledWrites(const QString& folder);
+
 // Reads the whole file into data. A missing file gives 53, anything but a regular file (a folder,
 // a pipe, a device) 75, a file longer than maxBytes 7; data is then empty.
 FileResult readFileWhole(const QString& path, QByteArray& data, qint64 maxBytes);

@@ -67,7 +67,7 @@ bool Check_Dir(const QString& path, int& errorNumber)
     return false;
 }
 
-bool Get_FileList(RunHost& host)
+bool Get_FileList(RunHost& host, qsizetype first)
 {
     QList<DownloadItem>& list = host.runState().udtDownload;
     if (list.isEmpty()) {
@@ -78,14 +78,13 @@ bool Get_FileList(RunHost& host)
     }
 
     QStringList names;
-    names.reserve(list.size());
-    // A crawl calls this once per page while the list only grows: an entry keeps its address,
-    // so a name worked out before is still right.
-    for (DownloadItem& item : list) {
-        if (item.FileName.isEmpty())
-            item.FileName = fileNameOfUrl(item.URL);
+    names.reserve(list.size() - qMin(first, list.size()));
+    for (qsizetype i = first; i < list.size(); ++i) {
+        DownloadItem& item = list[i];
+        item.FileName = fileNameOfUrl(item.URL);
         names.append(item.FileName);
     }
-    host.fillDownloadRows(names);
+    if (!names.isEmpty())
+        host.appendDownloadRows(names);
     return true;
 }

@@ -1,6 +1,8 @@
 // The pure naming rules of the store.
 #include "store/pathnames.h"
 
+#include <QFile>
+
 QString pageFolderName(const QString& address)
 {
     QString name = address;
@@ -54,14 +56,20 @@ QString fileNameOfUrl(const QString& url)
     return slash < 0 ? QString() : url.mid(slash + 1);
 }
 
-bool isSafeFileName(const QString& name, const PathConventions& conventions)
+FileNameRefusal fileNameRefusal(const QString& name, const PathConventions& conventions)
 {
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        return false;
+        return FileNameRefusal::Unsafe;
     if (name.contains(conventions.separator) || name.contains(QChar(0)))
-        return false;
+        return FileNameRefusal::Unsafe;
     if (conventions.driveLetters
         && (name.contains(u'\\') || name.contains(u'/') || name.contains(u':')))
-        return false;
-    return true;
+        return FileNameRefusal::Unsafe;
+    // Caught here, the image is never fetched only for its write to fail and stop the run.
+    constexpr qsizetype longestName = 255;
+    const qsizetype length
+        = conventions.driveLetters ? name.size() : QFile::encodeName(name).size();
+    if (length > longestName)
+        return FileNameRefusal::TooLong;
+    return FileNameRefusal::None;
 }

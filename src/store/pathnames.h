@@ -24,6 +24,21 @@ QStringList folderPrefixes(const QString& path, const PathConventions& conventio
 // The text after the last "/" of url; empty when url ends in "/" or holds no "/" at all.
 QString fileNameOfUrl(const QString& url);
 
-// False for a name that would put a file anywhere but directly in the folder of the run: empty,
-// "." or "..", holding a separator (on Windows also "\", "/" or ":") or a NUL character.
-bool isSafeFileName(const QString& name, const PathConventions& conventions);
+// Why a list entry's name is refused before any request, or None when it may be written.
+enum class FileNameRefusal {
+    None,
+    // It would put a file anywhere but directly in the folder of the run: empty, "." or "..",
+    // holding a separator (on Windows also "\", "/" or ":") or a NUL character.
+    Unsafe,
+    // Longer than a file system holds: 255 bytes in the local encoding on Linux, 255 UTF-16
+    // units on Windows.
+    TooLong,
+};
+
+// The one rule that decides whether a list entry's name may be written into the folder of a run.
+FileNameRefusal fileNameRefusal(const QString& name, const PathConventions& conventions);
+
+inline bool isSafeFileName(const QString& name, const PathConventions& conventions)
+{
+    return fileNameRefusal(name, conventions) == FileNameRefusal::None;
+}

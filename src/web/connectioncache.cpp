@@ -2,6 +2,7 @@
 #include "web/connectioncache.h"
 
 #include "web/curlhandles.h"
+#include "web/transferpool.h"
 
 #include <QtGlobal>
 
@@ -11,6 +12,7 @@
 struct ConnectionCache::Impl
 {
     CurlShare share;
+    std::unique_ptr<TransferPool> pool;
 };
 
 ConnectionCache::ConnectionCache()
@@ -18,13 +20,14 @@ ConnectionCache::ConnectionCache()
 {
     initialiseCurlOnce();
     m_impl->share.reset(curl_share_init());
+    m_impl->pool = std::make_unique<TransferPool>(m_impl->share.get());
     if (!m_impl->share) {
-        qWarning("ConnectionCache: curl_share_init failed; connections will not be reused");
+        qWarning("ConnectionCache: curl_share_init failed; TLS sessions will not be reused");
         return;
     }
     // Cookies are deliberately left out: nothing but the connection itself outlives a request.
-    for (const curl_lock_data kind :
-        { CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION }) {
+    // The connections themselves stay with the pool's multi handle, which limits them per server.
+    for (const curl_lock_data kind : { CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION }) {
         const CURLSHcode code = curl_share_setopt(m_impl->share.get(), CURLSHOPT_SHARE, kind);
         if (code != CURLSHE_OK)
             qWarning("ConnectionCache: cannot share data kind %d: %s", int(kind),
@@ -34,6 +37,7 @@ ConnectionCache::ConnectionCache()
 
 ConnectionCache::~ConnectionCache()
 {
+    m_impl->pool.reset();
     if (!m_impl->share)
         return;
     // A share still used by a transfer must not be freed under it: libcurl refuses, and leaking
@@ -44,6 +48,8 @@ ConnectionCache::~ConnectionCache()
 }
 
 void* ConnectionCache::share() const { return m_impl->share.get(); }
+
+TransferPool& ConnectionCache::pool() const { return *m_impl->pool; }
 
 void initialiseCurlOnce()
 {

@@ -1,8 +1,10 @@
 // Connections, TLS sessions and name lookups kept for the life of the main window, so that
-// successive requests to one server reuse its connection.
+// successive requests to one server reuse its connection, and the pool that moves every transfer.
 #pragma once
 
 #include <memory>
+
+class TransferPool;
 
 class ConnectionCache
 {
@@ -14,6 +16,8 @@ public:
 
     // The libcurl share handle (CURLSH*), for CURLOPT_SHARE.
     void* share() const;
+    // The window's one multi handle; every fetch runs in it.
+    TransferPool& pool() const;
 
 private:
     struct Impl;

@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
+class PooledFetch;
 class RunHost;
 struct RunState;
 
@@ -17,25 +20,52 @@ enum class FetchOutcome {
     TooLarge, // the body passed maxBytes; data holds the first maxBytes bytes
 };
 
+// What one fetch amounted to, besides its bytes.
+struct FetchResult
+{
+    FetchOutcome outcome = FetchOutcome::NoRoot;
+    // The address the body was served from: after redirects, the last one; without a redirect,
+    // exactly the address that was asked for (the same QString, not a re-spelling of it).
+    QString finalUrl;
+    // Empty unless the fetch failed in a way worth telling the user: then a Japanese status-line
+    // text naming the cause and the host (a refused certificate, an unknown host, a refused
+    // connection, no answer, an HTTP status of 400 or more on a Complete body, ...).
+    QString failureText;
+};
+
 constexpr qint64 pageBodyLimit = 64LL * 1024 * 1024;
 constexpr qint64 imageBodyLimit = 256LL * 1024 * 1024;
 
-// Fetches url into data with the program's User-Agent and a Referer naming the address's root.
+// Fetches url into data with the program's User-Agent and a Referer naming the address's root
+// (without a user name or password).
 // The status line shows the text it had when the call began, "(", the bytes so far and
 // "Bytes完了)", and always ends on the final count (except on Cancelled and NoRoot, which leave
 // it alone). data holds exactly the body bytes except on NoRoot (left as given).
 // A server that cannot be reached is tried for 5 s, then once more with a fresh session after
-// 1.5 s: NoConnection after about 6.5 s, with no message. The call yields to the event loop while
-// it waits; it returns Cancelled right after the yield in which blnCancel was set or the handles
+// 1.5 s: NoConnection after about 6.5 s, with no message. A server that took the request is
+// never asked again: one that then sends nothing for RunState::fetchStallSeconds ends the fetch
+// (NoConnection, or Incomplete once bytes had come). The call yields to the event loop while
+// it waits; it returns Cancelled right after the wait in which blnCancel was set or the handles
 // were closed (closeFetchHandles). The host and its run state must outlive the call.
-FetchOutcome Get_UrlData(
+FetchResult Get_UrlData(
     RunHost& host, const QString& url, QByteArray& data, qint64 maxBytes = pageBodyLimit);
+
+// Starts fetching url, as Get_UrlData would, in the window's pool; it moves in every event loop
+// from now on. None when no root can be formed for the address (NoRoot).
+std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes);
+// Waits in the event loop until fetch has ended, with the byte count on the status line exactly as
+// Get_UrlData shows it, and hands over its body and outcome. Cancelled (the fetch closed, data
+// holding what had arrived) right after the wait in which blnCancel was set, the handles were
+// closed, or, with endOnSkip, blnSkip was set. The fetch is the window's (hInternet, hUrl) while
+// the call waits.
+FetchOutcome awaitFetch(RunHost& host, PooledFetch& fetch, QByteArray& data, bool endOnSkip);
 
 // The address without its fragment: the text before the first "#".
 QString Cut_URLTail(const QString& url);
 
 // Closes the transfer under way, hUrl first, then hInternet; each handle is closed at most once
-// (both are cleared). Safe to call from inside a yield of Get_UrlData, and when nothing is open.
+// (both are cleared). Every other transfer of the window ends with it, so that no request leaves
+// after Cancel. Safe to call from inside a yield of Get_UrlData, and when nothing is open.
 void closeFetchHandles(RunState& state);
 
 // The address as a browser puts it on the wire: spaces, controls and non-ASCII characters

@@ -111,8 +111,9 @@ bool Get_LinkAbsURL(const QString& page, const QString& link, QString& result)
         return accept(path + link, result);
     if (link.startsWith(u"./"))
         return accept(path + link.mid(2), result);
+    // A scheme-relative link is read with the page's own scheme, as a browser reads it.
     if (link.startsWith(u"//"))
-        return accept(u"http:"_s + link, result);
+        return accept(page.left(page.indexOf(u':') + 1) + link, result);
     if (first == u'/')
         return accept(root + link.mid(1), result);
     if (first == u'#') {

@@ -7,7 +7,7 @@
 
 // Resolves link against the page address. True with the absolute address in result, or False
 // with result empty. "http://", "https://" and "ftp://" links (any letter case) come back as
-// written.
+// written; a "//" link takes the page's scheme.
 bool Get_LinkAbsURL(const QString& page, const QString& link, QString& result);
 
 // The directory part of an address, up to and including its last "/" ("http://host" gives

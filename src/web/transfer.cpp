@@ -1,6 +1,9 @@
 // The core of one transfer: easy handle settings, the body and the ending.
 #include "web/transfer.h"
 
+#include "resources/messages.h"
+
+#include <QUrl>
 #include <QtGlobal>
 
 #include <cstdlib>
@@ -14,8 +17,6 @@ namespace {
 // Large reads keep a big body from being handed over in thousands of small pieces.
 constexpr long receiveBufferSize = 512L * 1024;
 constexpr long maxRedirects = 20;
-// A server that sends nothing for this long has gone away.
-constexpr long stallSeconds = 60;
 // Only what a page can sensibly link to; never file: or the many others libcurl knows.
 constexpr char allowedProtocols[] = "http,https,ftp";
 
@@ -80,8 +81,13 @@ bool Transfer::open(const Request& request)
     m_maxBytes = qMax<qint64>(request.maxBytes, 0);
     m_finished = false;
     m_responseStarted = false;
+    m_requestSent = false;
+    m_status = 0;
+    m_endedAt.clear();
+    m_redirectedTo.clear();
     m_sizeChecked = false;
     m_tooLarge = false;
+    m_paused = false;
     m_result = CURLE_OK;
 
     m_easy.reset(curl_easy_init());
@@ -125,18 +131,25 @@ bool Transfer::applyOptions(const Request& request)
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     set(CURLOPT_BUFFERSIZE, receiveBufferSize);
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    set(CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    set(CURLOPT_LOW_SPEED_TIME, qMax(request.stallSeconds, 1L));
     set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_maxBytes));
     set(CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
     set(CURLOPT_WRITEDATA, static_cast<void*>(this));
     set(CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     set(CURLOPT_HEADERDATA, static_cast<void*>(this));
+    set(CURLOPT_PREREQFUNCTION, &Transfer::onRequestReady);
+    set(CURLOPT_PREREQDATA, static_cast<void*>(this));
     if (request.connectTimeoutMs > 0)
         set(CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs);
     if (request.freshConnection)
         set(CURLOPT_FRESH_CONNECT, 1L);
     if (request.share)
         set(CURLOPT_SHARE, static_cast<CURLSH*>(request.share));
+    // HTTP/2 carries many requests over one connection where an https server offers it; a libcurl
+    // without it keeps to HTTP/1.1, so a refusal of these two is no failure.
+    (void)curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
+    if (request.url.startsWith("https:"))
+        (void)curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     if (const char* file = environmentPath("SSL_CERT_FILE"))
         set(CURLOPT_CAINFO, file);
     if (const char* dir = environmentPath("SSL_CERT_DIR"))
@@ -144,12 +157,41 @@ bool Transfer::applyOptions(const Request& request)
     return ok;
 }
 
-void Transfer::close() { m_easy.reset(); }
+void Transfer::close()
+{
+    m_easy.reset();
+    m_paused = false;
+}
+
+void Transfer::resume()
+{
+    if (!m_paused || !m_easy)
+        return;
+    m_paused = false;
+    const CURLcode code = curl_easy_pause(m_easy.get(), CURLPAUSE_CONT);
+    if (code != CURLE_OK)
+        qWarning("Transfer: curl_easy_pause failed: %s", curl_easy_strerror(code));
+}
 
 void Transfer::finish(CURLcode result)
 {
     m_result = result;
     m_finished = true;
+    if (!m_easy)
+        return;
+    char* endedAt = nullptr;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &endedAt) == CURLE_OK && endedAt)
+        m_endedAt = endedAt;
+    long redirects = 0;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_COUNT, &redirects) == CURLE_OK
+        && redirects > 0)
+        m_redirectedTo = m_endedAt;
+    // Only HTTP has statuses; libcurl reports an FTP server's last reply code in the same place.
+    char* scheme = nullptr;
+    const bool http = curl_easy_getinfo(m_easy.get(), CURLINFO_SCHEME, &scheme) == CURLE_OK
+        && scheme && qstrnicmp(scheme, "http", 4) == 0;
+    if (!http || curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &m_status) != CURLE_OK)
+        m_status = 0;
 }
 
 FetchOutcome Transfer::outcome() const
@@ -165,7 +207,33 @@ FetchOutcome Transfer::outcome() const
 
 bool Transfer::mayRetry() const
 {
-    return m_finished && outcome() == FetchOutcome::NoConnection && !isLasting(m_result);
+    return m_finished && !m_requestSent && outcome() == FetchOutcome::NoConnection
+        && !isLasting(m_result);
+}
+
+QString Transfer::failureText() const
+{
+    if (!m_finished)
+        return {};
+    const QString host = QUrl(QString::fromUtf8(m_endedAt)).host();
+    if (outcome() == FetchOutcome::Complete)
+        return m_status >= 400 ? Msg::httpError(host, m_status) : QString();
+    switch (m_result) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return Msg::certificateRefused(host);
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return Msg::hostNotFound(host);
+    case CURLE_COULDNT_CONNECT:
+        return Msg::connectionRefused(host);
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_GOT_NOTHING:
+        return Msg::noAnswer(host);
+    default:
+        return {};
+    }
 }
 
 size_t Transfer::onWrite(char* bytes, size_t size, size_t count, void* self) noexcept
@@ -179,6 +247,13 @@ size_t Transfer::onHeader(char*, size_t size, size_t count, void* self) noexcept
     // reconnecting should hide.
     static_cast<Transfer*>(self)->m_responseStarted = true;
     return size * count;
+}
+
+int Transfer::onRequestReady(void* self, char*, char*, int, int) noexcept
+{
+    // The connection is up (TLS included) and the request goes out now.
+    static_cast<Transfer*>(self)->m_requestSent = true;
+    return CURL_PREREQFUNC_OK;
 }
 
 size_t Transfer::receive(const char* bytes, size_t size) noexcept
@@ -195,9 +270,16 @@ size_t Transfer::receive(const char* bytes, size_t size) noexcept
                     m_tooLarge = true;
                     return 0;
                 }
-                m_body.reserve(qsizetype(announced));
-                preferHugePages(m_body);
+                // A gated body must not take the room it may not fill yet.
+                if (!m_gate || m_gate(announced)) {
+                    m_body.reserve(qsizetype(announced));
+                    preferHugePages(m_body);
+                }
             }
+        }
+        if (m_gate && !m_gate(qint64(size))) {
+            m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
         }
         const qint64 room = m_maxBytes - m_body.size();
         if (qint64(size) > room) {

@@ -7,6 +7,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 // The program's User-Agent, sent with every request.
 inline constexpr char pixhoundUserAgent[] = "Mozilla/4.0 (compatible; MSIE 5.0; Win32)";
 
@@ -20,6 +22,7 @@ public:
         qint64 maxBytes = pageBodyLimit;
         long connectTimeoutMs = 0; // 0: libcurl's own limit
         bool freshConnection = false; // never reuse a kept connection
+        long stallSeconds = 60; // a server that sends nothing for this long has gone away
         void* share = nullptr; // a CURLSH* from ConnectionCache, or none
     };
 
@@ -35,6 +38,14 @@ public:
     bool isOpen() const { return bool(m_easy); }
     CURL* easy() const { return m_easy.get(); }
 
+    // A transfer with a gate holds a received piece only while gate(piece size) allows it; a piece
+    // refused pauses the transfer (the bytes stay with libcurl) until resume(). No gate: every
+    // piece up to maxBytes is held. The gate stays through open().
+    void setGate(std::function<bool(qint64)> gate) { m_gate = std::move(gate); }
+    // Lets a paused transfer go on; the gate is asked again for every piece. Never call it from
+    // inside a libcurl callback.
+    void resume();
+
     // Records how libcurl ended the transfer.
     void finish(CURLcode result);
     bool isFinished() const { return m_finished; }
@@ -47,12 +58,20 @@ public:
     FetchOutcome outcome() const;
     // True for a NoConnection that another attempt could mend: the server was not reached, and
     // the reason is not one that a new attempt would meet again (a refused certificate, an
-    // address libcurl cannot use).
+    // address libcurl cannot use). A server that took the request and then failed to answer is
+    // not asked again: that would only make the user wait for it twice.
     bool mayRetry() const;
+    // The address the transfer ended at, as on the wire, when it followed a redirect; else empty.
+    QByteArray redirectedTo() const { return m_redirectedTo; }
+    // What failed, for the status line, naming the host the transfer ended at: a refused
+    // certificate, an unknown host, a refused connection, no answer, or an HTTP status of 400 or
+    // more on a complete body. Empty for any other ending.
+    QString failureText() const;
 
 private:
     static size_t onWrite(char* bytes, size_t size, size_t count, void* self) noexcept;
     static size_t onHeader(char* bytes, size_t size, size_t count, void* self) noexcept;
+    static int onRequestReady(void* self, char*, char*, int, int) noexcept;
     size_t receive(const char* bytes, size_t size) noexcept;
     bool applyOptions(const Request& request);
 
@@ -63,6 +82,12 @@ private:
     CURLcode m_result = CURLE_OK;
     bool m_finished = false;
     bool m_responseStarted = false;
+    bool m_requestSent = false;
+    long m_status = 0; // the HTTP status; 0 for other protocols
+    QByteArray m_endedAt; // the address the transfer ended at, as on the wire
+    QByteArray m_redirectedTo;
     bool m_sizeChecked = false;
     bool m_tooLarge = false;
+    bool m_paused = false;
+    std::function<bool(qint64)> m_gate;
 };

@@ -25,9 +25,9 @@ enum class Method { Links, Images, Crawl }; // Make_PageList with href or src, o
 constexpr int chainLength = 100000;
 
 const QByteArray treePage
-    = "<IMG SRC=\"p1.jpg\">\r\n<a href=\"sub/q.html\"><a href=\"../r.html\">"
+    = "<IMG SRC=\"p1.jpg\">\r\n<a href=\"gone.htm\"><a href=\"sub/q.html\"><a href=\"../r.html\">"
       "<a href=\"http://other.invalid/a/s.htm\"><a href=\"q.htm#top\"><A HREF=\"Q.HTM\">"
-      "<a href=\"p.htm\"><a href=\"gone.htm\"><img src=\"p2.jpg\">";
+      "<a href=\"p.htm\"><img src=\"p2.jpg\">";
 
 } // namespace
 
@@ -47,7 +47,7 @@ private:
 
 void tst_LinkExtraction::initTestCase()
 {
-    const QMap<QString, QByteArray> pages {
+    QMap<QString, QByteArray> pages {
         { u"/one/p.htm"_s,
             "<a href=\"dup.jpg\"><A HREF=\"dup.jpg\"><img src=\"embedded.jpg\"><a "
             "href=\"../up.jpeg\">"
@@ -71,8 +71,27 @@ void tst_LinkExtraction::initTestCase()
         { u"/j/p.htm"_s, encodeCp932(u"<img src=\"画像.jpg\"><a href=\"次.html\">次へ</a>"_s) },
         { u"/j/次.html"_s, encodeCp932(u"<img src=\"写真.jpg\">"_s) },
     };
-    for (auto it = pages.cbegin(); it != pages.cend(); ++it)
-        m_site.serve(it.key(), it.value());
+    // "=> path" redirects there.
+    pages.insert(u"/r/photos"_s, "=> /r/photos/");
+    pages.insert(u"/r/photos/"_s, "<img src=\"a.jpg\"><a href=\"b.htm\">");
+    pages.insert(u"/r/photos/b.htm"_s, "<img src=\"b.jpg\">");
+    pages.insert(u"/r/old.htm"_s, "=> /r/new/index.htm");
+    pages.insert(u"/r/new/index.htm"_s,
+        "<img src=\"a.jpg\"><a href=\"sub/b.htm\"><a href=\"index.htm\"><a href=\"alias.htm\">"
+        "<a href=\"out.htm\">");
+    pages.insert(u"/r/new/sub/b.htm"_s, "<img src=\"b.jpg\">");
+    pages.insert(u"/r/new/alias.htm"_s, "=> /r/new/index.htm");
+    pages.insert(u"/r/new/out.htm"_s, "=> /r/p.htm");
+    pages.insert(u"/r/p.htm"_s, "<img src=\"above.jpg\">");
+    for (auto it = pages.cbegin(); it != pages.cend(); ++it) {
+        if (it.value().startsWith("=> "))
+            m_site.answer(it.key(),
+                { { LoopbackServer::head(
+                        302, "Location: " + it.value().sliced(3) + "\r\nContent-Length: 0"),
+                    0, 1, false, true } });
+        else
+            m_site.serve(it.key(), it.value());
+    }
     for (int n = 0; n < chainLength; ++n)
         m_site.serve(
             u"/chain/%1.html"_s.arg(n), "<a href=\"" + QByteArray::number(n + 1) + ".html\">");
@@ -90,12 +109,15 @@ void tst_LinkExtraction::buildsTheList_data()
     QTest::addColumn<bool>("skipGivenPage");
     QTest::addColumn<QString>("cancelDuring"); // the status in which the second page gets Cancel
     QTest::addColumn<QStringList>("images"); // paths on the site, or whole addresses
-    QTest::addColumn<QStringList>("pages"); // the paths requested, in order
-    const auto row = [](const char* name, const QString& typed, const QByteArray& page,
-                         Method method, const QStringList& images, const QStringList& pages,
-                         bool skip = false, const QString& cancelDuring = {}) {
-        QTest::newRow(name) << typed << page << method << skip << cancelDuring << images << pages;
-    };
+    QTest::addColumn<QStringList>("pages"); // the pages taken into the run, in order
+    QTest::addColumn<QStringList>("requests"); // the paths requested; empty: the pages
+    const auto row
+        = [](const char* name, const QString& typed, const QByteArray& page, Method method,
+              const QStringList& images, const QStringList& pages, bool skip = false,
+              const QString& cancelDuring = {}, const QStringList& requests = {}) {
+              QTest::newRow(name) << typed << page << method << skip << cancelDuring << images
+                                  << pages << (requests.isEmpty() ? pages : requests);
+          };
     // One page read for its images, at a path of its own.
     int pageNumber = 0;
     const auto images = [&](const char* name, const QByteArray& page, const QStringList& found) {
@@ -112,8 +134,8 @@ void tst_LinkExtraction::buildsTheList_data()
         { u"/one/p.htm"_s });
     // Never above the folder, never another host, never a page twice, never a value that ends in
     // a fragment; a 404 page is read like any other.
-    const QStringList tree { u"/a/p.htm"_s, u"/a/sub/q.html"_s, u"/a/sub/deep/d.htm"_s,
-        u"/a/Q.HTM"_s, u"/a/gone.htm"_s };
+    const QStringList tree { u"/a/p.htm"_s, u"/a/gone.htm"_s, u"/a/sub/q.html"_s,
+        u"/a/sub/deep/d.htm"_s, u"/a/Q.HTM"_s };
     const QStringList treeImages { u"/a/p1.jpg"_s, u"/a/p2.jpg"_s, u"/a/sub/q1.jpg"_s,
         u"/a/sub/deep/d1.jpg"_s, u"/a/Q1.jpg"_s };
     row("the crawl takes the given page's images, then each followed page's, depth first",
@@ -143,6 +165,17 @@ void tst_LinkExtraction::buildsTheList_data()
     // How a page is decoded is the page text's test; the crawl must use it for images and links.
     row("a Japanese page gives the addresses it means", u"/j/p.htm"_s, {}, Crawl,
         { u"/j/画像.jpg"_s, u"/j/写真.jpg"_s }, { u"/j/p.htm"_s, u"/j/次.html"_s });
+    // Links are read where the page was served; a redirect never leads above the folder.
+    row("a folder redirected to its form with a slash", u"/r/photos"_s, {}, Crawl,
+        { u"/r/photos/a.jpg"_s, u"/r/photos/b.jpg"_s },
+        { u"/r/photos"_s, u"/r/photos/"_s, u"/r/photos/b.htm"_s });
+    row("the address served counts as read", u"/r/old.htm"_s, {}, Crawl,
+        { u"/r/new/a.jpg"_s, u"/r/new/sub/b.jpg"_s },
+        { u"/r/old.htm"_s, u"/r/new/index.htm"_s, u"/r/new/sub/b.htm"_s, u"/r/new/alias.htm"_s,
+            u"/r/new/out.htm"_s },
+        false, {},
+        { u"/r/old.htm"_s, u"/r/new/index.htm"_s, u"/r/new/sub/b.htm"_s, u"/r/new/alias.htm"_s,
+            u"/r/new/index.htm"_s, u"/r/new/out.htm"_s, u"/r/p.htm"_s });
     QStringList chain;
     for (int n = 0; n <= chainLength; ++n)
         chain.append(u"/chain/%1.html"_s.arg(n));
@@ -196,6 +229,7 @@ void tst_LinkExtraction::buildsTheList()
     QFETCH(QString, cancelDuring);
     QFETCH(QStringList, images);
     QFETCH(QStringList, pages);
+    QFETCH(QStringList, requests);
     if (!page.isNull())
         m_site.serve(Cut_URLTail(typed), page);
     const qsizetype earlier = m_site.requests().size();
@@ -222,10 +256,13 @@ void tst_LinkExtraction::buildsTheList()
     for (QString& image : images)
         image = image.startsWith(u'/') ? m_site.url(image) : image;
     QCOMPARE(host.downloadUrls(), images);
+    QCOMPARE(host.downloadRows.size(), images.size()); // each row added once
     QStringList requested;
     for (const RecordedRequest& request : m_site.requests().sliced(earlier))
         requested.append(request.path);
-    QCOMPARE(requested, pages);
+    QCOMPARE(requested, requests);
+    if (method == Method::Crawl && cancelDuring.isEmpty())
+        QVERIFY(!host.controlsHistory.contains(true)); // a crawl stays busy, found images or not
     if (method == Method::Crawl) {
         // Each page is taken into the run under the address the server was asked for.
         for (QString& path : pages)

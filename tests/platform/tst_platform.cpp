@@ -107,6 +107,9 @@ void tst_Platform::programFolder()
     for (const QString& folder : layout)
         QVERIFY(QDir(prefix.path()).mkpath(folder));
     QCOMPARE(keepsFilesBeside(prefix.path() + u"/bin"_s), beside);
+    // An installed copy saves in the user's Pictures folder.
+    QCOMPARE(defaultSaveFolder(prefix.path() + u"/bin"_s, u"/home/u/Pictures"_s),
+        beside ? ::programFolder() : u"/home/u/Pictures/Pixhound/"_s);
     QVERIFY(!keepsFilesBeside(QString()));
     QCOMPARE(::programFolder(), QCoreApplication::applicationDirPath() + u'/');
     QCOMPARE(withTrailingSeparator(u"/home/u"_s), u"/home/u/"_s);

@@ -108,7 +108,13 @@ void tst_LocalPaths::fileListNamesEveryEntryInOneFill()
     const QStringList names { u"c.jpg"_s, u"c.jpg"_s, u"%E5%86%99.jpg?size=2"_s, QString(),
         QString() };
     QCOMPARE(host.downloadRows, names);
+    QCOMPARE(host.downloadRowAppends, 1);
     QCOMPARE(host.state.udtDownload.at(2).FileName, names.at(2));
+    // A name is as long as its bytes in the local encoding; 255 fit.
+    const PathConventions here = PathConventions::forHost();
+    QCOMPARE(fileNameRefusal(QString(251, u'a') + u".jpg"_s, here), FileNameRefusal::None);
+    QCOMPARE(fileNameRefusal(QString(252, u'a') + u".jpg"_s, here), FileNameRefusal::TooLong);
+    QCOMPARE(fileNameRefusal(QString(100, u'長'), here), FileNameRefusal::TooLong);
 }
 
 QTEST_GUILESS_MAIN(tst_LocalPaths)

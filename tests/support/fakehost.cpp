@@ -7,6 +7,7 @@
 #include "resources/messages.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 FakeHost::FakeHost()
 {
@@ -30,7 +31,20 @@ void FakeHost::showInfo(const QString& text)
         infoHistory.append(text);
 }
 
-void FakeHost::fillDownloadRows(const QStringList& fileNames) { downloadRows = fileNames; }
+void FakeHost::waitForEvents()
+{
+    QTimer::singleShot(10, [] {});
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ++yields;
+    if (onYield)
+        onYield(int(yields));
+}
+
+void FakeHost::appendDownloadRows(const QStringList& fileNames)
+{
+    downloadRows += fileNames;
+    ++downloadRowAppends;
+}
 
 void FakeHost::appendResultRow(ResultList list, const QString& fileName)
 {

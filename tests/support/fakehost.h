@@ -16,14 +16,16 @@ public:
 
     RunState& runState() override { return state; }
     void yield() override;
+    // A yield that waits for an event, woken at least every 10 ms so that onYield keeps running.
+    void waitForEvents() override;
     void showInfo(const QString& text) override;
     QString infoText() const override { return info; }
     void setControls(bool idle) override { controlsHistory.append(idle); }
     void setCaption(const QString&) override { }
     void setFileCounter(const QString&) override { }
     void setSkipEnabled(bool) override { }
-    void fillDownloadRows(const QStringList& fileNames) override;
-    void selectDownloadRow(qsizetype) override { }
+    void appendDownloadRows(const QStringList& fileNames) override;
+    void selectDownloadRow(qsizetype row) override { selectedDownloadRow = row; }
     void appendResultRow(ResultList list, const QString& fileName) override;
     void selectLastResultRow(ResultList) override { }
     void restoreAndActivate() override { }
@@ -52,5 +54,7 @@ public:
     qint64 infoUpdates = 0;
     QList<bool> controlsHistory; // every Set_Controls call, true = idle
     QStringList downloadRows;
+    int downloadRowAppends = 0;
+    qsizetype selectedDownloadRow = -1;
     QStringList rows[3]; // indexed by ResultList: done, already, denied
 };

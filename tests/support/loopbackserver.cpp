@@ -64,6 +64,8 @@ LoopbackServer::LoopbackServer(
     ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
     m_port = ntohs(address.sin_port);
+    if (mode == Mode::Closed)
+        return;
     ::listen(m_listener, mode == Mode::Unresponsive ? 0 : 64);
     if (mode == Mode::Unresponsive) {
         for (int i = 0; i < 3; ++i) {
@@ -151,8 +153,11 @@ void LoopbackServer::converse(std::unique_ptr<Link> link, int number)
         bool keepOpen = false;
         for (const Piece& piece : std::as_const(conversation)) {
             for (int i = 0; piece.times < 0 || i < piece.times; ++i) {
-                if (!wait(*link, piece) || !link->write(piece.bytes))
+                if (!wait(*link, piece))
                     return;
+                if (!link->write(piece.bytes))
+                    return void(m_clientLeft = true);
+                m_bytesSent += piece.bytes.size();
             }
             keepOpen = piece.keepOpen;
         }
@@ -213,17 +218,6 @@ void LoopbackServer::release()
 QString LoopbackServer::url(const QString& path) const
 {
     return u"http://127.0.0.1:" + QString::number(m_port) + path;
-}
-
-int LoopbackServer::closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 QList<RecordedRequest> LoopbackServer::requests() const

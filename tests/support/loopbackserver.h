@@ -46,6 +46,7 @@ public:
         Answer, // the conversations
         HangUp, // every connection closed at once, unanswered
         Unresponsive, // connections never accepted: the backlog is full, as with a vanished host
+        Closed, // nothing listens: connections are refused
     };
 
     // Listens at once, on port (0: a free one). With a certificate chain and key (PEM files) it
@@ -66,13 +67,12 @@ public:
 
     int port() const { return m_port; }
     QString url(const QString& path) const; // "http://127.0.0.1:PORT" + path
-    // A port on which nothing listens.
-    static int closedPort();
 
     QList<RecordedRequest> requests() const;
     int requestCount(const QString& path) const;
     int connections() const { return m_connections; }
-    bool clientLeft() const { return m_clientLeft; } // a client hung up during a pause
+    bool clientLeft() const { return m_clientLeft; } // a client hung up before all was sent
+    qint64 bytesSent() const { return m_bytesSent; }
 
 private:
     struct Link;
@@ -96,4 +96,5 @@ private:
     std::atomic<bool> m_stopping { false };
     std::atomic<int> m_connections { 0 };
     std::atomic<bool> m_clientLeft { false };
+    std::atomic<qint64> m_bytesSent { 0 };
 };

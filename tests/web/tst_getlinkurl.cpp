@@ -34,7 +34,7 @@ void tst_GetLinkUrl::resolvesLinks_data()
     row("a relative folder stays below the page", p, "img/pic.jpg", "http://host/a/b/img/pic.jpg");
     row("dot-slash is the page's folder", p, "./img/pic.jpg", "http://host/a/b/img/pic.jpg");
     row("a leading slash starts at the root", p, "/img/pic.jpg", "http://host/img/pic.jpg");
-    row("a scheme-relative link gets http", p, "//other/img/pic.jpg", "http://other/img/pic.jpg");
+    row("a scheme-relative link keeps http", p, "//other/img/pic.jpg", "http://other/img/pic.jpg");
     row("an absolute link in capitals comes back as written", p, "HTTP://other/pic.jpg",
         "HTTP://other/pic.jpg");
     row("an https link comes back as written", p, "https://o/pic.jpg", "https://o/pic.jpg");
@@ -62,6 +62,10 @@ void tst_GetLinkUrl::resolvesLinks_data()
     row("a page without a scheme resolves nothing", "host/page.htm", "pic.jpg", "");
     row("a root link on an https page keeps its host", "https://host/x/p.htm", "/i.jpg",
         "https://host/i.jpg");
+    row("a scheme-relative link on an https page stays https", "https://h/p.htm", "//cdn/x.jpg",
+        "https://cdn/x.jpg");
+    row("a scheme-relative link on an ftp page stays ftp", "ftp://h/p/", "//o/x.jpg",
+        "ftp://o/x.jpg");
     row("a root link keeps the port", "http://127.0.0.1:8080/a/p.htm", "/i.jpg",
         "http://127.0.0.1:8080/i.jpg");
     // A followed link can make a page address of megabytes; its links climb from there.

@@ -1,7 +1,5 @@
 // Keeps every caption whole.
-#include "main_window/captionfit.h"
-
-#include <QWidget>
+#include "ui/captionfit.h"
 
 namespace {
 // Below this the caption would be harder to read than slightly clipped.

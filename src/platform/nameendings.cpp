@@ -1,0 +1,26 @@
+// What an address is taken for by its ending.
+#include "platform/nameendings.h"
+
+bool endsWithAsciiNoCase(QStringView text, QLatin1StringView suffix)
+{
+    if (text.size() < suffix.size())
+        return false;
+    const QStringView tail = text.last(suffix.size());
+    for (qsizetype i = 0; i < suffix.size(); ++i) {
+        if (asciiLower(tail.at(i).unicode()) != char16_t(uchar(suffix.at(i).toLatin1())))
+            return false;
+    }
+    return true;
+}
+
+bool isImageValue(QStringView value)
+{
+    return endsWithAsciiNoCase(value, QLatin1StringView("jpg"))
+        || endsWithAsciiNoCase(value, QLatin1StringView("jpeg"));
+}
+
+bool isPageValue(QStringView value)
+{
+    return endsWithAsciiNoCase(value, QLatin1StringView("htm"))
+        || endsWithAsciiNoCase(value, QLatin1StringView("html"));
+}

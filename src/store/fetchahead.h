@@ -1,0 +1,54 @@
+// The look-ahead of the download loop: while the loop handles one entry, the entries after it are
+// already being fetched in the window's pool, within a memory budget.
+#pragma once
+
+#include "platform/pathrules.h"
+
+#include <QHash>
+#include <QString>
+
+#include <map>
+#include <memory>
+
+class ConnectionCache;
+class PooledFetch;
+struct RunState;
+
+class FetchAhead
+{
+public:
+    // folder: the folder of the run, ending in the separator. state must outlive the object.
+    FetchAhead(RunState& state, const QString& folder, const PathConventions& conventions);
+    ~FetchAhead();
+    FetchAhead(const FetchAhead&) = delete;
+    FetchAhead& operator=(const FetchAhead&) = delete;
+
+    // Starts fetching the entries after current that may be fetched now, in list order: never one
+    // that the loop refuses before any request (fileNameRefusal), one whose file is already in the
+    // folder, or one whose FileName equals that of an earlier entry not yet decided (current
+    // included). Bodies fetched ahead hold at most aheadBudget bytes together; a fetch that would
+    // pass it waits, paused.
+    void fillAfter(qsizetype current);
+    // The fetch started ahead for entry index, now free of the budget; none when there is none.
+    std::unique_ptr<PooledFetch> take(qsizetype index);
+    // Ends the fetches ahead that have not finished, so that an entry fetched only at its turn
+    // never waits for a connection held by a fetch paused for the budget.
+    void makeRoom();
+    // Ends every fetch started ahead.
+    void abandon();
+
+    static constexpr qint64 aheadBudget = 32LL * 1024 * 1024;
+    static constexpr qsizetype maxAhead = 16;
+
+private:
+    qint64 heldBytes() const;
+
+    // Declared first, so that the pool outlives every fetch below.
+    const std::shared_ptr<ConnectionCache> m_connections;
+    RunState& m_state;
+    const QString m_folder;
+    const PathConventions m_conventions;
+    std::map<qsizetype, std::unique_ptr<PooledFetch>> m_ahead;
+    QHash<QString, qsizetype> m_lastSeen; // FileName -> the latest entry looked at with it
+    qsizetype m_next = 0;
+};

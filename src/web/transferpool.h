@@ -1,0 +1,109 @@
+// The window's one libcurl multi handle, moved by the Qt event loop through libcurl's socket
+// interface, so that transfers progress inside any event loop (a message box's included) and
+// nothing polls while they wait.
+#pragma once
+
+#include "web/curlhandles.h"
+#include "web/fetchhandle.h"
+#include "web/transfer.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+
+class QSocketNotifier;
+class TransferPool;
+
+// One address fetched in the pool under the program's connect policy: a server that cannot be
+// reached is tried every 250 ms for 5 s, then once more on a fresh connection after 1.5 s.
+// Closing it (or destroying it) ends it at once: its connection is dropped, no request follows.
+class PooledFetch final : public FetchHandle
+{
+public:
+    ~PooledFetch() override;
+    PooledFetch(const PooledFetch&) = delete;
+    PooledFetch& operator=(const PooledFetch&) = delete;
+
+    // Ends the fetch at once with Cancelled; later calls do nothing.
+    void close() override;
+    bool isOpen() const override { return !m_finished; }
+    bool isFinished() const { return m_finished; }
+    // A request is under way (false while the fetch waits for its next attempt, and once ended).
+    bool isAttempting() const { return m_transfer.isOpen(); }
+
+    // What the finished fetch amounts to: Cancelled after close(), else the transfer's outcome.
+    FetchOutcome outcome() const { return m_outcome; }
+    const QByteArray& body() const { return m_transfer.body(); }
+    // The last attempt, its handle released: where it ended and what failed.
+    const Transfer& lastAttempt() const { return m_transfer; }
+    QByteArray takeBody() { return m_transfer.takeBody(); }
+
+    // See Transfer::setGate; releasing the gate lets a paused transfer go on at once.
+    void setGate(std::function<bool(qint64)> gate);
+    void releaseGate();
+    // Lets a transfer paused by its gate ask the gate again.
+    void resume() { m_transfer.resume(); }
+
+    // Keeps *slot pointing at this fetch while a request is under way and null otherwise (hUrl);
+    // none: stop. The slot must outlive the binding.
+    void setRequestSlot(FetchHandle** slot);
+
+private:
+    friend class TransferPool;
+    PooledFetch(TransferPool& pool, const Transfer::Request& request);
+    void finish(FetchOutcome outcome);
+
+    TransferPool* m_pool;
+    Transfer::Request m_request;
+    Transfer m_transfer;
+    std::function<bool(qint64)> m_gate;
+    FetchHandle** m_requestSlot = nullptr;
+    FetchOutcome m_outcome = FetchOutcome::NoConnection;
+    bool m_finished = false;
+    bool m_freshPhase = false;
+    qint64 m_windowStart = 0; // pool clock, ms
+    qint64 m_attemptStarted = 0;
+    qint64 m_nextAttemptAt = -1; // pool clock, ms; -1: none scheduled
+};
+
+class TransferPool
+{
+public:
+    // share: a CURLSH* for name lookups and TLS sessions, or none; it must outlive the pool.
+    explicit TransferPool(void* share = nullptr);
+    ~TransferPool();
+    TransferPool(const TransferPool&) = delete;
+    TransferPool& operator=(const TransferPool&) = delete;
+
+    // Starts fetching request (its share is replaced by the pool's). The caller owns the fetch;
+    // the pool must outlive it.
+    std::unique_ptr<PooledFetch> start(Transfer::Request request);
+    // Ends every fetch of the pool at once, each with Cancelled.
+    void abortAll();
+
+private:
+    friend class PooledFetch;
+    struct Watch;
+
+    static int onSocket(CURL* easy, curl_socket_t socket, int what, void* self, void* data);
+    static int onTimer(CURLM* multi, long timeoutMs, void* self);
+    void attempt(PooledFetch& fetch);
+    void detach(PooledFetch& fetch);
+    void forget(PooledFetch& fetch);
+    void act(curl_socket_t socket, int events);
+    void collectEnded();
+    void afterAttempt(PooledFetch& fetch);
+    void timeout();
+    void arm();
+
+    CurlMulti m_multi;
+    void* m_share;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_curlDueAt = -1; // pool clock, ms; -1: libcurl waits for nothing
+    QList<PooledFetch*> m_fetches;
+    std::map<curl_socket_t, std::unique_ptr<Watch>> m_watches;
+};
