@@ -15,7 +15,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // What happens while the held answer waits.
-enum class During { Nothing, CancelDismissed, CancelYes, Close, StartAgain };
+// Afterwards: Cancel confirmed and the window closed once the run has ended.
+enum class During { Nothing, CancelDismissed, CancelYes, Close, StartAgain, Afterwards };
 
 struct Run
 {
@@ -24,8 +25,8 @@ struct Run
     bool chooseFolder = false;
     QString typed = u"%1"_s; // %1: the page's address
     bool byEnter = false;
-    // Typed into the save-folder dialog, or picked in the file dialog (mine.csv holds the links
-    // as addresses), in the program's folder; empty closes the dialog.
+    // Typed into the save-folder dialog, or picked in the file dialog (with method 1 it is
+    // written with the links as addresses), in the program's folder; empty closes the dialog.
     QString dialog {};
     QStringList links {};
     QString held {}; // a path under /g/ whose answer waits until `during` has happened
@@ -33,7 +34,7 @@ struct Run
     QString present {}; // a file put beforehand into the target folder
 
     QStringList dialogs {}; // the dialogs that opened
-    QStringList boxes {}; // %P: the program's folder
+    QStringList boxes {}; // %P: the program's folder, %U: the server
     QString rows = u"previous.jpg|previous.jpg||"_s; // see listRows()
     QString info {};
     QString caption = Msg::appName;
@@ -50,6 +51,9 @@ const QString complete
 const QString urlError = expectBox(Msg::titleUrlError, MessageIcon::Critical, Msg::invalidUrl);
 const QString folderError
     = expectBox(Msg::titleError, MessageIcon::Critical, Msg::folderCannotBeCreated);
+const QString listRefused = expectBox(Msg::titleUrlError, MessageIcon::Critical,
+    Msg::listNotJpeg + Msg::crlf + u"%PDownloadList.txt"_s + Msg::crlf + Msg::crlf + Msg::lineLabel
+        + u"2"_s + Msg::crlf + u"%U/g/notes.txt"_s);
 const QString makeFolder = expectBox(Msg::titleFolderCreateConfirm, MessageIcon::Question,
     Msg::folderMissing + Msg::crlf + Msg::createFolderQuestion);
 
@@ -87,10 +91,8 @@ void tst_RunDriver::run_data()
     const QStringList saveDialog { u"frmSetSaveFolder"_s };
     const QStringList fileDialog { u"QFileDialog"_s };
     // clang-format off
-    QTest::newRow("a name without scheme is refused, nothing else changes") << Run {
-        .chooseFolder = true, .typed = u"index.htm"_s, .boxes = { urlError } };
-    QTest::newRow("an empty box started with Enter is refused in list-only") << Run { .method = 2,
-        .typed = u""_s, .byEnter = true, .boxes = { urlError } };
+    QTest::newRow("a name without scheme started with Enter is refused, nothing else changes")
+        << Run { .method = 2, .typed = u"index.htm"_s, .byEnter = true, .boxes = { urlError } };
     QTest::newRow("closing the save-folder dialog leaves the previous run") << Run {
         .chooseFolder = true, .dialogs = saveDialog };
     QTest::newRow("cancelling the list dialog leaves the previous run, whatever the address box")
@@ -144,10 +146,10 @@ void tst_RunDriver::run_data()
         .held = u"a.htm"_s, .during = During::CancelYes, .boxes = { cancelQuestion },
         .rows = u"i.jpg|||"_s, .info = Msg::interrupted, .listed = u"i.jpg"_s,
         .requested = u"a.htm index.htm"_s };
-    QTest::newRow("Cancel during an image download writes the list and fetches no more") << Run {
+    QTest::newRow("Cancel during an image download writes the list and saves nothing more") << Run {
         .links = { u"a.jpg"_s, u"b.jpg"_s }, .held = u"a.jpg"_s, .during = During::CancelYes,
         .boxes = { cancelQuestion }, .rows = u"a.jpg* b.jpg|||"_s, .info = Msg::interrupted,
-        .listed = u"a.jpg b.jpg"_s, .target = pageFolder, .requested = u"a.jpg index.htm"_s };
+        .listed = u"a.jpg b.jpg"_s, .target = pageFolder, .requested = u"a.jpg b.jpg index.htm"_s };
     QTest::newRow("Enter and Download inside a run, also after its Cancel, start nothing") << Run {
         .method = 2, .links = { u"a.jpg"_s }, .held = u"index.htm"_s, .during = During::StartAgain,
         .boxes = { cancelQuestion }, .rows = u"|||"_s, .info = Msg::interrupted,
@@ -157,8 +159,18 @@ void tst_RunDriver::run_data()
         .requested = u"index.htm"_s };
     QTest::newRow("closing during an image download ends the program and keeps the list") << Run {
         .links = { u"a.jpg"_s, u"b.jpg"_s }, .held = u"a.jpg"_s, .during = During::Close,
-        .listed = u"a.jpg b.jpg"_s, .target = pageFolder,
-        .requested = u"a.jpg index.htm"_s };
+        .listed = u"a.jpg b.jpg"_s, .target = pageFolder, .requested = u"a.jpg b.jpg index.htm"_s };
+    QTest::newRow("Cancel while the crawl reads on from a page without images") << Run {
+        .method = 2, .source = 1, .links = { u"a.htm"_s, u"b.htm"_s }, .held = u"a.htm"_s,
+        .during = During::CancelYes, .boxes = { cancelQuestion }, .rows = u"|||"_s,
+        .info = Msg::interrupted, .requested = u"a.htm index.htm"_s };
+    QTest::newRow("a page that cannot be read says why and names its host") << Run { .method = 2,
+        .typed = u"%1x"_s, .boxes = { listReport(false) }, .rows = u"|||"_s,
+        .info = Msg::httpError(u"127.0.0.1"_s, 404), .caption = Msg::captionDone, .requested = u"index.htmx"_s };
+    QTest::newRow("a refused list file survives Cancel and closing unchanged") << Run {
+        .method = 1, .dialog = u"DownloadList.txt"_s, .links = { u"a.jpg"_s, u"notes.txt"_s },
+        .during = During::Afterwards, .dialogs = fileDialog, .boxes = { listRefused, cancelQuestion },
+        .listed = u"a.jpg notes.txt"_s };
     // clang-format on
 }
 
@@ -170,17 +182,21 @@ void tst_RunDriver::run()
     const QString target
         = f.folder.file(run.target.replace(u"%2"_s, QString::number(f.server.port())));
     QVERIFY(QFile(f.folder.file(u"plain.txt"_s)).open(QIODevice::WriteOnly));
-    QFile list(f.folder.file(u"mine.csv"_s));
-    QVERIFY(list.open(QIODevice::WriteOnly));
-    for (const QString& link : run.links)
-        list.write((f.server.url(u"/g/"_s + link) + u"\r\n"_s).toUtf8());
+    QFile list(f.folder.file(run.dialog));
+    for (const QString& link : run.links) {
+        if (run.method == 1 && !run.dialog.isEmpty()
+            && (list.isOpen() || list.open(QIODevice::WriteOnly)))
+            list.write((f.server.url(u"/g/"_s + link) + u"\r\n"_s).toUtf8());
+    }
     list.close();
     if (!run.present.isEmpty()) {
         QFile present(target + u'/' + run.present);
         QVERIFY(QDir().mkpath(target) && present.open(QIODevice::WriteOnly));
         present.write("kept");
     }
-    f.window->fillDownloadRows({ u"previous.jpg"_s });
+    // A run before this one left its list.
+    f.window->runState().udtDownload = { { u"http://earlier/previous.jpg"_s, u"previous.jpg"_s } };
+    f.window->appendDownloadRows({ u"previous.jpg"_s });
     f.window->appendResultRow(ResultList::Done, u"previous.jpg"_s);
     f.button(u"optLinkMethod(%1)"_s.arg(run.method))->click();
     f.button(u"optLinkJpg(%1)"_s.arg(run.source))->click();
@@ -233,11 +249,18 @@ void tst_RunDriver::run()
             QTest::keyClick(address, Qt::Key_Return);
         else
             f.button(u"cmdDownload"_s)->click();
+        if (run.during == During::Afterwards) {
+            f.answerer.answers = { MessageAnswer::Yes };
+            f.window->cmdCancel_Click();
+            f.window->close();
+        }
     }),
         0);
 
     QCOMPARE(dialogs, run.dialogs);
-    QCOMPARE(f.answerer.shown(), run.boxes.replaceInStrings(u"%P"_s, f.folder.path()));
+    QCOMPARE(f.answerer.shown(),
+        run.boxes.replaceInStrings(u"%P"_s, f.folder.path())
+            .replaceInStrings(u"%U"_s, f.server.url({})));
     QString listed;
     for (const QString& path : run.listed.split(u' ', Qt::SkipEmptyParts))
         listed += f.server.url(u"/g/"_s + path) + u"\r\n"_s;
@@ -250,7 +273,7 @@ void tst_RunDriver::run()
             name == run.present ? QByteArray("kept") : RunFixture::jpegBytes);
     }
     QCOMPARE(f.requested().remove(u"/g/"_s), run.requested);
-    if (run.during == During::Close) {
+    if (run.during == During::Close || run.during == During::Afterwards) {
         QVERIFY(!f.window->isVisible());
         return;
     }
