@@ -1,8 +1,8 @@
-// The dialogs driven as the user drives them: the save folder typed or browsed and its checks, the
-// About box's links and keys, what closing a question answers, and the help page.
+// The dialogs driven as the user drives them: the save folder typed or browsed and its checks (on
+// Windows conventions too), the About box's links and keys, and what closing a question answers.
+#include "dialogs/folderentry.h"
 #include "dialogs/frmsetsavefolder.h"
 #include "dialogs/frmver.h"
-#include "dialogs/help.h"
 #include "main_window/messageboxpresenter.h"
 #include "platform/runtimeerror.h"
 #include "resources/aboutinfo.h"
@@ -45,7 +45,8 @@ private slots:
     void dialog_data();
     void dialog();
     void saveFolderDialogBrowses();
-    void helpOpensTheShippedPageFreshEachTime();
+    void windowsFolderEntry_data();
+    void windowsFolderEntry();
 
 private:
     OpenedUrls m_opened;
@@ -56,7 +57,7 @@ private:
 void tst_Dialogs::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    for (const QString& scheme : { u"https"_s, u"mailto"_s, u"file"_s })
+    for (const QString& scheme : { u"https"_s, u"mailto"_s })
         QDesktopServices::setUrlHandler(scheme, &m_opened, "open");
     m_originalCurrent = QDir::currentPath();
 }
@@ -134,12 +135,8 @@ void tst_Dialogs::dialog_data()
         << u"right"_s << ok << none << none << true;
     QTest::newRow("Enter on the mail address starts a mail") << u"about"_s << u"lblMail"_s
         << u"Return"_s << ok << none << u"mailto:"_s + About::mailAddress << true;
-    QTest::newRow("Enter closes the About box") << u"about"_s << none << u"Return"_s << ok << none
-        << none << false;
     QTest::newRow("Escape closes the About box") << u"about"_s << none << u"Escape"_s << ok << none
         << none << false;
-    QTest::newRow("the close box closes the About box") << u"about"_s << none << u"close"_s << ok
-        << none << none << false;
     QTest::newRow("closing a question counts as No") << u"yesno"_s << none << u"close"_s << ok
         << none << u"No"_s << false;
     QTest::newRow("Enter on a question presses its default No") << u"yesno"_s << none
@@ -233,20 +230,40 @@ void tst_Dialogs::saveFolderDialogBrowses()
     QCOMPARE(gone.strSaveFolder(), m_dir->path() + u"/made-but-gone/"_s);
 }
 
-void tst_Dialogs::helpOpensTheShippedPageFreshEachTime()
+void tst_Dialogs::windowsFolderEntry_data()
 {
-    openHelp();
-    QCOMPARE(m_opened.urls.size(), 1);
-    QFile page(m_opened.urls.first().toLocalFile());
-    // A page left by an older copy of the program is replaced, not shown.
-    QVERIFY(page.open(QIODevice::WriteOnly | QIODevice::Truncate) && page.write("old") == 3);
-    page.close();
-    openHelp();
-    QCOMPARE(m_opened.urls, QList<QUrl>({ m_opened.urls.first(), m_opened.urls.first() }));
-    QFile shipped(About::helpResource);
-    QVERIFY(page.open(QIODevice::ReadOnly) && shipped.open(QIODevice::ReadOnly));
-    QCOMPARE(page.readAll(), shipped.readAll());
-    page.remove();
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("drivesTested"); // the drive test passes C: only
+    QTest::addColumn<int>("verdict"); // a FolderEntryVerdict
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("spaces after the last separator do not name a folder")
+        << u" C:\\photos\\  "_s << u"C:\\"_s << int(FolderEntryVerdict::Accepted)
+        << u"C:\\photos\\"_s;
+    QTest::newRow("a slash as the drive's own separator passes, not after it")
+        << u"C:/photos/2024"_s << u"C:/"_s << int(FolderEntryVerdict::ForbiddenCharacter)
+        << QString();
+    QTest::newRow("a failed drive test comes before the forbidden characters")
+        << u"Q:\\a*b"_s << u"Q:\\"_s << int(FolderEntryVerdict::InvalidDrive) << QString();
+    QTest::newRow("a network path skips the drive test")
+        << u"\\\\server\\share"_s << QString() << int(FolderEntryVerdict::Accepted)
+        << u"\\\\server\\share\\"_s;
+}
+
+void tst_Dialogs::windowsFolderEntry()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, drivesTested);
+    QFETCH(int, verdict);
+    QFETCH(QString, folder);
+    QString tested;
+    const FolderEntryResult result = checkFolderEntry(
+        typed, PathConventions::forWindows(), QString(), [&](const QString& drive) {
+            tested += drive;
+            return drive.startsWith(u'C');
+        });
+    QCOMPARE(tested, drivesTested);
+    QCOMPARE(int(result.verdict), verdict);
+    QCOMPARE(result.folder, folder);
 }
 
 QTEST_MAIN(tst_Dialogs)

@@ -1,14 +1,13 @@
 // The three windows on a desktop: at every screen scale (the @150% @200% @144dpi @192dpi runs)
 // each keeps its designed size in twips and shows every control whole, apart and named for a
-// screen reader; Tab visits every control in reading order. Then the main window's own rules:
-// the start address, the switching of the controls, and what a busy window lists.
+// screen reader. Then the main window's own rules: the start address and the switching of the
+// controls.
 // With PIXHOUND_SCREENSHOT_DIR set, a picture of each window is saved there for the documentation.
 #include "dialogs/frmsetsavefolder.h"
 #include "dialogs/frmver.h"
 #include "main_window/frmmain.h"
 #include "support/tempprogramfolder.h"
 #include "support/widgets/dialogdriver.h"
-#include "support/widgets/runfixture.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -51,7 +50,6 @@ QWidget* busyMainWindow(const QString&)
 }
 
 using WindowMaker = QWidget* (*)(const QString& folder);
-QWidget* mainWindow(const QString&) { return new frmMain; }
 QWidget* saveFolderDialog(const QString& folder) { return new frmSetSaveFolder(folder + photos); }
 QWidget* aboutBox(const QString&) { return new FrmVer; }
 
@@ -131,11 +129,6 @@ void saveScreenshot(QWidget* window, const QString& name)
     QVERIFY(window->grab().save(folder + u'/' + file + u".png"));
 }
 
-QString focusName()
-{
-    return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
-}
-
 // "1" for each enabled control of those the window switches, "0" for each disabled one.
 QString enabledPattern(const frmMain& window)
 {
@@ -145,23 +138,6 @@ QString enabledPattern(const frmMain& window)
              "optLinkMethod(1)", "optLinkMethod(2)" })
         pattern += window.findChild<QWidget*>(QLatin1String(name))->isEnabled() ? u'1' : u'0';
     return pattern;
-}
-
-// A step of a run on the lists: "d:x" files x as Done, "a:" Already, "x:" Denied; "D", "A", "X"
-// select the last row of that list; "r:k" selects row k of lstDownload; "f:x,y" appends rows to it.
-void apply(RunHost& host, const QString& step)
-{
-    const ResultList list = step.at(0).toLower() == u'd' ? ResultList::Done
-        : step.at(0).toLower() == u'a'                   ? ResultList::Already
-                                                         : ResultList::Denied;
-    if (step.startsWith(u"r:"))
-        host.selectDownloadRow(step.mid(2).toInt());
-    else if (step.startsWith(u"f:"))
-        host.appendDownloadRows(step.mid(2).split(u',', Qt::SkipEmptyParts));
-    else if (step.size() == 1)
-        host.selectLastResultRow(list);
-    else
-        host.appendResultRow(list, step.mid(2));
 }
 
 } // namespace
@@ -176,14 +152,10 @@ private slots:
     void cleanup() { QVERIFY(noWindowOpen()); }
     void windowFitsTheScreen_data();
     void windowFitsTheScreen();
-    void tabVisitsEveryControlInOrder_data();
-    void tabVisitsEveryControlInOrder();
     void clipboardAddressIsTakenAtStart_data();
     void clipboardAddressIsTakenAtStart();
     void methodAndSourceSwitchTheControls_data();
     void methodAndSourceSwitchTheControls();
-    void busyListsEndAsIfChangedAtOnce_data();
-    void busyListsEndAsIfChangedAtOnce();
 
 private:
     TempProgramFolder m_programFolder;
@@ -230,47 +202,6 @@ void tst_Desktop::windowFitsTheScreen()
     const QStringList faults = layoutFaults(window.get());
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u"; ")));
     saveScreenshot(window.get(), screenshot);
-    window->hide();
-}
-
-void tst_Desktop::tabVisitsEveryControlInOrder_data()
-{
-    QTest::addColumn<WindowMaker>("make");
-    QTest::addColumn<QStringList>("order"); // the control that has the focus first, then each Tab
-
-    // Every control enabled, so that none is left out for being unavailable at the moment. Tab
-    // lands on the chosen button of a row of option buttons; the arrow keys move along the row.
-    QTest::newRow("the main window starts in the address box")
-        << WindowMaker(mainWindow)
-        << QStringList { u"txtURL"_s, u"cmdDownload"_s, u"cmdSkip"_s, u"cmdCancel"_s,
-               u"chkSetSaveFolder"_s, u"cmdHelp"_s, u"cmdAbout"_s, u"optLinkJpg(0)"_s,
-               u"chkSkipCurrentPageJpg"_s, u"lstDownload"_s, u"lstDownloadDone"_s,
-               u"lstDownloadAlready"_s, u"lstDownloadDenied"_s, u"optLinkMethod(0)"_s };
-    QTest::newRow("the save-folder dialog starts in the folder box")
-        << WindowMaker(saveFolderDialog)
-        << QStringList { u"txtFolder"_s, u"cmdOK"_s, u"cmdCancel"_s, u"Drive1"_s, u"Dir1"_s,
-               u"File1"_s };
-    QTest::newRow("the About box starts on OK and visits both links")
-        << WindowMaker(aboutBox) << QStringList { u"CmdOk"_s, u"lblURL"_s, u"lblMail"_s };
-}
-
-void tst_Desktop::tabVisitsEveryControlInOrder()
-{
-    QFETCH(WindowMaker, make);
-    QFETCH(QStringList, order);
-
-    std::unique_ptr<QWidget> window(make(m_folder.path()));
-    for (QWidget* child : window->findChildren<QWidget*>())
-        child->setEnabled(true);
-    window->show();
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window.get()));
-    QStringList visited { focusName() };
-    for (qsizetype i = 0; i < order.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited << focusName();
-    }
-    QCOMPARE(visited, order + QStringList { order.first() });
     window->hide();
 }
 
@@ -343,42 +274,6 @@ void tst_Desktop::methodAndSourceSwitchTheControls()
     window.setSkipEnabled(true);
     window.setControls(true);
     QCOMPARE(enabledPattern(window), pattern);
-}
-
-void tst_Desktop::busyListsEndAsIfChangedAtOnce_data()
-{
-    QTest::addColumn<QString>("steps"); // see apply()
-    QTest::addColumn<QString>("lists"); // see listRows()
-    // clang-format off
-    QTest::newRow("each outcome selects the last row of its own list")
-        << u"r:0 a:1.jpg A D r:1 d:2.jpg D r:2 x:3.jpg X"_s
-        << u"1.jpg 2.jpg 3.jpg* 4.jpg|2.jpg*|1.jpg*|3.jpg*"_s;
-    QTest::newRow("a row selected before more rows are filed stays the selected one")
-        << u"d:1.jpg D d:2.jpg r:1 r:9"_s << u"1.jpg 2.jpg* 3.jpg 4.jpg|1.jpg* 2.jpg||"_s;
-    QTest::newRow("selecting in an empty list or past its end selects nothing")
-        << u"D r:9 r:-1 x:1.jpg x:1.jpg"_s << u"1.jpg 2.jpg 3.jpg 4.jpg|||1.jpg 1.jpg"_s;
-    QTest::newRow("a crawl that appends page by page keeps row k as entry k; the user's pick goes")
-        << u"r:0 f:5.jpg f:6.jpg,6.jpg"_s << u"1.jpg 2.jpg 3.jpg 4.jpg 5.jpg 6.jpg 6.jpg|||"_s;
-    // clang-format on
-}
-
-void tst_Desktop::busyListsEndAsIfChangedAtOnce()
-{
-    QFETCH(QString, steps);
-    QFETCH(QString, lists);
-
-    frmMain window;
-    window.show();
-    RunHost& host = window;
-    host.appendDownloadRows({ u"1.jpg"_s, u"2.jpg"_s, u"3.jpg"_s, u"4.jpg"_s });
-    host.setControls(false);
-    for (const QString& step : steps.split(u' '))
-        apply(host, step);
-    // Shown without a yield, as while the thread waits in a message box.
-    QTRY_COMPARE(listRows(window), lists);
-    host.setControls(true);
-    QCOMPARE(listRows(window), lists);
-    window.hide();
 }
 
 QTEST_MAIN(tst_Desktop)
