@@ -1,4 +1,4 @@
-// The dialogs driven as the user drives them: the save folder typed or browsed and its checks (on
+// The dialogs driven as the user drives them: the save folder typed and its checks (on
 // Windows conventions too), the About box's links and keys, and what closing a question answers.
 #include "dialogs/folderentry.h"
 #include "dialogs/frmsetsavefolder.h"
@@ -12,12 +12,10 @@
 
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 #include <QUrl>
 #include <unistd.h>
 
@@ -44,7 +42,6 @@ private slots:
     void cleanup();
     void dialog_data();
     void dialog();
-    void saveFolderDialogBrowses();
     void windowsFolderEntry_data();
     void windowsFolderEntry();
 
@@ -208,26 +205,6 @@ void tst_Dialogs::dialog()
         QCOMPARE(focus, saveFolder->findChild<QLineEdit*>(u"txtFolder"_s));
     // The dialog only decides; the download makes the folder.
     QVERIFY(!QDir(m_dir->path() + u"/new"_s).exists());
-}
-
-void tst_Dialogs::saveFolderDialogBrowses()
-{
-    const QString folder = m_dir->path() + u"/写真/"_s;
-    frmSetSaveFolder dialog(folder);
-    auto* txtFolder = dialog.findChild<QLineEdit*>(u"txtFolder"_s);
-    auto* files = dialog.findChild<QAbstractItemView*>(u"File1"_s);
-    QTRY_COMPARE(files->model()->rowCount(files->rootIndex()), 1);
-    auto* dirs = dialog.findChild<QTreeView*>(u"Dir1"_s);
-    dirs->setCurrentIndex(
-        qobject_cast<QFileSystemModel*>(dirs->model())->index(folder + u"inner"_s));
-    QCOMPARE(txtFolder->text(), folder + u"inner/"_s);
-    QTRY_COMPARE(files->model()->rowCount(files->rootIndex()), 0);
-
-    // A save folder that is gone opens on the current folder.
-    QVERIFY(QDir::setCurrent(folder + u"inner"_s));
-    frmSetSaveFolder gone(m_dir->path() + u"/made-but-gone/"_s);
-    QCOMPARE(gone.findChild<QLineEdit*>(u"txtFolder"_s)->text(), folder + u"inner/"_s);
-    QCOMPARE(gone.strSaveFolder(), m_dir->path() + u"/made-but-gone/"_s);
 }
 
 void tst_Dialogs::windowsFolderEntry_data()
