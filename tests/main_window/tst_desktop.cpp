@@ -1,7 +1,7 @@
 // The three windows on a desktop: at every screen scale (the @150% @200% @144dpi @192dpi runs)
 // each keeps its designed size in twips and shows every control whole, apart and named for a
 // screen reader. Then the main window's own rules: the start address and the switching of the
-// controls.
+// controls; and a second start of the built program, which ends at once, silently.
 #include "dialogs/frmsetsavefolder.h"
 #include "dialogs/frmver.h"
 #include "main_window/frmmain.h"
@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
@@ -130,6 +131,7 @@ private slots:
     void cleanup() { QVERIFY(noWindowOpen()); }
     void windowFitsTheScreen_data();
     void windowFitsTheScreen();
+    void secondStartEndsAtOnceAndLeavesTheFirst();
     void clipboardAddressIsTakenAtStart_data();
     void clipboardAddressIsTakenAtStart();
     void methodAndSourceSwitchTheControls_data();
@@ -174,6 +176,31 @@ void tst_Desktop::windowFitsTheScreen()
     const QStringList faults = layoutFaults(window.get());
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u"; ")));
     window->hide();
+}
+
+void tst_Desktop::secondStartEndsAtOnceAndLeavesTheFirst()
+{
+    // The built program, with a runtime folder of its own so that no other copy takes part.
+    QTemporaryDir runtime;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"XDG_RUNTIME_DIR"_s, runtime.path());
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    QProcess first;
+    QProcess second;
+    for (QProcess* copy : { &first, &second }) {
+        copy->setProcessEnvironment(environment);
+        copy->start(QStringLiteral(PIXHOUND_EXECUTABLE), {});
+        QVERIFY2(copy->waitForStarted(), qPrintable(copy->errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runtime.filePath(u"pixhound.lock"_s)), 10000);
+    }
+    // The second ends at once, silently; the first runs on.
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(second.readAll() + second.readAllStandardError(), QByteArray());
+    QCOMPARE(first.state(), QProcess::Running);
+    first.kill();
+    QVERIFY(first.waitForFinished(10000));
 }
 
 void tst_Desktop::clipboardAddressIsTakenAtStart_data()
