@@ -63,8 +63,7 @@ void tst_Dialogs::init()
 {
     m_opened.urls.clear();
     m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir(m_dir->path()).mkpath(u"写真/inner"_s) && QDir(m_dir->path()).mkdir(u"locked"_s));
-    QVERIFY(QFile(m_dir->path() + u"/写真/夕焼け.jpg"_s).open(QIODevice::WriteOnly));
+    QVERIFY(QDir(m_dir->path()).mkdir(u"写真"_s) && QDir(m_dir->path()).mkdir(u"locked"_s));
     QVERIFY(QFile::setPermissions(m_dir->path() + u"/locked"_s, QFile::ReadOwner));
     qputenv("HOME", QFile::encodeName(m_dir->path()));
 }
@@ -84,7 +83,7 @@ void tst_Dialogs::dialog_data()
     // question with "yesno" (No the default) or "okcancel" buttons
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("entry"); // typed in the folder box; in the About box, focused
-    QTest::addColumn<QString>("input"); // a control to click, "close", "right", or a key
+    QTest::addColumn<QString>("input"); // a control to click, "close", or a key
     QTest::addColumn<MessageAnswer>("answer");
     QTest::addColumn<QString>("box"); // empty: none
     // The folder stored (%1: the test's folder), the page opened, or the message box's answer
@@ -128,16 +127,12 @@ void tst_Dialogs::dialog_data()
 
     QTest::newRow("a click on the address opens the home page") << u"about"_s << none << u"lblURL"_s
         << ok << none << home << true;
-    QTest::newRow("a right click on the address does nothing") << u"about"_s << u"lblURL"_s
-        << u"right"_s << ok << none << none << true;
     QTest::newRow("Enter on the mail address starts a mail") << u"about"_s << u"lblMail"_s
         << u"Return"_s << ok << none << u"mailto:"_s + About::mailAddress << true;
     QTest::newRow("Escape closes the About box") << u"about"_s << none << u"Escape"_s << ok << none
         << none << false;
     QTest::newRow("closing a question counts as No") << u"yesno"_s << none << u"close"_s << ok
         << none << u"No"_s << false;
-    QTest::newRow("Enter on a question presses its default No") << u"yesno"_s << none
-        << u"Return"_s << ok << none << u"No"_s << false;
     QTest::newRow("Escape on OK and Cancel counts as Cancel") << u"okcancel"_s << none
         << u"Escape"_s << ok << none << u"Cancel"_s << false;
     // clang-format on
@@ -172,8 +167,6 @@ void tst_Dialogs::dialog()
             modal->close();
         else if (QWidget* control = modal->findChild<QWidget*>(input))
             QTest::mouseClick(control, Qt::LeftButton);
-        else if (input == u"right")
-            QTest::mouseClick(modal->focusWidget(), Qt::RightButton);
         else
             QTest::keyClick(modal->focusWidget(), QKeySequence(input)[0].key());
         open = modal->isVisible();
@@ -213,9 +206,6 @@ void tst_Dialogs::windowsFolderEntry_data()
     QTest::addColumn<QString>("drivesTested"); // the drive test passes C: only
     QTest::addColumn<int>("verdict"); // a FolderEntryVerdict
     QTest::addColumn<QString>("folder");
-    QTest::newRow("spaces after the last separator do not name a folder")
-        << u" C:\\photos\\  "_s << u"C:\\"_s << int(FolderEntryVerdict::Accepted)
-        << u"C:\\photos\\"_s;
     QTest::newRow("a slash as the drive's own separator passes, not after it")
         << u"C:/photos/2024"_s << u"C:/"_s << int(FolderEntryVerdict::ForbiddenCharacter)
         << QString();

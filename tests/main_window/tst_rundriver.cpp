@@ -168,7 +168,7 @@ void tst_RunDriver::run()
     const QString page = f.servePage(run.links, u"/g/"_s + run.held);
     const QString target
         = f.folder.file(run.target.replace(u"%2"_s, QString::number(f.server.port())));
-    QVERIFY(QFile(f.folder.file(u"plain.txt"_s)).open(QIODevice::WriteOnly));
+    QVERIFY(writeFileBytes(f.folder.file(u"plain.txt"_s), {}));
     QString list;
     for (const QString& link : run.links)
         list += f.server.url(u"/g/"_s + link) + u"\r\n"_s;
@@ -210,20 +210,20 @@ void tst_RunDriver::run()
         QFile::remove(f.folder.file(Msg::listFileName));
         if (run.during != During::CancelDismissed)
             f.answerer.answers = { MessageAnswer::Yes };
-        if (run.during == During::StartAgain) {
+        const auto startAgain = [&] {
             QTest::keyClick(address, Qt::Key_Return);
             QTest::keyClick(address, Qt::Key_Enter);
             f.button(u"cmdDownload"_s)->click();
-        }
+        };
+        if (run.during == During::StartAgain)
+            startAgain();
         if (run.during == During::Close)
             f.window->close();
         else
             f.button(u"cmdCancel"_s)->click();
-        if (run.during == During::StartAgain) {
-            // Cancel made the window idle while the run below still unwinds.
-            QTest::keyClick(address, Qt::Key_Return);
-            f.button(u"cmdDownload"_s)->click();
-        }
+        // After Cancel the window is idle while the run below still unwinds.
+        if (run.during == During::StartAgain)
+            startAgain();
         f.server.release();
     });
     QCOMPARE(f.inEventLoop([&] {

@@ -6,9 +6,8 @@
 #include <QWidget>
 #include <functional>
 
-// Once a modal window is up, action runs once with it and must close it. The timer is returned so
-// that a test expecting no window can stop it; it deletes itself after the action.
-inline QTimer* whenModal(std::function<void(QWidget*)> action)
+// Once a modal window is up, action runs once with it and must close it.
+inline void whenModal(std::function<void(QWidget*)> action)
 {
     auto* timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, timer, [timer, action = std::move(action)] {
@@ -19,7 +18,6 @@ inline QTimer* whenModal(std::function<void(QWidget*)> action)
         }
     });
     timer->start(5);
-    return timer;
 }
 
 inline bool noWindowOpen()

@@ -33,10 +33,9 @@ QString RunFixture::servePage(const QStringList& links, const QString& held)
     };
     answer(QStringLiteral("/g/index.htm"), page, "text/html");
     for (const QString& link : links) {
-        if (link.startsWith(u"bad"))
-            answer(u"/g/" + link, "<html>no</html>", "text/html");
-        else
-            answer(u"/g/" + link, jpegBytes, "image/jpeg");
+        const bool bad = link.startsWith(u"bad");
+        answer(
+            u"/g/" + link, bad ? "<html>no</html>" : jpegBytes, bad ? "text/html" : "image/jpeg");
     }
     return server.url(QStringLiteral("/g/index.htm"));
 }
