@@ -26,8 +26,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString photos = u"/ピクチャ/写真/"_s;
-
 // The main window as it looks in the middle of a download, every list holding rows.
 QWidget* busyMainWindow(const QString&)
 {
@@ -42,20 +40,8 @@ QWidget* busyMainWindow(const QString&)
 }
 
 using WindowMaker = QWidget* (*)(const QString& folder);
-QWidget* saveFolderDialog(const QString& folder) { return new frmSetSaveFolder(folder + photos); }
+QWidget* saveFolderDialog(const QString& folder) { return new frmSetSaveFolder(folder + u'/'); }
 QWidget* aboutBox(const QString&) { return new FrmVer; }
-
-// The controls of a window: its named widgets, without the parts Qt builds inside them.
-QList<QWidget*> controlsOf(QWidget* window)
-{
-    QList<QWidget*> controls;
-    for (QWidget* child : window->findChildren<QWidget*>()) {
-        if (!child->objectName().isEmpty() && !child->objectName().startsWith(u"qt_")
-            && child->isVisibleTo(window))
-            controls.append(child);
-    }
-    return controls;
-}
 
 // The room a control gives its caption: a check box or option button less its indicator, a push
 // button less its frame.
@@ -78,7 +64,12 @@ QRect captionRoom(QWidget* control)
 QStringList layoutFaults(QWidget* window)
 {
     QStringList faults;
-    const QList<QWidget*> controls = controlsOf(window);
+    // The controls: the named widgets, without the parts Qt builds inside them.
+    QList<QWidget*> controls = window->findChildren<QWidget*>();
+    controls.removeIf([window](QWidget* child) {
+        return child->objectName().isEmpty() || child->objectName().startsWith(u"qt_")
+            || !child->isVisibleTo(window);
+    });
     for (QWidget* control : controls) {
         const QString name = control->objectName();
         if (!control->parentWidget()->rect().contains(control->geometry()))
@@ -127,7 +118,7 @@ class tst_Desktop : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void cleanup() { QVERIFY(noWindowOpen()); }
     void windowFitsTheScreen_data();
     void windowFitsTheScreen();
@@ -141,12 +132,6 @@ private:
     TempProgramFolder m_programFolder;
     QTemporaryDir m_folder;
 };
-
-void tst_Desktop::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(QDir().mkpath(m_folder.path() + photos));
-}
 
 void tst_Desktop::windowFitsTheScreen_data()
 {
