@@ -1,37 +1,23 @@
 // The dialogs driven as the user drives them: the save folder typed and its checks (on
-// Windows conventions too), the About box's links and keys, and what closing a question answers.
+// Windows conventions too), and what closing a real question box answers.
 #include "dialogs/folderentry.h"
 #include "dialogs/frmsetsavefolder.h"
-#include "dialogs/frmver.h"
 #include "main_window/messageboxpresenter.h"
 #include "platform/runtimeerror.h"
-#include "resources/aboutinfo.h"
 #include "resources/messages.h"
 #include "support/messageanswerer.h"
 #include "support/widgets/dialogdriver.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(MessageAnswer)
-
-// Stands in for the browser and the mail program: records every address handed to them.
-class OpenedUrls : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
 
 class tst_Dialogs : public QObject
 {
@@ -46,7 +32,6 @@ private slots:
     void windowsFolderEntry();
 
 private:
-    OpenedUrls m_opened;
     QString m_originalCurrent;
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -54,14 +39,11 @@ private:
 void tst_Dialogs::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    for (const QString& scheme : { u"https"_s, u"mailto"_s })
-        QDesktopServices::setUrlHandler(scheme, &m_opened, "open");
     m_originalCurrent = QDir::currentPath();
 }
 
 void tst_Dialogs::init()
 {
-    m_opened.urls.clear();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(QDir(m_dir->path()).mkdir(u"写真"_s) && QDir(m_dir->path()).mkdir(u"locked"_s));
     QVERIFY(QFile::setPermissions(m_dir->path() + u"/locked"_s, QFile::ReadOwner));
@@ -79,14 +61,14 @@ void tst_Dialogs::cleanup()
 
 void tst_Dialogs::dialog_data()
 {
-    // "save" the save-folder dialog, "about" the About box, or a real message box asking a
-    // question with "yesno" (No the default) or "okcancel" buttons
+    // "save" the save-folder dialog, or a real message box asking a question with "yesno" (No
+    // the default) or "okcancel" buttons
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("entry"); // typed in the folder box; in the About box, focused
+    QTest::addColumn<QString>("entry"); // typed in the folder box
     QTest::addColumn<QString>("input"); // a control to click, "close", or a key
     QTest::addColumn<MessageAnswer>("answer");
     QTest::addColumn<QString>("box"); // empty: none
-    // The folder stored (%1: the test's folder), the page opened, or the message box's answer
+    // The folder stored (%1: the test's folder), or the message box's answer
     QTest::addColumn<QString>("result");
     QTest::addColumn<bool>("stayedOpen");
 
@@ -98,7 +80,6 @@ void tst_Dialogs::dialog_data()
         Msg::folderMissing + Msg::crlf + Msg::createFolderQuestion);
     const QString locked = expectBox(Msg::titleError, MessageIcon::Critical,
         runtimeError(ErrorNumber::PermissionDenied).numberAndDescription());
-    const QString home = About::homePage;
     const QString none;
     // clang-format off
     QTest::newRow("spaces and one letter ask for a folder name") << u"save"_s << u"  a  "_s
@@ -125,12 +106,6 @@ void tst_Dialogs::dialog_data()
     QTest::newRow("the close box leaves nothing confirmed") << u"save"_s << u"%1/写真"_s << u"close"_s
         << ok << none << none << false;
 
-    QTest::newRow("a click on the address opens the home page") << u"about"_s << none << u"lblURL"_s
-        << ok << none << home << true;
-    QTest::newRow("Enter on the mail address starts a mail") << u"about"_s << u"lblMail"_s
-        << u"Return"_s << ok << none << u"mailto:"_s + About::mailAddress << true;
-    QTest::newRow("Escape closes the About box") << u"about"_s << none << u"Escape"_s << ok << none
-        << none << false;
     QTest::newRow("closing a question counts as No") << u"yesno"_s << none << u"close"_s << ok
         << none << u"No"_s << false;
     QTest::newRow("Escape on OK and Cancel counts as Cancel") << u"okcancel"_s << none
@@ -153,16 +128,12 @@ void tst_Dialogs::dialog()
     MessageAnswerer answerer;
     answerer.answers = { answer };
     const QString start = m_dir->path() + u'/';
-    std::unique_ptr<QDialog> dialog(kind == u"about" ? static_cast<QDialog*>(new FrmVer)
-            : kind == u"save"                        ? new frmSetSaveFolder(start)
-                                                     : nullptr);
+    std::unique_ptr<QDialog> dialog(kind == u"save" ? new frmSetSaveFolder(start) : nullptr);
     bool open = false;
     QWidget* focus = nullptr;
     whenModal([&](QWidget* modal) {
         if (auto* txtFolder = modal->findChild<QLineEdit*>(u"txtFolder"_s))
             txtFolder->setText(entry.replace(u"%1"_s, m_dir->path()));
-        else if (!entry.isEmpty())
-            modal->findChild<QWidget*>(entry)->setFocus();
         if (input == u"close")
             modal->close();
         else if (QWidget* control = modal->findChild<QWidget*>(input))
@@ -182,8 +153,6 @@ void tst_Dialogs::dialog()
 
     QCOMPARE(answerer.shown(), box.isEmpty() ? QStringList() : QStringList { box });
     QCOMPARE(open, stayedOpen);
-    const bool about = kind == u"about";
-    QCOMPARE(m_opened.urls, about && !result.isEmpty() ? QList { QUrl(result) } : QList<QUrl>());
     if (!dialog) {
         const char* const answers[] = { "Ok", "Cancel", "Yes", "No" };
         QCOMPARE(QString::fromLatin1(answers[int(pressed)]), result);
