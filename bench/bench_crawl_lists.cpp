@@ -5,7 +5,7 @@
 // file names take. Prints its figures and the target; asserts nothing.
 //
 // Usage: bench_crawl_lists [SCRATCH_FOLDER [PAGES [IMAGES_PER_PAGE]]]
-#include "benchhost.h"
+#include "support/fakehost.h"
 
 #include "main_window/frmmain.h"
 
@@ -145,7 +145,8 @@ int main(int argc, char* argv[])
     // of the machine.
     qint64 namesNs = -1;
     for (int round = 0; round < 3; ++round) {
-        BenchHost bare;
+        FakeHost bare;
+        bare.keepInfoHistory = false;
         QList<DownloadItem>& list = bare.state.udtDownload;
         qint64 ns = 0;
         for (const qsizetype size : window.sizes) {

@@ -1,6 +1,6 @@
 // Micro-benchmark: reading one 10 MB page from a local server (fetch, decode, attribute scans,
 // list building), timed routine by routine. Prints its figures; asserts nothing.
-#include "benchhost.h"
+#include "support/fakehost.h"
 
 #include "page_analysis/linkextraction.h"
 #include "platform/codepage.h"
@@ -65,7 +65,7 @@ struct Timing
     qsizetype entries = 0;
 };
 
-void resetRun(BenchHost& host, const QString& page)
+void resetRun(FakeHost& host, const QString& page)
 {
     RunState& state = host.state;
     state.blnCancel = state.blnSkip = false;
@@ -74,7 +74,7 @@ void resetRun(BenchHost& host, const QString& page)
     state.strPageList.append(page);
 }
 
-template <typename Work> Timing measure(BenchHost& host, const QString& page, Work work)
+template <typename Work> Timing measure(FakeHost& host, const QString& page, Work work)
 {
     resetRun(host, page);
     const qint64 yields = host.yields;
@@ -91,7 +91,7 @@ template <typename Work> Timing measure(BenchHost& host, const QString& page, Wo
 }
 
 // The best of a few runs: the figure least disturbed by whatever else the machine is doing.
-template <typename Work> Timing best(BenchHost& host, const QString& page, Work work)
+template <typename Work> Timing best(FakeHost& host, const QString& page, Work work)
 {
     Timing first = measure(host, page, work);
     if (first.ms > 5000)
@@ -147,7 +147,8 @@ int main(int argc, char* argv[])
     }
     std::thread serving([&] { server.listen_after_bind(); });
 
-    BenchHost host;
+    FakeHost host;
+    host.keepInfoHistory = false;
     const struct
     {
         const char* name;

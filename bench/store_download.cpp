@@ -4,7 +4,7 @@
 // server runs in a child process so that its buffers are not counted.
 //
 // Usage: store_download [images] [kilobytes]
-#include "benchhost.h"
+#include "support/fakehost.h"
 #include "store/downloadengine.h"
 #include "web/connectioncache.h"
 
@@ -68,7 +68,8 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     initialiseCurlOnce();
-    BenchHost host;
+    FakeHost host;
+    host.keepInfoHistory = false;
     const QString base = QStringLiteral("http://127.0.0.1:") + QString::number(port) + u"/gallery/";
     for (int i = 0; i < images; ++i) {
         const QString name = QString::number(i) + u".jpg";
@@ -85,12 +86,12 @@ int main(int argc, char** argv)
     std::printf(
         "run: %s in %lld ms (%.1f images/s), done %lld, refused %lld, yields %lld, peak %ld KB\n",
         finished ? "finished" : "stopped", static_cast<long long>(runMs),
-        images * 1000.0 / qMax<qint64>(runMs, 1), static_cast<long long>(host.rows[0]),
-        static_cast<long long>(host.rows[2]), static_cast<long long>(host.yields), peakKb());
+        images * 1000.0 / qMax<qint64>(runMs, 1), static_cast<long long>(host.rows[0].size()),
+        static_cast<long long>(host.rows[2].size()), static_cast<long long>(host.yields), peakKb());
 
     Download_ByInet(host, path);
     std::printf("again (all present): %lld ms, already %lld, peak %ld KB\n",
-        static_cast<long long>(timer.elapsed()), static_cast<long long>(host.rows[1]), peakKb());
+        static_cast<long long>(timer.elapsed()), static_cast<long long>(host.rows[1].size()), peakKb());
 
     ::kill(server, SIGTERM);
     ::waitpid(server, nullptr, 0);

@@ -1,6 +1,7 @@
 // Fuzzes the attribute scan over decoded page text: every value found lies in the text, right
 // after its pattern, and holds no double quote.
-#include "nullhost.h"
+#include "fuzzcheck.h"
+#include "support/fakehost.h"
 #include "page_analysis/attributescan.h"
 #include "page_analysis/linkextraction.h"
 #include "page_analysis/pagetext.h"
@@ -10,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QString text = decodePageText(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
-    NullHost host;
+    FakeHost host;
     for (const QString& pattern : { srcPattern, hrefPattern }) {
         AttributeScan scan(text, pattern);
         QString value;

@@ -1,5 +1,5 @@
 // Fuzzes link resolution: the first line of the input is the page address, the rest the link.
-#include "nullhost.h"
+#include "fuzzcheck.h"
 #include "web/getlinkurl.h"
 
 #include <QString>

@@ -1,6 +1,7 @@
 // Fuzzes the JPG-list reader: any file is read or refused, and a refused file leaves both lists
 // empty so that nothing partial can be written back.
-#include "nullhost.h"
+#include "fuzzcheck.h"
+#include "support/fakehost.h"
 #include "platform/programfolder.h"
 #include "store/downloadlist.h"
 
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     file.write(reinterpret_cast<const char*>(data), qint64(size));
     file.close();
 
-    NullHost host;
+    FakeHost host;
     host.state.udtDownload.append(DownloadItem { QStringLiteral("http://h/old.jpg"), QString() });
     host.state.strPageList.append(QStringLiteral("http://h/old.jpg"));
     const bool read = readImageList(host, path);

@@ -1,672 +1,275 @@
-// Runs through the real window against a web server on 127.0.0.1: the input checks, the three
-// reading methods, Cancel, a second start inside a run, and closing the window in the middle.
-#include "main_window/frmmain.h"
+// Whole runs through the real window against a site on 127.0.0.1: the input checks, the dialogs,
+// the three reading methods, and Cancel, close and a second start in every phase of a run.
 #include "resources/messages.h"
-#include "support/loopbackserver.h"
-#include "support/messageanswerer.h"
-#include "support/tempprogramfolder.h"
-#include "web/connectioncache.h"
+#include "support/testfiles.h"
+#include "support/widgets/runfixture.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QStandardPaths>
 #include <QTest>
-#include <QTimer>
 
-#include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <memory>
-#include <mutex>
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QByteArray jpegBytes = QByteArray::fromHex("FFD8FFE000104A464946") + QByteArray(300, 'x');
+// What happens while the held answer waits.
+// Afterwards: Cancel confirmed and the window closed once the run has ended.
+enum class During { Nothing, CancelDismissed, CancelYes, Close, StartAgain, Afterwards };
 
-// Holds back an answer of the server until the test lets it go.
-class Gate
+struct Run
 {
-public:
-    void open()
-    {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
-    }
-    void wait()
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_open; });
-    }
+    int method = 0; // optLinkMethod
+    int source = 0; // optLinkJpg
+    bool chooseFolder = false;
+    QString typed = u"%1"_s; // %1: the page's address
+    bool byEnter = false;
+    // Typed into the save-folder dialog, or picked in the file dialog (with method 1 it is
+    // written with the links as addresses), in the program's folder; empty closes the dialog.
+    QString dialog {};
+    QStringList links {};
+    QString held {}; // a path under /g/ whose answer waits until `during` has happened
+    During during = During::Nothing;
+    QString present {}; // a file put beforehand into the target folder
 
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_open = false;
+    QStringList dialogs {}; // the dialogs that opened
+    QStringList boxes {}; // %P: the program's folder, %U: the server
+    QString rows = u"previous.jpg|previous.jpg||"_s; // see listRows()
+    QString info {};
+    QString caption = Msg::appName;
+    QString listed {}; // DownloadList.txt's addresses, as paths under /g/; empty: not written
+    QString target {}; // the folder of the images, in the program's folder; %2: the server's port
+    QString saved {}; // the target's files
+    QString requested {}; // the paths asked for under /g/, sorted
 };
 
-QStringList rows(const QListWidget* list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts.append(list->item(i)->text());
-    return texts;
-}
+const QString cancelQuestion
+    = expectBox(Msg::titleCancelConfirm, MessageIcon::Question, Msg::cancelQuestion);
+const QString complete
+    = expectBox(Msg::titleDownloadComplete, MessageIcon::Information, Msg::downloadComplete);
+const QString urlError = expectBox(Msg::titleUrlError, MessageIcon::Critical, Msg::invalidUrl);
+const QString folderError
+    = expectBox(Msg::titleError, MessageIcon::Critical, Msg::folderCannotBeCreated);
+const QString listRefused = expectBox(Msg::titleUrlError, MessageIcon::Critical,
+    Msg::listNotJpeg + Msg::crlf + u"%PDownloadList.txt"_s + Msg::crlf + Msg::crlf + Msg::lineLabel
+        + u"2"_s + Msg::crlf + u"%U/g/notes.txt"_s);
+const QString makeFolder = expectBox(Msg::titleFolderCreateConfirm, MessageIcon::Question,
+    Msg::folderMissing + Msg::crlf + Msg::createFolderQuestion);
 
-QByteArray fileBytes(const QString& path)
+QString listReport(bool found)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QString list = Msg::listReportHead + Msg::crlf + u"%PDownloadList.txt"_s + Msg::crlf
+        + Msg::listReportCreatedAt;
+    return expectBox(Msg::titleListCreated, MessageIcon::Information,
+        (found ? list : Msg::noFiles) + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf
+            + u"%PHTMLSource.txt"_s + Msg::crlf + Msg::sourceReportIsAt);
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Run)
 
 class tst_RunDriver : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void invalidAddressIsRefused_data();
-    void invalidAddressIsRefused();
-    void cancelledDialogsLeaveThePreviousRun();
-    void jpgListIsPickedRememberedAndDownloaded();
-    void pageWithoutImages_data();
-    void pageWithoutImages();
-    void listOnlyRunWritesAndReportsBothFiles();
-    void downloadFillsThePageFolder();
-    void chosenSaveFolder_data();
-    void chosenSaveFolder();
-    void cancelQuestion_data();
-    void cancelQuestion();
-    void secondStartInsideARunIsIgnored();
-    void closingInTheMiddleEndsTheProgram_data();
-    void closingInTheMiddleEndsTheProgram();
-
-private:
-    QAbstractButton* button(const QString& name) const
-    {
-        return m_window->findChild<QAbstractButton*>(name);
-    }
-    QLineEdit* address() const { return m_window->findChild<QLineEdit*>(QStringLiteral("txtURL")); }
-    QListWidget* list(const QString& name) const { return m_window->findChild<QListWidget*>(name); }
-    QString info() const { return m_window->findChild<QLabel*>(QStringLiteral("lblInfo"))->text(); }
-    bool idle() const
-    {
-        return button(QStringLiteral("cmdDownload"))->isEnabled()
-            && !button(QStringLiteral("cmdCancel"))->isEnabled()
-            && !button(QStringLiteral("cmdSkip"))->isEnabled();
-    }
-    void chooseMethod(int method, bool chooseSaveFolder);
-    // Runs action once, from inside the run's event processing, as soon as ready() holds.
-    void during(std::function<bool()> ready, std::function<void()> action);
-    // Runs action on the next modal dialog that opens.
-    void onModal(std::function<void(QWidget*)> action);
-    // A page at /g/index.htm linking to the given files; the files answer with JPEG data unless
-    // their name starts with "bad".
-    QString servePage(const QStringList& links, const std::shared_ptr<Gate>& pageGate = nullptr,
-        const std::shared_ptr<Gate>& imageGate = nullptr);
-    QString listFile() const { return m_folder->file(QStringLiteral("DownloadList.txt")); }
-
-    std::unique_ptr<TempProgramFolder> m_folder;
-    std::unique_ptr<MessageAnswerer> m_answerer;
-    std::unique_ptr<LoopbackServer> m_server;
-    std::unique_ptr<frmMain> m_window;
-    QList<std::shared_ptr<Gate>> m_gates;
-    QList<QTimer*> m_timers;
+    void run_data();
+    void run();
 };
 
-void tst_RunDriver::initTestCase()
+void tst_RunDriver::run_data()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    initialiseCurlOnce();
+    QTest::addColumn<Run>("run");
+    const QString pageFolder = u"127.0.0.1_%2_g_index.htm"_s;
+    const QStringList saveDialog { u"frmSetSaveFolder"_s };
+    const QStringList fileDialog { u"QFileDialog"_s };
+    // clang-format off
+    QTest::newRow("a name without scheme started with Enter is refused, nothing else changes")
+        << Run { .method = 2, .typed = u"index.htm"_s, .byEnter = true, .boxes = { urlError } };
+    QTest::newRow("closing the save-folder dialog leaves the previous run") << Run {
+        .chooseFolder = true, .dialogs = saveDialog };
+    QTest::newRow("cancelling the list dialog leaves the previous run, whatever the address box")
+        << Run { .method = 1, .chooseFolder = true, .typed = u"not an address"_s,
+        .dialogs = fileDialog };
+    QTest::newRow("a JPG list downloads into a folder named after its first address") << Run {
+        .method = 1, .dialog = u"mine.csv"_s, .links = { u"one.jpg"_s, u"bad.JPG"_s },
+        .dialogs = fileDialog, .boxes = { complete }, .rows = u"one.jpg bad.JPG*|one.jpg*||bad.JPG*"_s,
+        .caption = Msg::captionDone, .target = u"127.0.0.1_%2_g_one.jpg"_s, .saved = u"one.jpg"_s,
+        .requested = u"bad.JPG one.jpg"_s };
+    QTest::newRow("a page without images tells only on the status line") << Run {
+        .links = { u"picture.png"_s, u"other.htm"_s }, .rows = u"|||"_s, .info = Msg::noFiles,
+        .requested = u"index.htm"_s };
+    QTest::newRow("a crawl of linked pages without images ends the same way") << Run { .method = 2,
+        .source = 1, .links = { u"other.htm"_s }, .boxes = { listReport(false) }, .rows = u"|||"_s,
+        .info = Msg::noFiles, .caption = Msg::captionDone, .requested = u"index.htm other.htm"_s };
+    QTest::newRow("list-only writes the list, names both files, opens no dialog, downloads nothing")
+        << Run { .method = 2, .chooseFolder = true, .typed = u"%1#top\r\n"_s,
+        .links = { u"a.jpg"_s, u"sub/b.JPEG"_s, u"c.png"_s }, .boxes = { listReport(true) },
+        .rows = u"a.jpg b.JPEG|||"_s, .info = Msg::listCreated, .caption = Msg::captionDone,
+        .listed = u"a.jpg sub/b.JPEG"_s, .requested = u"index.htm"_s };
+    QTest::newRow("a download fills the page's folder and keeps a file already there") << Run {
+        .links = { u"a.jpg"_s, u"bad.jpg"_s, u"c.jpg"_s }, .present = u"c.jpg"_s,
+        .boxes = { complete }, .rows = u"a.jpg bad.jpg c.jpg*|a.jpg*|c.jpg*|bad.jpg*"_s,
+        .caption = Msg::captionDone, .listed = u"a.jpg bad.jpg c.jpg"_s, .target = pageFolder,
+        .saved = u"a.jpg c.jpg"_s, .requested = u"a.jpg bad.jpg index.htm"_s };
+    QTest::newRow("a missing save folder is made and filled") << Run { .chooseFolder = true,
+        .dialog = u"new/photos"_s, .links = { u"a.jpg"_s }, .dialogs = saveDialog,
+        .boxes = { makeFolder, complete }, .rows = u"a.jpg*|a.jpg*||"_s, .caption = Msg::captionDone,
+        .listed = u"a.jpg"_s, .target = u"new/photos"_s, .saved = u"a.jpg"_s,
+        .requested = u"a.jpg index.htm"_s };
+    QTest::newRow("a save folder under a file cannot be made: nothing is downloaded") << Run {
+        .chooseFolder = true, .dialog = u"plain.txt/photos"_s, .links = { u"a.jpg"_s },
+        .dialogs = saveDialog, .boxes = { makeFolder, folderError }, .rows = u"a.jpg|||"_s,
+        .info = Msg::cannotDownload, .listed = u"a.jpg"_s, .requested = u"index.htm"_s };
+
+    QTest::newRow("a dismissed cancel question lets the page fetch go on") << Run { .method = 2,
+        .links = { u"a.jpg"_s }, .held = u"index.htm"_s, .during = During::CancelDismissed,
+        .boxes = { cancelQuestion, listReport(true) }, .rows = u"a.jpg|||"_s,
+        .info = Msg::listCreated, .caption = Msg::captionDone, .listed = u"a.jpg"_s,
+        .requested = u"index.htm"_s };
+    QTest::newRow("Cancel during the page fetch writes no list and adds nothing after it") << Run {
+        .method = 2, .links = { u"a.jpg"_s }, .held = u"index.htm"_s, .during = During::CancelYes,
+        .boxes = { cancelQuestion }, .rows = u"|||"_s, .info = Msg::interrupted,
+        .requested = u"index.htm"_s };
+    QTest::newRow("Cancel during an image download writes the list and saves nothing more") << Run {
+        .links = { u"a.jpg"_s, u"b.jpg"_s }, .held = u"a.jpg"_s, .during = During::CancelYes,
+        .boxes = { cancelQuestion }, .rows = u"a.jpg* b.jpg|||"_s, .info = Msg::interrupted,
+        .listed = u"a.jpg b.jpg"_s, .target = pageFolder, .requested = u"a.jpg b.jpg index.htm"_s };
+    QTest::newRow("Enter and Download inside a run, also after its Cancel, start nothing") << Run {
+        .method = 2, .links = { u"a.jpg"_s }, .held = u"index.htm"_s, .during = During::StartAgain,
+        .boxes = { cancelQuestion }, .rows = u"|||"_s, .info = Msg::interrupted,
+        .requested = u"index.htm"_s };
+    QTest::newRow("closing during the page fetch ends the program without a list") << Run {
+        .links = { u"a.jpg"_s }, .held = u"index.htm"_s, .during = During::Close,
+        .requested = u"index.htm"_s };
+    QTest::newRow("closing during an image download ends the program and keeps the list") << Run {
+        .links = { u"a.jpg"_s, u"b.jpg"_s }, .held = u"a.jpg"_s, .during = During::Close,
+        .listed = u"a.jpg b.jpg"_s, .target = pageFolder, .requested = u"a.jpg b.jpg index.htm"_s };
+    QTest::newRow("Cancel while the crawl reads on from a page without images") << Run {
+        .method = 2, .source = 1, .links = { u"a.htm"_s, u"b.htm"_s }, .held = u"a.htm"_s,
+        .during = During::CancelYes, .boxes = { cancelQuestion }, .rows = u"|||"_s,
+        .info = Msg::interrupted, .requested = u"a.htm index.htm"_s };
+    QTest::newRow("a page that cannot be read says why and names its host") << Run { .method = 2,
+        .typed = u"%1x"_s, .boxes = { listReport(false) }, .rows = u"|||"_s,
+        .info = Msg::httpError(u"127.0.0.1"_s, 404), .caption = Msg::captionDone, .requested = u"index.htmx"_s };
+    QTest::newRow("a refused list file survives Cancel and closing unchanged") << Run {
+        .method = 1, .dialog = u"DownloadList.txt"_s, .links = { u"a.jpg"_s, u"notes.txt"_s },
+        .during = During::Afterwards, .dialogs = fileDialog, .boxes = { listRefused, cancelQuestion },
+        .listed = u"a.jpg notes.txt"_s };
+    // clang-format on
 }
 
-void tst_RunDriver::init()
+void tst_RunDriver::run()
 {
-    m_folder = std::make_unique<TempProgramFolder>();
-    m_answerer = std::make_unique<MessageAnswerer>();
-    m_server = std::make_unique<LoopbackServer>();
-    m_window = std::make_unique<frmMain>();
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-}
+    QFETCH(Run, run);
+    RunFixture f;
+    const QString page = f.servePage(run.links, u"/g/"_s + run.held);
+    const QString target
+        = f.folder.file(run.target.replace(u"%2"_s, QString::number(f.server.port())));
+    QVERIFY(writeFileBytes(f.folder.file(u"plain.txt"_s), {}));
+    QString list;
+    for (const QString& link : run.links)
+        list += f.server.url(u"/g/"_s + link) + u"\r\n"_s;
+    if (run.method == 1 && !run.dialog.isEmpty())
+        QVERIFY(writeFileBytes(f.folder.file(run.dialog), list.toUtf8()));
+    if (!run.present.isEmpty())
+        QVERIFY(QDir().mkpath(target) && writeFileBytes(target + u'/' + run.present, "kept"));
+    // A run before this one left its list.
+    f.window->runState().udtDownload = { { u"http://earlier/previous.jpg"_s, u"previous.jpg"_s } };
+    f.window->appendDownloadRows({ u"previous.jpg"_s });
+    f.window->appendResultRow(ResultList::Done, u"previous.jpg"_s);
+    f.button(u"optLinkMethod(%1)"_s.arg(run.method))->click();
+    f.button(u"optLinkJpg(%1)"_s.arg(run.source))->click();
+    if (f.button(u"chkSetSaveFolder"_s)->isChecked() != run.chooseFolder)
+        f.button(u"chkSetSaveFolder"_s)->click();
+    auto* address = f.window->findChild<QLineEdit*>(u"txtURL"_s);
+    address->setText(QString(run.typed).replace(u"%1"_s, page));
 
-void tst_RunDriver::cleanup()
-{
-    for (const auto& gate : m_gates)
-        gate->open();
-    m_gates.clear();
-    qDeleteAll(m_timers);
-    m_timers.clear();
-    // The window's connections are closed first, so the server need not wait for them to idle out.
-    m_window.reset();
-    m_server.reset();
-    m_answerer.reset();
-    m_folder.reset();
-    QVERIFY(!QApplication::activeModalWidget());
-}
-
-void tst_RunDriver::chooseMethod(int method, bool chooseSaveFolder)
-{
-    button(QStringLiteral("optLinkMethod(%1)").arg(method))->click();
-    auto* saveFolder = m_window->findChild<QCheckBox*>(QStringLiteral("chkSetSaveFolder"));
-    saveFolder->setChecked(chooseSaveFolder);
-}
-
-void tst_RunDriver::during(std::function<bool()> ready, std::function<void()> action)
-{
-    auto* timer = new QTimer;
-    m_timers.append(timer);
-    timer->setInterval(5);
-    connect(timer, &QTimer::timeout, this,
-        [timer, ready = std::move(ready), action = std::move(action)] {
-            if (!ready())
-                return;
-            timer->stop();
-            action();
-        });
-    timer->start();
-}
-
-void tst_RunDriver::onModal(std::function<void(QWidget*)> action)
-{
-    during([] { return QApplication::activeModalWidget() != nullptr; },
-        [action = std::move(action)] { action(QApplication::activeModalWidget()); });
-}
-
-QString tst_RunDriver::servePage(const QStringList& links, const std::shared_ptr<Gate>& pageGate,
-    const std::shared_ptr<Gate>& imageGate)
-{
-    QByteArray page = "<html><body>\r\n";
-    for (const QString& link : links)
-        page += "<a href=\"" + link.toUtf8() + "\">" + link.toUtf8() + "</a>\r\n";
-    page += "</body></html>\r\n";
-    for (const auto& gate : { pageGate, imageGate }) {
-        if (gate)
-            m_gates.append(gate);
-    }
-    m_server->server().Get(
-        "/g/index.htm", [page, pageGate](const httplib::Request&, httplib::Response& response) {
-            if (pageGate)
-                pageGate->wait();
-            response.set_content(page.toStdString(), "text/html");
-        });
-    m_server->server().Get(
-        R"(/g/(.*))", [imageGate](const httplib::Request& request, httplib::Response& response) {
-            if (imageGate)
-                imageGate->wait();
-            if (request.matches[1].str().rfind("bad", 0) == 0)
-                response.set_content("<html>no</html>", "text/html");
-            else
-                response.set_content(jpegBytes.toStdString(), "image/jpeg");
-        });
-    m_server->start();
-    return m_server->url(QStringLiteral("/g/index.htm"));
-}
-
-void tst_RunDriver::invalidAddressIsRefused_data()
-{
-    QTest::addColumn<int>("method");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("byEnter");
-    QTest::newRow("a relative name with links then download")
-        << 0 << QStringLiteral("index.htm") << false;
-    QTest::newRow("a host without scheme with list only")
-        << 2 << QStringLiteral("host/page.htm") << false;
-    QTest::newRow("an empty box, started with Enter") << 0 << QString() << true;
-    QTest::newRow("a drive path, started with Enter") << 2 << QStringLiteral("C:\\x.htm") << true;
-}
-
-void tst_RunDriver::invalidAddressIsRefused()
-{
-    QFETCH(int, method);
-    QFETCH(QString, typed);
-    QFETCH(bool, byEnter);
-
-    chooseMethod(method, true);
-    m_window->appendDownloadRows({ QStringLiteral("previous.jpg") });
-    address()->setText(typed);
-    button(QStringLiteral("cmdDownload"))->setFocus();
-    onModal([](QWidget* dialog) { dialog->close(); }); // no dialog may open; fail fast if one does
-    if (byEnter)
-        QTest::keyClick(address(), Qt::Key_Return);
-    else
-        button(QStringLiteral("cmdDownload"))->click();
-
-    QCOMPARE(m_answerer->boxes.size(), 1);
-    QCOMPARE(m_answerer->last().text, QStringLiteral("URLの指定が不正です"));
-    QCOMPARE(m_answerer->last().title, QStringLiteral("URL指定エラー"));
-    QCOMPARE(m_answerer->last().icon, MessageIcon::Critical);
-    QCOMPARE(m_answerer->last().buttons, MessageButtons::Ok);
-    QCOMPARE(m_window->focusWidget(), address());
-    QVERIFY(idle());
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Pixhound"));
-    QCOMPARE(
-        rows(list(QStringLiteral("lstDownload"))), QStringList { QStringLiteral("previous.jpg") });
-    QCOMPARE(address()->text(), typed);
-    QVERIFY(!QFile::exists(listFile()));
-}
-
-void tst_RunDriver::cancelledDialogsLeaveThePreviousRun()
-{
-    const QString page = servePage({ QStringLiteral("a.jpg") });
-    m_window->appendDownloadRows({ QStringLiteral("previous.jpg") });
-    m_window->appendResultRow(ResultList::Done, QStringLiteral("previous.jpg"));
-    const QString saveFolder = m_window->runState().strSaveFolder;
-
-    // Links then download: the save-folder dialog is closed without a choice.
-    chooseMethod(0, true);
-    address()->setText(page);
-    QString opened;
-    onModal([&opened](QWidget* dialog) {
-        opened = QString::fromLatin1(dialog->metaObject()->className());
-        dialog->close();
-    });
-    m_window->cmdDownload_Click();
-    QCOMPARE(opened, QStringLiteral("frmSetSaveFolder"));
-
-    // From a JPG list, with an address box that holds no address: the open dialog is cancelled.
-    chooseMethod(1, true);
-    address()->setText(QStringLiteral("not an address"));
-    onModal([&opened](QWidget* dialog) {
-        opened = QString::fromLatin1(dialog->metaObject()->className());
-        dialog->close();
-    });
-    m_window->cmdDownload_Click();
-    QCOMPARE(opened, QStringLiteral("QFileDialog"));
-
-    QVERIFY(m_answerer->boxes.isEmpty());
-    QVERIFY(idle());
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Pixhound"));
-    QCOMPARE(
-        rows(list(QStringLiteral("lstDownload"))), QStringList { QStringLiteral("previous.jpg") });
-    QCOMPARE(rows(list(QStringLiteral("lstDownloadDone"))),
-        QStringList { QStringLiteral("previous.jpg") });
-    QCOMPARE(m_window->runState().strSaveFolder, saveFolder);
-    QVERIFY(!m_window->runState().blnSaveFolderOK);
-    QVERIFY(m_server->requests().isEmpty());
-    QVERIFY(!QFile::exists(listFile()));
-}
-
-void tst_RunDriver::jpgListIsPickedRememberedAndDownloaded()
-{
-    servePage({});
-    QDir(m_folder->path()).mkdir(QStringLiteral("lists"));
-    const QString listPath = m_folder->file(QStringLiteral("lists/mine.csv"));
-    QFile listFile(listPath);
-    QVERIFY(listFile.open(QIODevice::WriteOnly));
-    listFile.write((m_server->url(QStringLiteral("/g/one.jpg")) + QStringLiteral("\r\n\r\n  ")
-        + m_server->url(QStringLiteral("/g/bad.JPG")) + QStringLiteral("  \r\n"))
-                       .toUtf8());
-    listFile.close();
-    chooseMethod(1, false);
-
-    // The first dialog opens in the program's folder on DownloadList.txt.
-    QString firstFolder;
-    QStringList firstChoice;
-    onModal([&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (!dialog) {
-            modal->close();
+    QStringList dialogs;
+    QTimer answerDialogs;
+    answerDialogs.callOnTimeout([&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
             return;
-        }
-        firstFolder = dialog->directory().absolutePath();
-        firstChoice = dialog->selectedFiles();
-        dialog->selectFile(listPath);
-        QMetaObject::invokeMethod(dialog, "accept");
-    });
-    m_window->cmdDownload_Click();
-    QCOMPARE(firstFolder + u'/', QDir(m_folder->path()).absolutePath() + u'/');
-    QCOMPARE(firstChoice, QStringList { m_folder->file(QStringLiteral("DownloadList.txt")) });
-
-    // Named after the list's first address, inside the program's folder.
-    const QString pageFolder
-        = m_folder->path() + QStringLiteral("127.0.0.1_%1_g_one.jpg/").arg(m_server->port());
-    QCOMPARE(fileBytes(pageFolder + QStringLiteral("one.jpg")), jpegBytes);
-    QVERIFY(!QFile::exists(pageFolder + QStringLiteral("bad.JPG")));
-    QCOMPARE(
-        rows(list(QStringLiteral("lstDownloadDone"))), QStringList { QStringLiteral("one.jpg") });
-    QCOMPARE(
-        rows(list(QStringLiteral("lstDownloadDenied"))), QStringList { QStringLiteral("bad.JPG") });
-    QCOMPARE(m_answerer->boxes.size(), 1);
-    QCOMPARE(m_answerer->last().title, QStringLiteral("ダウンロード完了"));
-    // No list file is written before a download from a JPG list.
-    QVERIFY(!QFile::exists(this->listFile()));
-
-    // The next dialog opens where the last choice was, on it, with every file shown.
-    QString nextFolder;
-    QStringList nextChoice;
-    QString nextFilter;
-    onModal([&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (!dialog) {
+        dialogs.append(QString::fromLatin1(modal->metaObject()->className()));
+        auto* entry = modal->findChild<QLineEdit*>(u"txtFolder"_s);
+        if (run.dialog.isEmpty()) {
             modal->close();
-            return;
+        } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            files->selectFile(f.folder.file(run.dialog));
+            static_cast<QDialog*>(files)->accept();
+        } else if (entry) {
+            entry->setText(f.folder.file(run.dialog));
+            modal->findChild<QAbstractButton*>(u"cmdOK"_s)->click();
         }
-        nextFolder = dialog->directory().absolutePath();
-        nextChoice = dialog->selectedFiles();
-        nextFilter = dialog->selectedNameFilter();
-        dialog->reject();
     });
-    m_window->cmdDownload_Click();
-    QCOMPARE(nextFolder, QFileInfo(listPath).absolutePath());
-    QCOMPARE(nextChoice, QStringList { listPath });
-    QVERIFY2(nextFilter.startsWith(QStringLiteral("すべて")), qPrintable(nextFilter));
-    QCOMPARE(m_answerer->boxes.size(), 1);
-}
+    answerDialogs.start(5);
+    f.whenRequested(u"/g/"_s + run.held, [&] {
+        QFile::remove(f.folder.file(Msg::listFileName));
+        if (run.during != During::CancelDismissed)
+            f.answerer.answers = { MessageAnswer::Yes };
+        const auto startAgain = [&] {
+            QTest::keyClick(address, Qt::Key_Return);
+            QTest::keyClick(address, Qt::Key_Enter);
+            f.button(u"cmdDownload"_s)->click();
+        };
+        if (run.during == During::StartAgain)
+            startAgain();
+        if (run.during == During::Close)
+            f.window->close();
+        else
+            f.button(u"cmdCancel"_s)->click();
+        // After Cancel the window is idle while the run below still unwinds.
+        if (run.during == During::StartAgain)
+            startAgain();
+        f.server.release();
+    });
+    QCOMPARE(f.inEventLoop([&] {
+        if (run.byEnter)
+            QTest::keyClick(address, Qt::Key_Return);
+        else
+            f.button(u"cmdDownload"_s)->click();
+        if (run.during == During::Afterwards) {
+            f.answerer.answers = { MessageAnswer::Yes };
+            f.window->cmdCancel_Click();
+            f.window->close();
+        }
+    }),
+        0);
 
-void tst_RunDriver::pageWithoutImages_data()
-{
-    QTest::addColumn<int>("method");
-    QTest::addColumn<bool>("embedded");
-    QTest::addColumn<QString>("missing"); // a given page that answers 404 instead
-    QTest::newRow("links then download tells only on the status line") << 0 << false << QString();
-    QTest::newRow("list only also reports where the source is") << 2 << false << QString();
-    QTest::newRow("the crawl of linked pages finds nothing either") << 2 << true << QString();
-    QTest::newRow("a page that could not be read says so and names the host")
-        << 2 << false << QStringLiteral("/missing.htm");
-}
-
-void tst_RunDriver::pageWithoutImages()
-{
-    QFETCH(int, method);
-    QFETCH(bool, embedded);
-    QFETCH(QString, missing);
-
-    // The crawl's second page is held back until the test has seen the window during the crawl.
-    const auto gate = embedded ? std::make_shared<Gate>() : nullptr;
-    const QString page
-        = servePage({ QStringLiteral("picture.png"), QStringLiteral("other.htm") }, nullptr, gate);
-    bool busyMidCrawl = !embedded;
-    if (gate) {
-        during([this] { return m_server->requestCount(QStringLiteral("/g/other.htm")) > 0; },
-            [&] { busyMidCrawl = !idle(), gate->open(); });
+    QCOMPARE(dialogs, run.dialogs);
+    QCOMPARE(f.answerer.shown(),
+        run.boxes.replaceInStrings(u"%P"_s, f.folder.path())
+            .replaceInStrings(u"%U"_s, f.server.url({})));
+    QString listed;
+    for (const QString& path : run.listed.split(u' ', Qt::SkipEmptyParts))
+        listed += f.server.url(u"/g/"_s + path) + u"\r\n"_s;
+    QCOMPARE(readFileBytes(f.folder.file(Msg::listFileName)), listed.toUtf8());
+    const QStringList saved
+        = run.target.isEmpty() ? QStringList() : QDir(target).entryList(QDir::Files);
+    QCOMPARE(saved.join(u' '), run.saved);
+    for (const QString& name : saved) {
+        QCOMPARE(readFileBytes(target + u'/' + name),
+            name == run.present ? QByteArray("kept") : RunFixture::jpegBytes);
     }
-    chooseMethod(method, false);
-    button(QStringLiteral("optLinkJpg(%1)").arg(embedded ? 1 : 0))->click();
-    m_window->appendDownloadRows({ QStringLiteral("previous.jpg") });
-    address()->setText(missing.isEmpty() ? page : m_server->url(missing));
-    m_window->cmdDownload_Click();
-
-    if (missing.isEmpty())
-        QCOMPARE(info(), QStringLiteral("ダウンロードできるファイルはありません"));
-    else
-        QVERIFY2(info().contains(QStringLiteral("127.0.0.1")), qPrintable(info()));
-    QVERIFY(busyMidCrawl);
-    QVERIFY(idle());
-    QCOMPARE(list(QStringLiteral("lstDownload"))->count(), 0);
-    QVERIFY(!QFile::exists(listFile()));
-    if (method == 0) {
-        QVERIFY(m_answerer->boxes.isEmpty());
-        QCOMPARE(m_window->windowTitle(), QStringLiteral("Pixhound"));
+    QCOMPARE(f.requested().remove(u"/g/"_s), run.requested);
+    if (run.during == During::Close || run.during == During::Afterwards) {
+        QVERIFY(!f.window->isVisible());
         return;
     }
-    const QString source = m_folder->file(QStringLiteral("HTMLSource.txt"));
-    QVERIFY(QFile::exists(source));
-    QCOMPARE(m_answerer->boxes.size(), 1);
-    QCOMPARE(m_answerer->last().title, QStringLiteral("リスト一覧作成完了"));
-    QCOMPARE(m_answerer->last().icon, MessageIcon::Information);
-    QCOMPARE(m_answerer->last().text,
-        QStringLiteral("ダウンロードできるファイルはありません\r\n\r\n指定したHTMLのソースは\r\n")
-            + source + QStringLiteral("\r\nにあります"));
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("完了 - Pixhound"));
-}
-
-void tst_RunDriver::listOnlyRunWritesAndReportsBothFiles()
-{
-    const QString page = servePage(
-        { QStringLiteral("a.jpg"), QStringLiteral("sub/b.JPEG"), QStringLiteral("c.png") });
-    chooseMethod(2, true);
-    onModal([](QWidget* dialog) { dialog->close(); }); // no dialog may open; fail fast if one does
-    // The line break of a pasted address and the fragment do not reach the page's address.
-    address()->setText(page + QStringLiteral("#top\r\n"));
-    m_window->cmdDownload_Click();
-
-    QCOMPARE(address()->text(), page + QStringLiteral("#top"));
-    const QString a = m_server->url(QStringLiteral("/g/a.jpg"));
-    const QString b = m_server->url(QStringLiteral("/g/sub/b.JPEG"));
-    QCOMPARE(fileBytes(listFile()),
-        (a + QStringLiteral("\r\n") + b + QStringLiteral("\r\n")).toLatin1());
-    const QString source = m_folder->file(QStringLiteral("HTMLSource.txt"));
-    QVERIFY(QFile::exists(source));
-    QCOMPARE(m_answerer->boxes.size(), 1);
-    QCOMPARE(m_answerer->last().title, QStringLiteral("リスト一覧作成完了"));
-    QCOMPARE(m_answerer->last().text,
-        QStringLiteral("ダウンロードリスト一覧を\r\n") + listFile()
-            + QStringLiteral("\r\nに作成しました\r\n\r\n指定したHTMLのソースは\r\n") + source
-            + QStringLiteral("\r\nにあります"));
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("完了 - Pixhound"));
-    QVERIFY(idle());
-    QCOMPARE(rows(list(QStringLiteral("lstDownload"))),
-        (QStringList { QStringLiteral("a.jpg"), QStringLiteral("b.JPEG") }));
-    QCOMPARE(m_server->requestCount(QStringLiteral("/g/a.jpg")), 0);
-}
-
-void tst_RunDriver::downloadFillsThePageFolder()
-{
-    const QString page = servePage(
-        { QStringLiteral("a.jpg"), QStringLiteral("bad.jpg"), QStringLiteral("c.jpg") });
-    const QString pageFolder
-        = m_folder->path() + QStringLiteral("127.0.0.1_%1_g_index.htm/").arg(m_server->port());
-    QVERIFY(QDir().mkpath(pageFolder));
-    QFile present(pageFolder + QStringLiteral("c.jpg"));
-    QVERIFY(present.open(QIODevice::WriteOnly) && present.write("kept") == 4);
-    present.close();
-    chooseMethod(0, false);
-    address()->setText(page);
-    m_window->cmdDownload_Click();
-
-    QCOMPARE(fileBytes(pageFolder + QStringLiteral("a.jpg")), jpegBytes);
-    QVERIFY(!QFile::exists(pageFolder + QStringLiteral("bad.jpg")));
-    QCOMPARE(fileBytes(pageFolder + QStringLiteral("c.jpg")), QByteArray("kept"));
-    QCOMPARE(m_server->requestCount(QStringLiteral("/g/c.jpg")), 0);
-    QCOMPARE(
-        rows(list(QStringLiteral("lstDownloadDone"))), QStringList { QStringLiteral("a.jpg") });
-    QCOMPARE(
-        rows(list(QStringLiteral("lstDownloadAlready"))), QStringList { QStringLiteral("c.jpg") });
-    QCOMPARE(
-        rows(list(QStringLiteral("lstDownloadDenied"))), QStringList { QStringLiteral("bad.jpg") });
-    QCOMPARE(m_answerer->boxes.size(), 1);
-    QCOMPARE(m_answerer->last().text, QStringLiteral("ダウンロード完了"));
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("完了 - Pixhound"));
-    QCOMPARE(m_window->findChild<QLabel*>(QStringLiteral("lblDLFileNum"))->text(),
-        QStringLiteral("3/3Files"));
-    QCOMPARE(info(), QString());
-    QVERIFY(idle());
-    QVERIFY(QFile::exists(listFile()));
-}
-
-void tst_RunDriver::chosenSaveFolder_data()
-{
-    QTest::addColumn<QString>("folder"); // relative to the program's folder
-    QTest::addColumn<bool>("usable");
-    QTest::newRow("a missing folder is made and filled") << QStringLiteral("new/photos") << true;
-    QTest::newRow("a folder under a file cannot be made")
-        << QStringLiteral("plain.txt/photos") << false;
-}
-
-void tst_RunDriver::chosenSaveFolder()
-{
-    QFETCH(QString, folder);
-    QFETCH(bool, usable);
-
-    QFile plain(m_folder->file(QStringLiteral("plain.txt")));
-    QVERIFY(plain.open(QIODevice::WriteOnly));
-    plain.close();
-    const QString page = servePage({ QStringLiteral("a.jpg") });
-    chooseMethod(0, true);
-    address()->setText(page);
-    const QString target = m_folder->file(folder);
-    onModal([target](QWidget* dialog) {
-        dialog->findChild<QLineEdit*>(QStringLiteral("txtFolder"))->setText(target);
-        dialog->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
-    });
-    m_window->cmdDownload_Click();
-
-    QVERIFY(m_window->runState().blnSaveFolderOK);
-    QCOMPARE(m_window->runState().strSaveFolder, target + u'/');
-    QVERIFY(QFile::exists(listFile()));
-    QVERIFY(idle());
-    const MessageBoxRequest& last = m_answerer->last();
-    if (usable) {
-        QCOMPARE(fileBytes(target + QStringLiteral("/a.jpg")), jpegBytes);
-        QCOMPARE(last.title, QStringLiteral("ダウンロード完了"));
-        return;
+    QCOMPARE(listRows(*f.window), run.rows);
+    QCOMPARE(f.window->findChild<QLabel*>(u"lblInfo"_s)->text(), run.info);
+    QCOMPARE(f.window->windowTitle(), run.caption);
+    QVERIFY(f.button(u"cmdDownload"_s)->isEnabled() && !f.button(u"cmdCancel"_s)->isEnabled());
+    if (run.boxes == QStringList { urlError })
+        QCOMPARE(f.window->focusWidget(), address);
+    if (run.during == During::StartAgain) {
+        // Once the run is over, Enter starts the next one.
+        QTest::keyClick(address, Qt::Key_Return);
+        QTRY_COMPARE(f.server.requestCount(u"/g/index.htm"_s), 2);
     }
-    QCOMPARE(last.text, QStringLiteral("フォルダが作成できません"));
-    QCOMPARE(last.title, QStringLiteral("エラー"));
-    QCOMPARE(last.icon, MessageIcon::Critical);
-    QCOMPARE(info(), QStringLiteral("ダウンロードできません"));
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Pixhound"));
-    QCOMPARE(m_server->requestCount(QStringLiteral("/g/a.jpg")), 0);
-}
-
-void tst_RunDriver::cancelQuestion_data()
-{
-    QTest::addColumn<bool>("duringImage");
-    QTest::addColumn<bool>("yes");
-    QTest::newRow("No during the page fetch lets the run go on") << false << false;
-    QTest::newRow("Yes during the page fetch writes no list") << false << true;
-    QTest::newRow("Yes during an image download writes the list") << true << true;
-}
-
-void tst_RunDriver::cancelQuestion()
-{
-    QFETCH(bool, duringImage);
-    QFETCH(bool, yes);
-
-    auto gate = std::make_shared<Gate>();
-    const QString page = servePage({ QStringLiteral("a.jpg"), QStringLiteral("b.jpg") },
-        duringImage ? nullptr : gate, duringImage ? gate : nullptr);
-    const QString waitedPath
-        = duringImage ? QStringLiteral("/g/a.jpg") : QStringLiteral("/g/index.htm");
-    chooseMethod(duringImage ? 0 : 2, false);
-    address()->setText(page);
-    m_answerer->answers = { yes ? MessageAnswer::Yes : MessageAnswer::No };
-
-    bool asked = false;
-    bool stateAfterAnswer = false;
-    during([this, waitedPath] { return m_server->requestCount(waitedPath) > 0; },
-        [&, this] {
-            QFile::remove(listFile());
-            button(QStringLiteral("cmdCancel"))->click();
-            asked = m_answerer->boxes.size() == 1;
-            stateAfterAnswer = yes ? idle() && m_window->runState().blnCancel
-                    && info() == Msg::interrupted && m_window->windowTitle() == Msg::appName
-                                   : !idle() && !m_window->runState().blnCancel
-                    && m_window->windowTitle() != Msg::appName;
-            gate->open();
-        });
-    m_window->cmdDownload_Click();
-
-    QVERIFY(asked);
-    QVERIFY(stateAfterAnswer);
-    const MessageBoxRequest question = m_answerer->boxes.first();
-    QCOMPARE(question.text, QStringLiteral("ダウンロードを中止しますか？"));
-    QCOMPARE(question.title, QStringLiteral("キャンセル確認"));
-    QCOMPARE(question.icon, MessageIcon::Question);
-    QCOMPARE(question.buttons, MessageButtons::YesNo);
-    QCOMPARE(question.defaultButton, MessageAnswer::No);
-    QVERIFY(idle());
-    if (!yes) {
-        // The run went on to its report.
-        QCOMPARE(m_answerer->boxes.size(), 2);
-        QCOMPARE(m_answerer->last().title, QStringLiteral("リスト一覧作成完了"));
-        return;
-    }
-    // Nothing is added after the cancel: no box, no other status, no image written.
-    QCOMPARE(m_answerer->boxes.size(), 1);
-    QCOMPARE(info(), QStringLiteral("処理を中断しました"));
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Pixhound"));
-    QCOMPARE(QFile::exists(listFile()), duringImage);
-    QCOMPARE(list(QStringLiteral("lstDownloadDone"))->count(), 0);
-}
-
-void tst_RunDriver::secondStartInsideARunIsIgnored()
-{
-    auto gate = std::make_shared<Gate>();
-    const QString page = servePage({ QStringLiteral("a.jpg") }, gate);
-    chooseMethod(2, false);
-    address()->setText(page);
-    m_answerer->answers = { MessageAnswer::Yes };
-
-    during([this] { return m_server->requestCount(QStringLiteral("/g/index.htm")) > 0; },
-        [&, this] {
-            QTest::keyClick(address(), Qt::Key_Return);
-            QTest::keyClick(address(), Qt::Key_Enter);
-            button(QStringLiteral("cmdDownload"))->click();
-            m_window->txtURL_KeyPress(13);
-            // Cancel makes the window idle while the run below still unwinds: Download is
-            // available again, yet no run may start inside the old one.
-            button(QStringLiteral("cmdCancel"))->click();
-            QTest::keyClick(address(), Qt::Key_Return);
-            button(QStringLiteral("cmdDownload"))->click();
-            gate->open();
-        });
-    m_window->cmdDownload_Click();
-
-    QCOMPARE(m_server->requestCount(QStringLiteral("/g/index.htm")), 1);
-    QCOMPARE(m_answerer->boxes.size(), 1); // the cancel question, nothing else
-    QCOMPARE(info(), QStringLiteral("処理を中断しました"));
-
-    // Once the run is over, Enter starts the next one.
-    QTest::keyClick(address(), Qt::Key_Return);
-    QTRY_COMPARE(m_server->requestCount(QStringLiteral("/g/index.htm")), 2);
-    QVERIFY(idle());
-}
-
-void tst_RunDriver::closingInTheMiddleEndsTheProgram_data()
-{
-    QTest::addColumn<bool>("duringImage");
-    QTest::newRow("during the page fetch, with an empty list") << false;
-    QTest::newRow("during an image download, with a list") << true;
-}
-
-void tst_RunDriver::closingInTheMiddleEndsTheProgram()
-{
-    QFETCH(bool, duringImage);
-
-    auto gate = std::make_shared<Gate>();
-    const QString page = servePage({ QStringLiteral("a.jpg"), QStringLiteral("b.jpg") },
-        duringImage ? nullptr : gate, duringImage ? gate : nullptr);
-    const QString waitedPath
-        = duringImage ? QStringLiteral("/g/a.jpg") : QStringLiteral("/g/index.htm");
-    chooseMethod(0, false);
-    address()->setText(page);
-
-    bool runReturned = false;
-    QTimer::singleShot(0, m_window.get(), [&, this] {
-        m_window->cmdDownload_Click();
-        runReturned = true;
-    });
-    during([this, waitedPath] { return m_server->requestCount(waitedPath) > 0; },
-        [this] {
-            QFile::remove(listFile());
-            m_window->close();
-        });
-    // The program's own event loop, as main() runs it; the guard only ends a hanging test.
-    QTimer guard;
-    guard.callOnTimeout(qApp, [] { QCoreApplication::exit(99); });
-    guard.start(20000);
-    QCOMPARE(QApplication::exec(), 0);
-    gate->open();
-
-    QVERIFY(runReturned);
-    QVERIFY(!m_window->isVisible());
-    QVERIFY(m_window->runState().blnCancel);
-    QVERIFY(m_answerer->boxes.isEmpty());
-    QCOMPARE(QFile::exists(listFile()), duringImage);
 }
 
 QTEST_MAIN(tst_RunDriver)

@@ -1,5 +1,7 @@
-// Building the download list from live pages: one page's links, the crawl below the given page,
-// cancel, and what the server sees.
+// Building the download list from live pages: how a page is decoded and scanned, one page's links
+// or images, the crawl below the given page and its follow rules, Cancel, and pages built to hurt
+// the scan and the crawl.
+#include "page_analysis/attributescan.h"
 #include "page_analysis/linkextraction.h"
 
 #include "platform/codepage.h"
@@ -14,85 +16,14 @@
 #include <QElapsedTimer>
 #include <QTest>
 
-#include <map>
-
 using namespace Qt::StringLiterals;
 
 namespace {
 
+enum class Method { Links, Images, Crawl }; // Make_PageList with href or src, or Get_PageLinks
+
 constexpr int chainLength = 100000;
 
-// Pages the test writes ("=> path" redirects there); anything else answers 404. /chain/N.html is
-// made on request and links to N + 1.
-class Site
-{
-public:
-    Site()
-    {
-        server.server().Get(".*", [this](const httplib::Request& request, httplib::Response& r) {
-            const QString path = QString::fromStdString(request.path);
-            // /wait/a.htm is answered only once /wait/b.htm has been asked for: the two overlap,
-            // or it waits long.
-            for (int i = 0; path == u"/wait/a.htm"_s && !overlapped && i < 10000; ++i) {
-                overlapped = server.requestCount(u"/wait/b.htm"_s) == 1;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            if (path.startsWith(u"/chain/"_s)) {
-                const int n = path.sliced(7).chopped(5).toInt();
-                r.set_content(n < chainLength ? "<a href=\"" + std::to_string(n + 1) + ".html\">"
-                                              : std::string("<img src=\"end.jpg\">"),
-                    "text/html");
-                return;
-            }
-            std::lock_guard lock(m_mutex);
-            const auto page = m_pages.find(path);
-            if (page != m_pages.end() && page->second.startsWith("=> ")) {
-                r.set_redirect(page->second.sliced(3).toStdString());
-                return;
-            }
-            r.status = page == m_pages.end() ? 404 : 200;
-            r.set_content(
-                page == m_pages.end() ? "<p>none" : page->second.toStdString(), "text/html");
-        });
-        server.start();
-    }
-    void put(const QString& path, const QByteArray& body)
-    {
-        std::lock_guard lock(m_mutex);
-        m_pages[path] = body;
-    }
-    // Paths on this server as addresses; anything else as given.
-    QStringList urls(const QStringList& paths) const
-    {
-        QStringList urls;
-        for (const QString& path : paths)
-            urls.append(path.startsWith(u'/') ? server.url(path) : path);
-        return urls;
-    }
-
-    std::atomic<bool> overlapped { false };
-
-private:
-    std::mutex m_mutex;
-    std::map<QString, QByteArray> m_pages;
-
-public:
-    LoopbackServer server; // last, so that it stops before the pages go
-};
-
-// Starts a crawl the way a run does for the embedded-images source.
-void crawl(FakeHost& host, const QString& typed)
-{
-    host.typed = typed;
-    host.embedded = true;
-    host.state.strPageList.append(Cut_URLTail(typed));
-    Get_PageLinks(host, Cut_URLTail(typed));
-}
-
-const QByteArray onePage
-    = "<a href=\"dup.jpg\"><A HREF=\"dup.jpg\"><img src=\"embedded.jpg\">"
-      "<a href=\"../up.jpeg\"><a href=\"https://other/x.jpg\"><a href=\"../../../../x.jpg\">";
-const QByteArray qPage = "<img src=\"q1.jpg\"><a href=\"deep/d.htm\"><a href=\"../Q.HTM\">";
 const QByteArray treePage
     = "<IMG SRC=\"p1.jpg\">\r\n<a href=\"gone.htm\"><a href=\"sub/q.html\"><a href=\"../r.html\">"
       "<a href=\"http://other.invalid/a/s.htm\"><a href=\"q.htm#top\"><A HREF=\"Q.HTM\">"
@@ -105,228 +36,267 @@ class tst_LinkExtraction : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void init()
-    {
-        m_site.server.clearRequests();
-        m_folder.emplace();
-    }
-    void collectsTheImagesAPageLinksTo();
-    void crawlsDepthFirstBelowTheGivenPage_data();
-    void crawlsDepthFirstBelowTheGivenPage();
-    void cancelEndsTheWholeCrawl_data();
-    void cancelEndsTheWholeCrawl();
-    void japanesePagesGiveTheAddressesTheyMean();
-    void pagesAheadOverlapYetAreReadInTheirOrder();
-    void crawlsALongChainWithoutExhaustingTheStack();
-    void linksResolveWhereThePageWasServed_data();
-    void linksResolveWhereThePageWasServed();
+    void buildsTheList_data();
+    void buildsTheList();
+    void scanGivesWayToCancel();
 
 private:
-    Site m_site;
+    LoopbackServer m_site;
     MessageAnswerer m_answerer;
-    std::optional<TempProgramFolder> m_folder; // a fresh one for each test
-    QByteArray sourceFile() const { return readFileBytes(m_folder->file(Msg::sourceFileName)); }
 };
 
 void tst_LinkExtraction::initTestCase()
 {
-    m_site.put(u"/one/p.htm"_s, onePage);
-    m_site.put(u"/a/p.htm"_s, treePage);
-    m_site.put(u"/a/sub/q.html"_s, qPage);
-    m_site.put(u"/a/sub/deep/d.htm"_s,
-        "<img src=\"d1.jpg\"><a href=\"../q.html\"><a href=\"../../p.htm\">");
-    m_site.put(u"/a/Q.HTM"_s, "<img src=\"Q1.jpg\">");
-    m_site.put(u"/a/r.html"_s, "<img src=\"never.jpg\">");
-    m_site.put(u"/c/p.htm"_s, "<img src=\"p.jpg\"><a href=\"q.htm\"><a href=\"r.htm\">");
-    m_site.put(u"/c/q.htm"_s, "<img src=\"q.jpg\"><a href=\"deeper.htm\">");
-    m_site.put(u"/r/photos"_s, "=> /r/photos/");
-    m_site.put(u"/r/photos/"_s, "<img src=\"a.jpg\"><a href=\"b.htm\">");
-    m_site.put(u"/r/photos/b.htm"_s, "<img src=\"b.jpg\">");
-    m_site.put(u"/r/old.htm"_s, "=> /r/new/index.htm");
-    m_site.put(u"/r/new/index.htm"_s,
+    QMap<QString, QByteArray> pages {
+        { u"/one/p.htm"_s,
+            "<a href=\"dup.jpg\"><A HREF=\"dup.jpg\"><img src=\"embedded.jpg\"><a "
+            "href=\"../up.jpeg\">"
+            "<a href=\"https://other/x.jpg\"><a href=\"../../../../x.jpg\">" },
+        { u"/a/p.htm"_s, treePage },
+        { u"/a/sub/q.html"_s, "<img src=\"q1.jpg\"><a href=\"deep/d.htm\"><a href=\"../Q.HTM\">" },
+        { u"/a/sub/deep/d.htm"_s,
+            "<img src=\"d1.jpg\"><a href=\"../q.html\"><a href=\"../../p.htm\">" },
+        { u"/a/Q.HTM"_s, "<img src=\"Q1.jpg\">" },
+        { u"/a/r.html"_s, "<img src=\"never.jpg\">" },
+        { u"/k/p.htm"_s, "<img src=\"p.jpg\"><a href=\"q.htm\"><a href=\"r.htm\">" },
+        { u"/k/q.htm"_s, "<img src=\"q.jpg\"><a href=\"deeper.htm\">" },
+        // The cycle pages send the crawl round again, in every spelling.
+        { u"/c/a.htm"_s, "<a href=\"sub/b.htm\"><a href=\"p.htm\"><a href=\"./a.htm\">" },
+        { u"/c/sub/b.htm"_s,
+            "<a href=\"../a.htm\"><a href=\"x/../b.htm\"><a href=\"../sub/b.htm\"><a "
+            "href=\"b.htm\">" },
+        { u"/c/same.htm"_s, "<a href=\"same.htm\">" },
+        { u"/top.htm"_s, "<a href=\"c/p.htm\">" },
+        { u"/c2/x.htm"_s, "" },
+        { u"/j/p.htm"_s, encodeCp932(u"<img src=\"画像.jpg\"><a href=\"次.html\">次へ</a>"_s) },
+        { u"/j/次.html"_s, encodeCp932(u"<img src=\"写真.jpg\">"_s) },
+    };
+    // "=> path" redirects there.
+    pages.insert(u"/r/photos"_s, "=> /r/photos/");
+    pages.insert(u"/r/photos/"_s, "<img src=\"a.jpg\"><a href=\"b.htm\">");
+    pages.insert(u"/r/photos/b.htm"_s, "<img src=\"b.jpg\">");
+    pages.insert(u"/r/old.htm"_s, "=> /r/new/index.htm");
+    pages.insert(u"/r/new/index.htm"_s,
         "<img src=\"a.jpg\"><a href=\"sub/b.htm\"><a href=\"index.htm\"><a href=\"alias.htm\">"
         "<a href=\"out.htm\">");
-    m_site.put(u"/r/new/sub/b.htm"_s, "<img src=\"b.jpg\">");
-    m_site.put(u"/r/new/alias.htm"_s, "=> /r/new/index.htm");
-    m_site.put(u"/r/new/out.htm"_s, "=> /r/p.htm");
-    m_site.put(u"/r/p.htm"_s, "<img src=\"above.jpg\">");
-    m_site.put(u"/wait/p.htm"_s, "<a href=\"a.htm\"><a href=\"b.htm\">");
-    m_site.put(u"/wait/a.htm"_s, "<img src=\"a.jpg\"><a href=\"b.htm\">");
-    m_site.put(u"/wait/b.htm"_s, "<img src=\"b.jpg\">");
+    pages.insert(u"/r/new/sub/b.htm"_s, "<img src=\"b.jpg\">");
+    pages.insert(u"/r/new/alias.htm"_s, "=> /r/new/index.htm");
+    pages.insert(u"/r/new/out.htm"_s, "=> /r/p.htm");
+    pages.insert(u"/r/p.htm"_s, "<img src=\"above.jpg\">");
+    for (auto it = pages.cbegin(); it != pages.cend(); ++it) {
+        if (it.value().startsWith("=> "))
+            m_site.answer(it.key(),
+                { { LoopbackServer::head(
+                        302, "Location: " + it.value().sliced(3) + "\r\nContent-Length: 0"),
+                    0, 1, false, true } });
+        else
+            m_site.serve(it.key(), it.value());
+    }
+    for (int n = 0; n < chainLength; ++n)
+        m_site.serve(
+            u"/chain/%1.html"_s.arg(n), "<a href=\"" + QByteArray::number(n + 1) + ".html\">");
+    m_site.serve(u"/chain/%1.html"_s.arg(chainLength), "<img src=\"end.jpg\">");
+    m_site.answer(u"/endless.htm"_s,
+        { { LoopbackServer::head(200, "Connection: close") + "<img src=\"e.jpg\">" },
+            { QByteArray(1024 * 1024, 'f'), 0, -1 } });
 }
 
-void tst_LinkExtraction::collectsTheImagesAPageLinksTo()
+void tst_LinkExtraction::buildsTheList_data()
 {
-    FakeHost host;
-    host.typed = m_site.server.url(u"/one/p.htm"_s);
-
-    QVERIFY(Make_PageList(host, host.typed, hrefPattern));
-
-    // Not de-duplicated; a link that climbs above the host is dropped; embedded images are no
-    // links.
-    QCOMPARE(host.downloadUrls(),
-        m_site.urls(
-            { u"/one/dup.jpg"_s, u"/one/dup.jpg"_s, u"/up.jpeg"_s, u"https://other/x.jpg"_s }));
-    QCOMPARE(
-        host.downloadRows, (QStringList { u"dup.jpg"_s, u"dup.jpg"_s, u"up.jpeg"_s, u"x.jpg"_s }));
-    QCOMPARE(host.controlsHistory, QList<bool> { false });
-    QCOMPARE(m_site.server.targets(), QStringList { u"/one/p.htm"_s });
-    QVERIFY(sourceFile().endsWith(QByteArray("\n\n" + onePage + "\n")));
-}
-
-void tst_LinkExtraction::crawlsDepthFirstBelowTheGivenPage_data()
-{
-    QTest::addColumn<QString>("typedSuffix");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("page"); // served at the typed path first, unless null
+    QTest::addColumn<Method>("method");
     QTest::addColumn<bool>("skipGivenPage");
-    QTest::addColumn<int>("firstImage");
-    QTest::newRow("the given page's images first, then each followed page's, depth first")
-        << QString() << false << 0;
-    QTest::newRow("the skip box leaves out the given page's own images") << QString() << true << 2;
-    QTest::newRow("a typed fragment defeats the skip box") << u"#top"_s << true << 0;
-}
-
-void tst_LinkExtraction::crawlsDepthFirstBelowTheGivenPage()
-{
-    QFETCH(QString, typedSuffix);
-    QFETCH(bool, skipGivenPage);
-    QFETCH(int, firstImage);
-    FakeHost host;
-    host.skipGivenPage = skipGivenPage;
-
-    crawl(host, m_site.server.url(u"/a/p.htm"_s) + typedSuffix);
-
-    const QStringList images { u"/a/p1.jpg"_s, u"/a/p2.jpg"_s, u"/a/sub/q1.jpg"_s,
-        u"/a/sub/deep/d1.jpg"_s, u"/a/Q1.jpg"_s };
-    QCOMPARE(host.downloadUrls(), m_site.urls(images.mid(firstImage)));
-    QCOMPARE(host.downloadRows.size(), images.size() - firstImage); // each row added once
+    QTest::addColumn<QString>("cancelDuring"); // the status in which the second page gets Cancel
+    QTest::addColumn<QStringList>("images"); // paths on the site, or whole addresses
+    QTest::addColumn<QStringList>("pages"); // the pages taken into the run, in order
+    QTest::addColumn<QStringList>("requests"); // the paths requested; empty: the pages
+    const auto row
+        = [](const char* name, const QString& typed, const QByteArray& page, Method method,
+              const QStringList& images, const QStringList& pages, bool skip = false,
+              const QString& cancelDuring = {}, const QStringList& requests = {}) {
+              QTest::newRow(name) << typed << page << method << skip << cancelDuring << images
+                                  << pages << (requests.isEmpty() ? pages : requests);
+          };
+    // One page read for its images, at a path of its own.
+    int pageNumber = 0;
+    const auto images = [&](const char* name, const QByteArray& page, const QStringList& found) {
+        const QString path = u"/h/%1.htm"_s.arg(++pageNumber);
+        QStringList addresses;
+        for (const QString& image : found)
+            addresses.append(u"/h/"_s + image);
+        row(name, path, page, Method::Images, addresses, { path });
+    };
+    using enum Method;
+    row("links are taken as found, above the host and embedded images left out", u"/one/p.htm"_s,
+        {}, Links,
+        { u"/one/dup.jpg"_s, u"/one/dup.jpg"_s, u"/up.jpeg"_s, u"https://other/x.jpg"_s },
+        { u"/one/p.htm"_s });
     // Never above the folder, never another host, never a page twice, never a value that ends in
-    // a fragment; a 404 page is read like any other. Each page is requested once.
-    const QStringList pages { u"/a/p.htm"_s, u"/a/gone.htm"_s, u"/a/sub/q.html"_s,
+    // a fragment; a 404 page is read like any other.
+    const QStringList tree { u"/a/p.htm"_s, u"/a/gone.htm"_s, u"/a/sub/q.html"_s,
         u"/a/sub/deep/d.htm"_s, u"/a/Q.HTM"_s };
-    QCOMPARE(host.state.strPageList.addresses(), m_site.urls(pages));
-    QStringList targets = m_site.server.targets(), sortedPages = pages;
-    targets.sort();
-    sortedPages.sort();
-    QCOMPARE(targets, sortedPages); // fetched ahead, in any order
-
-    // The given page's list is made behind the status its second reading would have left.
-    const qsizetype firstList = host.infoHistory.indexOf(Msg::creatingList);
-    const QString loaded = Msg::loadingPage + u'('
-        + QString::number(firstImage ? QByteArray("<p>none").size() : treePage.size())
-        + Msg::bytesDone;
-    QCOMPARE(host.infoHistory.mid(firstList - 2, 2), QStringList({ Msg::loadingPage, loaded }));
-    QCOMPARE(host.info, Msg::analysingPage);
-    // Pages that add no image, even to a list still empty, leave the window busy.
-    QVERIFY(!host.controlsHistory.contains(true));
-    QVERIFY(sourceFile().endsWith(QByteArray("\r\n\r\n" + treePage + "\r\n")));
+    const QStringList treeImages { u"/a/p1.jpg"_s, u"/a/p2.jpg"_s, u"/a/sub/q1.jpg"_s,
+        u"/a/sub/deep/d1.jpg"_s, u"/a/Q1.jpg"_s };
+    row("the crawl takes the given page's images, then each followed page's, depth first",
+        u"/a/p.htm"_s, {}, Crawl, treeImages, tree);
+    row("the skip box leaves out the given page's own images", u"/a/p.htm"_s, {}, Crawl,
+        treeImages.mid(2), tree, true);
+    row("a typed fragment defeats the skip box", u"/a/p.htm#top"_s, {}, Crawl, treeImages, tree,
+        true);
+    row("Cancel in the link scan of a followed page ends the whole crawl", u"/k/p.htm"_s, {}, Crawl,
+        { u"/k/p.jpg"_s, u"/k/q.jpg"_s }, { u"/k/p.htm"_s, u"/k/q.htm"_s }, false,
+        Msg::analysingPage);
+    row("Cancel in the image scan of a followed page stops its images there", u"/k/p.htm"_s, {},
+        Crawl, { u"/k/p.jpg"_s }, { u"/k/p.htm"_s, u"/k/q.htm"_s }, false, Msg::creatingList);
+    const QStringList cycle { u"/c/p.htm"_s, u"/c/a.htm"_s, u"/c/sub/b.htm"_s };
+    row("pages that link in a cycle are each read once", u"/c/p.htm"_s,
+        "<a href=\"a.htm\"><a href=\"./p.htm\"><a href=\"a.htm#top\">", Crawl, {}, cycle);
+    row("a detour through a folder and back is the page already read", u"/c/p.htm"_s,
+        "<a href=\"x/../p.htm\"><a href=\"x/../a.htm\"><a href=\"a.htm\">", Crawl, {}, cycle);
+    row("dot segments never lead above the given page's folder", u"/c/p.htm"_s,
+        "<a href=\"sub/../../top.htm\"><a href=\"sub/./../../c2/x.htm\">", Crawl, {},
+        { u"/c/p.htm"_s });
+    QByteArray flood;
+    for (int i = 0; i < 100000; ++i)
+        flood += "<a href=\"../o/" + QByteArray::number(i) + ".htm\"><a href=\"same.htm\">";
+    row("100,000 links on one page, all outside or the same page", u"/c/p.htm"_s, flood, Crawl, {},
+        { u"/c/p.htm"_s, u"/c/same.htm"_s });
+    // How a page is decoded is the page text's test; the crawl must use it for images and links.
+    row("a Japanese page gives the addresses it means", u"/j/p.htm"_s, {}, Crawl,
+        { u"/j/画像.jpg"_s, u"/j/写真.jpg"_s }, { u"/j/p.htm"_s, u"/j/次.html"_s });
+    // Links are read where the page was served; a redirect never leads above the folder.
+    row("a folder redirected to its form with a slash", u"/r/photos"_s, {}, Crawl,
+        { u"/r/photos/a.jpg"_s, u"/r/photos/b.jpg"_s },
+        { u"/r/photos"_s, u"/r/photos/"_s, u"/r/photos/b.htm"_s });
+    row("the address served counts as read", u"/r/old.htm"_s, {}, Crawl,
+        { u"/r/new/a.jpg"_s, u"/r/new/sub/b.jpg"_s },
+        { u"/r/old.htm"_s, u"/r/new/index.htm"_s, u"/r/new/sub/b.htm"_s, u"/r/new/alias.htm"_s,
+            u"/r/new/out.htm"_s },
+        false, {},
+        { u"/r/old.htm"_s, u"/r/new/index.htm"_s, u"/r/new/sub/b.htm"_s, u"/r/new/alias.htm"_s,
+            u"/r/new/index.htm"_s, u"/r/new/out.htm"_s, u"/r/p.htm"_s });
+    QStringList chain;
+    for (int n = 0; n <= chainLength; ++n)
+        chain.append(u"/chain/%1.html"_s.arg(n));
+    row("a chain of 100,000 pages does not exhaust the stack", u"/chain/0.html"_s, {}, Crawl,
+        { u"/chain/end.jpg"_s }, chain);
+    // The page's encoding: a mark, then a meta charset in the first 1024 bytes, then the bytes.
+    const QByteArray sjis("\x89\xe6\x91\x9c.jpg\">"), utf8 = u"画像.jpg\">"_s.toUtf8();
+    const QByteArray meta
+        = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=Shift_JIS\">";
+    QByteArray utf16("\xFE\xFF", 2);
+    for (const QChar c : u"<img src=\"画像.jpg\">"_s)
+        utf16 += char(c.unicode() >> 8), utf16 += char(c.unicode() & 0xFF);
+    images("a UTF-8 mark decides even against a Shift_JIS meta",
+        "\xEF\xBB\xBF" + meta + "<img src=\"" + utf8, { u"画像.jpg"_s });
+    images("UTF-16 by its mark", utf16, { u"画像.jpg"_s });
+    images("Shift_JIS named in an http-equiv meta", meta + "<img src=\"" + sjis, { u"画像.jpg"_s });
+    images("Windows-31J is code page 932, its backslash a backslash",
+        "<META CHARSET='Windows-31J'><img src=\"a\\" + sjis, { u"a\\画像.jpg"_s });
+    images("a Shift_JIS meta wins over bytes that are also valid UTF-8",
+        "<meta charset=sjis><img src=\"\xC3\xA9.jpg\">", { u"ﾃｩ.jpg"_s });
+    images("a meta past the first 1024 bytes is not read",
+        QByteArray(1100, ' ') + meta + "<img src=\"" + utf8, { u"画像.jpg"_s });
+    images("an unknown charset name falls back to the bytes",
+        "<meta charset=\"no-such-set\"><img src=\"" + sjis, { u"画像.jpg"_s });
+    // The scan: a double-quoted value right after the pattern, wherever the pattern stands.
+    images("single quotes, blanks around the equals sign and bare values are not recognised",
+        "<img src='a.jpg'><img src = \"b.jpg\"><img src=c.jpg>", {});
+    images("found at the end of data-src, in comments and in scripts",
+        "<img data-src=\"b.jpg\"><!-- src=\"c.jpg\" --><script>i.src=\"e.jpg\"</script>",
+        { u"b.jpg"_s, u"c.jpg"_s, u"e.jpg"_s });
+    images("the scan does not jump over a value, so values overlap", "src=\"src=\"a.jpg\"",
+        { u"a.jpg"_s });
+    images("non-ASCII letters are not folded into the pattern",
+        u"ſrc=\"a.jpg\" ｓｒｃ=\"b.jpg\" Src=\"画.jpg\""_s.toUtf8(), { u"画.jpg"_s });
+    images("a pattern with no closing quote gives nothing, earlier values stay",
+        "src=\"a.jpg\" src=\"b.jpg", { u"a.jpg"_s });
+    images("NUL bytes neither end the page nor reach an address",
+        QByteArrayLiteral("\0\0<img src=\"a.jpg\">\0<img src=\"b\0.jpg\">\0"), { u"a.jpg"_s });
+    images("a value of 10 MB that never closes gives nothing",
+        "<img src=\"" + QByteArray(10 << 20, 'v') + ".jpg>", {});
+    row("an endless page is read to 64 MB and scanned as far as it came", u"/endless.htm"_s, {},
+        Images, { u"/e.jpg"_s }, { u"/endless.htm"_s });
 }
 
-void tst_LinkExtraction::cancelEndsTheWholeCrawl_data()
+void tst_LinkExtraction::buildsTheList()
 {
-    QTest::addColumn<QString>("pressedDuring");
-    QTest::addColumn<int>("images");
-    QTest::addColumn<int>("interruptions");
-    QTest::newRow("the link scan of a followed page: each level unwound reports it")
-        << Msg::analysingPage << 2 << 3;
-    QTest::newRow("the image scan of a followed page: its images stop there")
-        << Msg::creatingList << 1 << 2;
-}
-
-void tst_LinkExtraction::cancelEndsTheWholeCrawl()
-{
-    QFETCH(QString, pressedDuring);
-    QFETCH(int, images);
-    QFETCH(int, interruptions);
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, page);
+    QFETCH(Method, method);
+    QFETCH(bool, skipGivenPage);
+    QFETCH(QString, cancelDuring);
+    QFETCH(QStringList, images);
+    QFETCH(QStringList, pages);
+    QFETCH(QStringList, requests);
+    if (!page.isNull())
+        m_site.serve(Cut_URLTail(typed), page);
+    const qsizetype earlier = m_site.requests().size();
+    TempProgramFolder folder;
     FakeHost host;
+    host.typed = m_site.url(typed);
+    host.skipGivenPage = skipGivenPage;
+    host.keepInfoHistory = pages.size() < 1000;
     host.onYield = [&](int) {
-        if (!host.state.blnCancel && host.state.strPageList.lngPageMax() == 1
-            && host.info == pressedDuring)
+        if (!cancelDuring.isEmpty() && !host.state.blnCancel
+            && host.state.strPageList.lngPageMax() == 1 && host.info == cancelDuring)
             host.pressCancel();
     };
 
-    crawl(host, m_site.server.url(u"/c/p.htm"_s));
+    if (method == Method::Crawl) {
+        host.embedded = true;
+        host.state.strPageList.append(Cut_URLTail(host.typed));
+        Get_PageLinks(host, Cut_URLTail(host.typed));
+    } else {
+        QVERIFY(
+            Make_PageList(host, host.typed, method == Method::Links ? hrefPattern : srcPattern));
+    }
 
-    QCOMPARE(host.downloadUrls(), m_site.urls({ u"/c/p.jpg"_s, u"/c/q.jpg"_s }).mid(0, images));
-    QCOMPARE(host.info, Msg::interrupted);
-    QCOMPARE(host.infoHistory.count(Msg::interrupted), interruptions);
-    QVERIFY(host.isIdle());
-    QStringList targets = m_site.server.targets();
-    targets.removeAll(u"/c/r.htm"_s); // maybe fetched ahead
-    QCOMPARE(targets, (QStringList { u"/c/p.htm"_s, u"/c/q.htm"_s }));
+    for (QString& image : images)
+        image = image.startsWith(u'/') ? m_site.url(image) : image;
+    QCOMPARE(host.downloadUrls(), images);
+    QCOMPARE(host.downloadRows.size(), images.size()); // each row added once
+    QStringList requested;
+    for (const RecordedRequest& request : m_site.requests().sliced(earlier))
+        requested.append(request.path);
+    QCOMPARE(requested, requests);
+    if (method == Method::Crawl && cancelDuring.isEmpty())
+        QVERIFY(!host.controlsHistory.contains(true)); // a crawl stays busy, found images or not
+    if (method == Method::Crawl) {
+        // Each page is taken into the run under the address the server was asked for.
+        for (QString& path : pages)
+            path = m_site.url(path);
+        QCOMPARE(host.state.strPageList.addresses(), pages);
+    }
+    if (!cancelDuring.isEmpty()) {
+        QCOMPARE(host.info, Msg::interrupted);
+        QVERIFY(host.isIdle());
+    }
+    QVERIFY(m_answerer.boxes.isEmpty());
 }
 
-void tst_LinkExtraction::japanesePagesGiveTheAddressesTheyMean()
-{
-    // Which encoding a page is read in is the page text's own test; here the crawl must use it
-    // for images and links alike, and send a followed page's name as UTF-8.
-    const QByteArray page = encodeCp932(u"<img src=\"画像.jpg\"><a href=\"次.html\">次へ</a>"_s);
-    FakeHost host;
-    m_site.put(u"/j/p.htm"_s, page);
-    m_site.put(u"/j/次.html"_s, encodeCp932(u"<img src=\"写真.jpg\">"_s));
-
-    crawl(host, m_site.server.url(u"/j/p.htm"_s));
-
-    QCOMPARE(host.downloadUrls(), m_site.urls({ u"/j/画像.jpg"_s, u"/j/写真.jpg"_s }));
-    QCOMPARE(m_site.server.targets(), (QStringList { u"/j/p.htm"_s, u"/j/%E6%AC%A1.html"_s }));
-    QVERIFY(sourceFile().endsWith(QByteArray("\n\n" + page + "\n")));
-}
-
-void tst_LinkExtraction::pagesAheadOverlapYetAreReadInTheirOrder()
-{
-    FakeHost host;
-    crawl(host, m_site.server.url(u"/wait/p.htm"_s));
-
-    QVERIFY(m_site.overlapped);
-    QCOMPARE(host.downloadUrls(), m_site.urls({ u"/wait/a.jpg"_s, u"/wait/b.jpg"_s }));
-    QCOMPARE(host.state.strPageList.addresses(),
-        m_site.urls({ u"/wait/p.htm"_s, u"/wait/a.htm"_s, u"/wait/b.htm"_s }));
-    QCOMPARE(m_site.server.requests().size(), 3); // b.htm, reached twice, is fetched once
-}
-
-void tst_LinkExtraction::crawlsALongChainWithoutExhaustingTheStack()
+void tst_LinkExtraction::scanGivesWayToCancel()
 {
     FakeHost host;
-    // The recording host would otherwise keep every status of the whole crawl.
-    host.onYield = [&](int) {
-        if (host.infoHistory.size() > 1000)
-            host.infoHistory.clear(), host.controlsHistory.clear(), host.captionHistory.clear();
-    };
-    QElapsedTimer timer;
-    timer.start();
-
-    crawl(host, m_site.server.url(u"/chain/0.html"_s));
-
-    qInfo("%d chained pages crawled in %lld ms", chainLength + 1, timer.elapsed());
-    QCOMPARE(host.state.strPageList.lngPageMax(), chainLength);
-    QCOMPARE(host.downloadUrls(), m_site.urls({ u"/chain/end.jpg"_s }));
-    QCOMPARE(m_site.server.requests().size(), chainLength + 1);
-}
-
-void tst_LinkExtraction::linksResolveWhereThePageWasServed_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QStringList>("images");
-    QTest::addColumn<QStringList>("pages"); // every address taken as read, in order
-    QTest::newRow("a folder redirected to its form with a slash")
-        << u"/r/photos"_s << QStringList { u"/r/photos/a.jpg"_s, u"/r/photos/b.jpg"_s }
-        << QStringList { u"/r/photos"_s, u"/r/photos/"_s, u"/r/photos/b.htm"_s };
-    QTest::newRow("the address served counts as read; a redirect never leads above the folder")
-        << u"/r/old.htm"_s << QStringList { u"/r/new/a.jpg"_s, u"/r/new/sub/b.jpg"_s }
-        << QStringList { u"/r/old.htm"_s, u"/r/new/index.htm"_s, u"/r/new/sub/b.htm"_s,
-               u"/r/new/alias.htm"_s, u"/r/new/out.htm"_s };
-}
-
-void tst_LinkExtraction::linksResolveWhereThePageWasServed()
-{
-    QFETCH(QString, typed);
-    QFETCH(QStringList, images);
-    QFETCH(QStringList, pages);
-    FakeHost host;
-
-    crawl(host, m_site.server.url(typed));
-
-    QCOMPARE(host.downloadUrls(), m_site.urls(images));
-    QCOMPARE(host.state.strPageList.addresses(), m_site.urls(pages));
+    AttributeScan scan(u"src=\"a.jpg\""_s.repeated(3), srcPattern);
+    QString value;
+    QCOMPARE(scan.next(host, value), AttributeScan::Step::Value);
+    QCOMPARE(host.yields, 1);
+    // Work done on a value counts: after more than 10 ms of it the scan yields before going on.
+    host.onYield = [&](int) { host.state.blnCancel = true; };
+    QElapsedTimer busy;
+    busy.start();
+    while (busy.elapsed() < 15) { }
+    QCOMPARE(scan.next(host, value), AttributeScan::Step::Cancelled);
+    QCOMPARE(host.yields, 2);
+    // A cancel made while a value was used (a followed page, say) ends the scan with no yield.
+    AttributeScan again(u"src=\"a.jpg\" src=\"b.jpg\""_s, srcPattern);
+    host.state.blnCancel = false;
+    host.onYield = nullptr;
+    QCOMPARE(again.next(host, value), AttributeScan::Step::Value);
+    host.state.blnCancel = true;
+    QCOMPARE(again.next(host, value), AttributeScan::Step::Cancelled);
 }
 
 QTEST_GUILESS_MAIN(tst_LinkExtraction)

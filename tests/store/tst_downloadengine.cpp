@@ -1,301 +1,274 @@
-// The download loop against a real HTTP server on 127.0.0.1: what is written, where each row is
-// filed, what the window shows, and how Skip, Cancel and write failures end an entry or the run.
+// The download loop against a scripted server on 127.0.0.1: what is written, where each row is
+// filed, how Skip, Cancel and write failures end an entry or the run, the program killed in the
+// middle of an image, and addresses that try to write outside the folder of the run.
 #include "resources/messages.h"
 #include "store/downloadengine.h"
 #include "support/fakehost.h"
 #include "support/loopbackserver.h"
 #include "support/messageanswerer.h"
 #include "support/testfiles.h"
-#include "writeblockers.h"
 
-#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <atomic>
+#include <csignal>
 #include <optional>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using Conversation = LoopbackServer::Conversation;
 
 namespace {
 
-// One download run: the folder it fills, the server, the window and its message boxes.
+constexpr char childJob[] = "PIXHOUND_TEST_DOWNLOAD_JOB";
+
+QByteArray imageAt(const QString& path) { return jpegBytes(512, qHash(path)); }
+
+// One download run: the folder it fills, the server, the window and its message boxes. Entries
+// are paths on the server, each answering imageAt(path) unless told otherwise; "path>name" gives
+// the entry another file name.
 struct Run
 {
     Run() { QDir().mkpath(folder()); }
-    // The members go in reverse: the window's connections close before the server stops, and
-    // the gate outlives both.
-    ~Run() { gateOpen = true; }
     QString folder() const { return dir.path() + u"/run/"_s; }
-    void serveJpeg(const std::string& path, const QByteArray& body)
+    void add(const QString& entry)
     {
-        server.serve(path, body, 200, "image/jpeg");
+        const QString path = entry.section(u'>', 0, 0);
+        const QString name
+            = entry.contains(u'>') ? entry.section(u'>', 1) : path.mid(path.lastIndexOf(u'/') + 1);
+        server.serve(path, imageAt(path), 200, "image/jpeg");
+        host.state.udtDownload.append({ server.url(path), name });
+        if (!pathOf.contains(name))
+            pathOf.insert(name, path);
     }
-    // The answer trickles until the test opens the gate, so that a button can be pressed while
-    // the fetch is under way; clientGone tells that the program dropped the connection first.
-    void serveGated(const std::string& path, const QByteArray& body)
-    {
-        server.server().Get(path, [this, body](const httplib::Request&, httplib::Response& r) {
-            r.set_chunked_content_provider("image/jpeg", [this, body](size_t at, auto& sink) {
-                const size_t left = size_t(body.size()) - at;
-                if (left == 0)
-                    return sink.done(), true;
-                if (!gateOpen)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                clientGone = !sink.write(body.constData() + at, gateOpen ? left : 64);
-                return !clientGone;
-            });
-        });
-    }
-    void add(const QString& path, const QString& fileName = QString())
-    {
-        host.state.udtDownload.append({ server.url(path),
-            fileName.isNull() ? path.mid(path.lastIndexOf(u'/') + 1) : fileName });
-    }
-    bool download() { return Download_ByInet(host, folder()); }
+    QMap<QString, QString> pathOf; // the first entry's path of each file name
 
-    std::atomic<bool> gateOpen { false }, clientGone { false };
     QTemporaryDir dir;
     LoopbackServer server;
-    FakeHost host;
+    FakeHost host; // its connections close before the server stops
     MessageAnswerer answerer;
 };
 
-enum class WriteFailure { DiskFull, FolderUnderTheName };
+enum class Event {
+    None,
+    Skip, // while the answer given trickles in, and again in the yield after the first refusal
+    Cancel, // while the answer given trickles in
+    Overlap, // the held answer is released once the next entry is asked for
+    DiskFull, // writes past 1 KB fail
+    FolderBecomesFile, // once the first image is in
+};
+
+// Lists are written "a|b|c"; an empty text is the empty list; a request ending in "?" may be
+// made ahead or not. The run is finished exactly when the completion box is the box shown.
+struct Scenario
+{
+    QString entries, done, already, denied, requested, box;
+    Event event = Event::None;
+    QMap<QString, QByteArray> existing; // in the folder before the run; "<dir>": a folder
+    QMap<QString, Conversation> answers; // instead of the image
+};
+
+QStringList items(const QString& list) { return list.isEmpty() ? QStringList() : list.split(u'|'); }
+
+Conversation answer(const QByteArray& body, bool held = false)
+{
+    const QByteArray length = "Content-Length: " + QByteArray::number(body.size());
+    return { { LoopbackServer::head(200, length) + body, 0, 1, held, true } };
+}
 
 } // namespace
+
+Q_DECLARE_METATYPE(Scenario)
 
 class tst_DownloadEngine : public QObject
 {
     Q_OBJECT
 private slots:
-    void imagesAreWrittenWholeAndTheRunCompletes();
-    void answersThatAreNoJpegAreRefused_data();
-    void answersThatAreNoJpegAreRefused();
-    void entriesAreFiledBeforeAnyFetchByTheirNameAndTheDisk();
-    void skipDuringAndBeforeAFetch();
-    void cancelDuringAFetchWritesNothing();
-    void fetchesAheadOverlapYetFileInListOrder();
+    void runs_data();
+    void runs();
     void aTransferMovesWhileAMessageBoxIsOpen();
-    void writeFailuresStopTheRun_data();
-    void writeFailuresStopTheRun();
-    void emptyListAndTheFileTest();
+    void killedMidImageLeavesNoPartialImage_data();
+    void killedMidImageLeavesNoPartialImage();
+    void fileTest();
 };
 
-void tst_DownloadEngine::imagesAreWrittenWholeAndTheRunCompletes()
+void tst_DownloadEngine::runs_data()
 {
-    Run run;
-    const QList<QByteArray> images { jpegBytes(10, 1), jpegBytes(3 * 1024 * 1024 + 7, 2),
-        jpegBytes(100 * 1024, 3) };
-    run.serveJpeg("/img/a.jpg", images[0]);
-    run.serveJpeg("/img/b.jpg", images[1]);
-    run.serveJpeg("/c.jpeg", images[2]);
-    run.server.start();
-    for (const QString& path : { u"/img/a.jpg"_s, u"/img/b.jpg"_s, u"/c.jpeg"_s })
-        run.add(path);
-    FakeHost& host = run.host;
-    // The box comes after the captions and before the window goes idle.
-    QStringList atBox;
-    run.answerer.onBox = [&](const MessageBoxRequest&) {
-        atBox = { host.caption, host.fileCounter, host.isIdle() ? u"idle"_s : u"busy"_s };
+    QTest::addColumn<Scenario>("s");
+    const auto row = [](const char* name, const QByteArray& entries, const QByteArray& done,
+                         const QByteArray& already, const QByteArray& denied,
+                         const QByteArray& requested, const QString& box = Msg::downloadComplete,
+                         Event event = Event::None, const QMap<QString, QByteArray>& existing = {},
+                         const QMap<QString, Conversation>& answers = {}) {
+        QTest::newRow(name) << Scenario { QString::fromUtf8(entries), QString::fromUtf8(done),
+            QString::fromUtf8(already), QString::fromUtf8(denied), QString::fromUtf8(requested),
+            box, event, existing, answers };
     };
-
-    QVERIFY(run.download());
-    const QStringList names { u"a.jpg"_s, u"b.jpg"_s, u"c.jpeg"_s };
-    QCOMPARE(folderEntries(run.folder()), names);
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(readFileBytes(run.folder() + names[i]) == images[i]);
-    QCOMPARE(host.doneRows, names);
-    QCOMPARE(host.selectedDone, 2);
-    QVERIFY(host.infoHistory.contains(u"b.jpgをダウンロード中..."_s));
-    QVERIFY(host.infoHistory.contains(u"b.jpgをダウンロードしました"_s));
-    QCOMPARE(host.fileCounterHistory,
-        (QStringList { u"0/3Files"_s, u"1/3Files"_s, u"2/3Files"_s, u"3/3Files"_s }));
-    QCOMPARE(host.captionHistory,
-        (QStringList {
-            u"1/3 - Pixhound"_s, u"2/3 - Pixhound"_s, u"3/3 - Pixhound"_s, Msg::captionDone }));
-    QCOMPARE(run.answerer.boxes.size(), 1);
-    QCOMPARE(run.answerer.last().title, Msg::titleDownloadComplete);
-    QCOMPARE(run.answerer.last().text, Msg::downloadComplete);
-    QCOMPARE(run.answerer.last().icon, MessageIcon::Information);
-    QCOMPARE(atBox, (QStringList { Msg::captionDone, u"3/3Files"_s, u"busy"_s }));
-    QCOMPARE(host.activations, 1);
-    QCOMPARE(host.info, QString());
-    QVERIFY(host.isIdle());
-}
-
-void tst_DownloadEngine::answersThatAreNoJpegAreRefused_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("status");
-    QTest::newRow("an HTML error page") << QByteArray("<html><body>Not Found</body></html>") << 404;
-    QTest::newRow("an empty answer") << QByteArray() << 200;
-    QTest::newRow("a single FF byte") << QByteArray("\xFF") << 200;
-    QTest::newRow("the start-of-image bytes the wrong way round") << QByteArray("\xD8\xFF") << 200;
-}
-
-void tst_DownloadEngine::answersThatAreNoJpegAreRefused()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(int, status);
-    Run run;
-    run.server.serve("/x.jpg", body, status);
-    run.serveJpeg("/ok.jpg", jpegBytes(64, 6));
-    run.server.start();
-    run.add(u"/x.jpg"_s);
-    run.add(u"/ok.jpg"_s);
-
-    QVERIFY(run.download());
-    QCOMPARE(run.host.deniedRows, QStringList { u"x.jpg"_s });
-    QCOMPARE(run.host.selectedDenied, 0);
-    QCOMPARE(run.host.doneRows, QStringList { u"ok.jpg"_s });
-    QCOMPARE(folderEntries(run.folder()), QStringList { u"ok.jpg"_s });
-    // The refused file leaves the fetch's last progress text on the status line.
-    const qsizetype next = run.host.infoHistory.indexOf(u"ok.jpgをダウンロード中..."_s);
-    QVERIFY(run.host.infoHistory.at(next - 1).startsWith(u"x.jpgをダウンロード中...("_s));
-}
-
-void tst_DownloadEngine::entriesAreFiledBeforeAnyFetchByTheirNameAndTheDisk()
-{
-    Run run;
-    run.server.server().Get(".*", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(jpegBytes(256, 7).toStdString(), "image/jpeg");
-    });
-    run.server.start();
-    QVERIFY(writeFileBytes(run.folder() + u"have.jpg"_s, "not even a jpeg"));
-    QVERIFY(writeFileBytes(run.folder() + u"empty.jpg"_s, QByteArray()));
-    // have.jpg and d2/twice.jpg come up while empty.jpg is fetched: neither is fetched ahead.
-    for (const QString& path : { u"/empty.jpg"_s, u"/have.jpg"_s, u"/d1/twice.jpg"_s,
-             u"/d2/twice.jpg"_s, u"/a/.."_s, u"/dir/"_s, u"/b/."_s })
-        run.add(path);
-    run.add(u"/c/escape.jpg"_s, u"../escape.jpg"_s);
-    const QString tooLong = QString(250, u'長') + u".jpg"_s;
-    run.add(u"/c/long.jpg"_s, tooLong);
-
-    QVERIFY(run.download());
+    const QByteArray megabyte = jpegBytes(1 << 20, 4);
+    const Conversation trickle { { LoopbackServer::head(200, "Content-Length: 1048576") },
+        { megabyte.first(64), 2, 16384 } };
+    const auto endless = [&](const QByteArray& length) {
+        return Conversation { { LoopbackServer::head(200, "Content-Length: " + length) },
+            { megabyte, 0, -1 } };
+    };
+    row("images are written whole and the run completes", "/img/a.jpg|/img/b.jpg|/c.jpeg",
+        "a.jpg|b.jpg|c.jpeg", "", "", "/img/a.jpg|/img/b.jpg|/c.jpeg");
+    row("answers that are no JPEG are refused", "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg",
+        "ok.jpg", "", "404.jpg|empty.jpg|ff.jpg|d8ff.jpg",
+        "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
+        { { u"/404.jpg"_s, { { LoopbackServer::head(404, "Content-Length: 3") + "404" } } },
+            { u"/empty.jpg"_s, answer({}) }, { u"/ff.jpg"_s, answer("\xFF") },
+            { u"/d8ff.jpg"_s, answer("\xD8\xFF") } });
     // A file with content is never fetched again, even one this run has just written; names that
-    // would leave the folder or that no file system holds are refused unfetched, saying why.
-    QCOMPARE(run.host.alreadyRows, (QStringList { u"have.jpg"_s, u"twice.jpg"_s }));
-    QCOMPARE(run.host.selectedAlready, 1);
-    QCOMPARE(run.host.doneRows, (QStringList { u"empty.jpg"_s, u"twice.jpg"_s }));
-    QCOMPARE(run.host.deniedRows,
-        (QStringList { u".."_s, QString(), u"."_s, u"../escape.jpg"_s, tooLong }));
-    QVERIFY(run.host.infoHistory.contains(tooLong + Msg::nameTooLong));
-    QStringList targets = run.server.targets();
-    targets.sort();
-    QCOMPARE(targets, (QStringList { u"/d1/twice.jpg"_s, u"/empty.jpg"_s }));
-    QCOMPARE(readFileBytes(run.folder() + u"have.jpg"_s), QByteArray("not even a jpeg"));
-    QCOMPARE(readFileBytes(run.folder() + u"empty.jpg"_s), jpegBytes(256, 7));
-    QCOMPARE(folderEntries(run.dir.path()), QStringList { u"run"_s });
-    QCOMPARE(folderEntries(run.folder()),
-        (QStringList { u"empty.jpg"_s, u"have.jpg"_s, u"twice.jpg"_s }));
-    QCOMPARE(run.host.fileCounter, u"9/9Files"_s);
+    // would leave the folder or that no file system holds are refused unfetched; have.jpg and
+    // d2/twice.jpg come up while empty.jpg is fetched: neither is fetched ahead.
+    const QByteArray tooLong = QString(250, u'長').toUtf8() + ".jpg";
+    row("entries are filed before any fetch by their name and the disk",
+        "/empty.jpg|/have.jpg|/d1/twice.jpg|/d2/twice.jpg|/a/..|/dir/|/b/.|/c/e.jpg>../e.jpg|/"
+        "l.jpg>"
+            + tooLong,
+        "empty.jpg|twice.jpg", "have.jpg|twice.jpg", "..||.|../e.jpg|" + tooLong,
+        "/empty.jpg|/d1/twice.jpg", Msg::downloadComplete, Event::None,
+        { { u"have.jpg"_s, "not even a jpeg" }, { u"empty.jpg"_s, "" } });
+    row("Skip refuses the entry under way and the next one before its fetch",
+        "/a.jpg|/slow.jpg|/b.jpg|/c.jpg", "a.jpg|c.jpg", "", "slow.jpg|b.jpg",
+        "/a.jpg|/slow.jpg|/b.jpg?|/c.jpg", Msg::downloadComplete, Event::Skip, {},
+        { { u"/slow.jpg"_s, trickle } });
+    row("Cancel during a fetch writes nothing and ends the run", "/big.jpg|/after.jpg", "", "", "",
+        "/big.jpg|/after.jpg?", {}, Event::Cancel, {}, { { u"/big.jpg"_s, trickle } });
+    row("the next entries are fetched ahead, yet filed in list order", "/a.jpg|/b.jpg",
+        "a.jpg|b.jpg", "", "", "/a.jpg|/b.jpg", Msg::downloadComplete, Event::Overlap, {},
+        { { u"/a.jpg"_s, answer(imageAt(u"/a.jpg"_s), true) } });
+    row("an image that claims 300 MB is refused unread", "/x.jpg|/ok.jpg", "ok.jpg", "", "x.jpg",
+        "/x.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
+        { { u"/x.jpg"_s, endless("314572800") } });
+    row("an endless image is cut at 256 MB and refused", "/x.jpg|/ok.jpg", "ok.jpg", "", "x.jpg",
+        "/x.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {}, { { u"/x.jpg"_s, endless("") } });
+    row("an image whose connection drops part-way is refused", "/x.jpg|/ok.jpg", "ok.jpg", "",
+        "x.jpg", "/x.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
+        { { u"/x.jpg"_s,
+            { { LoopbackServer::head(200, "Content-Length: 5242880") + megabyte } } } });
+    // A write failure stops the run; nothing partly written is left, under any name.
+    const char* three = "/first.jpg|/second.jpg|/third.jpg";
+    row("a disk that fills up part-way through an image", three, "first.jpg", "", "",
+        "/first.jpg|/second.jpg|/third.jpg?", u"61:ディスクの空き容量が不足しています。"_s,
+        Event::DiskFull, {}, { { u"/second.jpg"_s, answer(jpegBytes(4096)) } });
+    row("names that look like a climb are written inside the folder",
+        "/1.jpg>..jpg|/2.jpg>%2e%2e%2fv.jpg|/3.jpg>..%2F..%2Fv.jpg|/4.jpg>..\\..\\v.jpg|/"
+        "5.jpg>a\\..\\..\\v.jpg",
+        "..jpg|%2e%2e%2fv.jpg|..%2F..%2Fv.jpg|..\\..\\v.jpg|a\\..\\..\\v.jpg", "", "",
+        "/1.jpg|/2.jpg|/3.jpg|/4.jpg|/5.jpg");
+    row("a folder under the image's name", three, "first.jpg", "", "",
+        "/first.jpg|/second.jpg|/third.jpg?", Msg::diskNotWritable, Event::None,
+        { { u"second.jpg"_s, "<dir>" } });
+    row("the folder replaced by a file mid-run", three, "first.jpg", "", "",
+        "/first.jpg|/second.jpg|/third.jpg?", Msg::folderInvalid, Event::FolderBecomesFile);
+    row("an empty list does nothing", "", "", "", "", "", {});
 }
 
-void tst_DownloadEngine::skipDuringAndBeforeAFetch()
+void tst_DownloadEngine::runs()
 {
+    QFETCH(Scenario, s);
     Run run;
-    for (const char* path : { "/a.jpg", "/b.jpg", "/c.jpg" })
-        run.serveJpeg(path, jpegBytes(512, 8));
-    run.serveGated("/slow.jpg", jpegBytes(1 << 20, 9));
-    run.server.start();
-    for (const QString& path : { u"/a.jpg"_s, u"/slow.jpg"_s, u"/b.jpg"_s, u"/c.jpg"_s })
-        run.add(path);
+    for (auto it = s.existing.cbegin(); it != s.existing.cend(); ++it)
+        QVERIFY(it.value() == "<dir>" ? QDir().mkdir(run.folder() + it.key())
+                                      : writeFileBytes(run.folder() + it.key(), it.value()));
+    for (const QString& entry : items(s.entries))
+        run.add(entry);
+    for (auto it = s.answers.cbegin(); it != s.answers.cend(); ++it)
+        run.server.answer(it.key(), it.value());
     FakeHost& host = run.host;
-    // Skip while slow.jpg is under way, then again in the yield that starts b.jpg (the first one
-    // after slow.jpg was filed).
+    // The entry whose answer is given, while it is the one under way and has been asked for.
+    const QString slow = s.answers.isEmpty() ? QString() : s.answers.firstKey();
+    const auto slowUnderWay = [&] {
+        return host.selectedDownloadRow == items(s.entries).indexOf(slow)
+            && run.server.requestCount(slow) == 1;
+    };
     int presses = 0;
+    qsizetype requestsAtCancel = -1;
+    QElapsedTimer clock;
+    clock.start();
     host.onYield = [&](int) {
-        const bool duringSlow = presses == 0 && host.selectedDownloadRow == 1
-            && run.server.requestCount(u"/slow.jpg"_s) == 1;
-        if (duringSlow || (presses == 1 && host.deniedRows.size() == 1)) {
+        if (s.event == Event::Cancel && presses == 0 && slowUnderWay()) {
+            ++presses;
+            host.pressCancel();
+            requestsAtCancel = run.server.requests().size();
+        } else if (s.event == Event::Skip
+            && ((presses == 0 && slowUnderWay()) || (presses == 1 && host.rows[2].size() == 1))) {
             ++presses;
             host.state.blnSkip = true;
-            host.setCaption(Msg::appName);
+        } else if (s.event == Event::Overlap && presses == 0
+            && (run.server.requestCount(items(s.entries).value(1)) == 1
+                || clock.elapsed() > 10000)) {
+            presses = run.server.requestCount(items(s.entries).value(1)) == 1 ? 1 : -1;
+            run.server.release();
+        } else if (s.event == Event::FolderBecomesFile && host.rows[0].size() == 1
+            && QFileInfo(run.folder()).isDir()) {
+            QDir(run.folder()).removeRecursively();
+            QVERIFY(writeFileBytes(run.folder().chopped(1), "in the folder's place"));
         }
     };
+    bool finished = false;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (s.event == Event::DiskFull)
+            limit.emplace(1024);
+        finished = Download_ByInet(host, run.folder());
+    }
 
-    QVERIFY(run.download());
-    QCOMPARE(presses, 2);
-    QCOMPARE(host.deniedRows, (QStringList { u"slow.jpg"_s, u"b.jpg"_s }));
-    QCOMPARE(host.selectedDenied, -1);
-    QVERIFY(host.infoHistory.contains(u"slow.jpgをスキップしました"_s));
-    QVERIFY(host.infoHistory.contains(u"b.jpgをスキップしました"_s));
-    QTRY_VERIFY(run.clientGone); // given up at once, not run to its end
-    QCOMPARE(host.doneRows, (QStringList { u"a.jpg"_s, u"c.jpg"_s }));
-    QCOMPARE(folderEntries(run.folder()), (QStringList { u"a.jpg"_s, u"c.jpg"_s }));
-    QVERIFY(host.captionHistory.contains(u"4/4 - Pixhound"_s));
-}
-
-void tst_DownloadEngine::cancelDuringAFetchWritesNothing()
-{
-    Run run;
-    run.serveGated("/big.jpg", jpegBytes(1024 * 1024, 11));
-    run.serveJpeg("/after.jpg", jpegBytes(512, 12));
-    run.server.start();
-    run.add(u"/big.jpg"_s);
-    run.add(u"/after.jpg"_s);
-    qsizetype requestsAtCancel = -1;
-    run.host.onYield = [&](int) {
-        if (!run.host.state.blnCancel && run.server.requestCount(u"/big.jpg"_s) == 1
-            && run.server.requestCount(u"/after.jpg"_s) == 1) {
-            run.host.pressCancel();
-            requestsAtCancel = run.server.requests().size();
-        }
-    };
-
-    QVERIFY(!run.download());
-    QVERIFY(run.host.state.blnCancel);
-    QCOMPARE(folderEntries(run.folder()), QStringList {});
-    QVERIFY(run.host.doneRows.isEmpty() && run.host.deniedRows.isEmpty());
-    QCOMPARE(run.server.requests().size(), requestsAtCancel);
-    QTRY_VERIFY(run.clientGone);
-    QVERIFY(run.answerer.boxes.isEmpty());
-    QCOMPARE(run.host.info, Msg::interrupted);
-}
-
-void tst_DownloadEngine::fetchesAheadOverlapYetFileInListOrder()
-{
-    // a.jpg is answered only once b.jpg has been asked for: the two overlap, or a.jpg waits long.
-    std::atomic<bool> overlapped { false };
-    Run run;
-    run.server.server().Get("/a.jpg", [&](const httplib::Request&, httplib::Response& r) {
-        for (int i = 0; i < 10000 && !overlapped; ++i) {
-            overlapped = run.server.requestCount(u"/b.jpg"_s) == 1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        r.set_content(jpegBytes(100, 1).toStdString(), "image/jpeg");
-    });
-    run.serveJpeg("/b.jpg", jpegBytes(200, 2));
-    run.server.start();
-    run.add(u"/a.jpg"_s);
-    run.add(u"/b.jpg"_s);
-
-    QVERIFY(run.download());
-    QVERIFY(overlapped);
-    QCOMPARE(run.host.doneRows, (QStringList { u"a.jpg"_s, u"b.jpg"_s }));
-    // b.jpg, fetched ahead, is decided at its turn with the texts of any fetch.
-    QCOMPARE(run.host.infoHistory.sliced(run.host.infoHistory.size() - 4),
-        (QStringList { u"b.jpgをダウンロード中..."_s, u"b.jpgをダウンロード中...(200Bytes完了)"_s,
-            u"b.jpgをダウンロードしました"_s, QString() }));
+    QCOMPARE(finished, s.box == Msg::downloadComplete);
+    QCOMPARE(host.rows[int(ResultList::Done)], items(s.done));
+    QCOMPARE(host.rows[int(ResultList::Already)], items(s.already));
+    QCOMPARE(host.rows[int(ResultList::Denied)], items(s.denied));
+    QStringList files = items(s.done) + s.existing.keys();
+    files.sort();
+    files.removeDuplicates();
+    if (s.event == Event::FolderBecomesFile)
+        files.clear();
+    QCOMPARE(folderEntries(run.folder()), files);
+    QCOMPARE(folderEntries(run.dir.path()), QStringList { u"run"_s }); // nothing beside the folder
+    for (const QString& name : files) { // each image whole, each file found there left alone
+        const bool fetched = items(s.done).contains(name);
+        if (fetched || s.existing.value(name) != "<dir>")
+            QCOMPARE(readFileBytes(run.folder() + name),
+                fetched ? imageAt(run.pathOf.value(name)) : s.existing.value(name));
+    }
+    QStringList requested, expected;
+    for (const RecordedRequest& request : run.server.requests())
+        requested.append(request.path);
+    for (const QString& path : items(s.requested)) {
+        if (!path.endsWith(u'?') || requested.contains(path.chopped(1)))
+            expected.append(path.endsWith(u'?') ? path.chopped(1) : path);
+    }
+    requested.sort();
+    expected.sort();
+    QCOMPARE(requested, expected);
+    if (s.event == Event::Cancel) // nothing more is asked for after Cancel
+        QCOMPARE(run.server.requests().size(), requestsAtCancel);
+    if (s.event == Event::Skip || s.event == Event::Cancel) // given up at once, not run to its end
+        QTRY_VERIFY(run.server.clientLeft());
+    if (s.event == Event::Overlap)
+        QCOMPARE(presses, 1);
+    QCOMPARE(run.answerer.boxes.size(), s.box.isEmpty() ? 0 : 1);
+    if (!s.box.isEmpty())
+        QCOMPARE(run.answerer.last().text, s.box);
+    if (!s.entries.isEmpty())
+        QVERIFY(host.isIdle());
+    if (s.event == Event::Cancel)
+        QCOMPARE(host.info, Msg::interrupted);
 }
 
 void tst_DownloadEngine::aTransferMovesWhileAMessageBoxIsOpen()
 {
     // More than the socket buffers hold: the server sends it all only if the program reads on.
-    const QByteArray image = jpegBytes(24 * 1024 * 1024, 3);
-    std::atomic<bool> sentAll { false };
+    const QByteArray image = jpegBytes(24 << 20, 3);
     Run run;
-    run.server.server().Get("/big.jpg", [&](const httplib::Request&, httplib::Response& r) {
-        r.set_content_provider(
-            size_t(image.size()), "image/jpeg",
-            [&](size_t at, size_t length, httplib::DataSink& sink) {
-                return sink.write(image.constData() + at, std::min<size_t>(length, 65536));
-            },
-            [&](bool success) { sentAll = success; });
-    });
-    run.server.start();
-    run.add(u"/big.jpg"_s);
+    run.server.answer(u"/big.jpg"_s, answer(image));
+    run.host.state.udtDownload = { { run.server.url(u"/big.jpg"_s), u"big.jpg"_s } };
     // The Cancel question stays open until the whole body has gone out, then is answered No.
     run.host.onYield = [&](int) {
         if (run.answerer.boxes.isEmpty() && run.server.requestCount(u"/big.jpg"_s) == 1)
@@ -304,78 +277,94 @@ void tst_DownloadEngine::aTransferMovesWhileAMessageBoxIsOpen()
     };
     run.answerer.onBox = [&](const MessageBoxRequest& box) {
         if (box.title == Msg::titleCancelConfirm)
-            QTRY_VERIFY_WITH_TIMEOUT(sentAll, 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(run.server.bytesSent() > image.size(), 30000);
     };
-
-    QVERIFY(run.download());
-    QVERIFY(sentAll);
+    QVERIFY(Download_ByInet(run.host, run.folder()));
     QVERIFY(readFileBytes(run.folder() + u"big.jpg"_s) == image);
 }
 
-void tst_DownloadEngine::writeFailuresStopTheRun_data()
+void tst_DownloadEngine::killedMidImageLeavesNoPartialImage_data()
 {
-    // A folder taken away or made read-only in the middle of a run is the disk test's.
-    QTest::addColumn<WriteFailure>("failure");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("a disk that fills up part-way through an image")
-        << WriteFailure::DiskFull << u"61:ディスクの空き容量が不足しています。"_s;
-    QTest::newRow("a folder under the image's name")
-        << WriteFailure::FolderUnderTheName << Msg::diskNotWritable;
+    QTest::addColumn<bool>("whileWriting"); // otherwise while the image arrives
+    QTest::newRow("killed while the image arrives") << false;
+    QTest::newRow("killed while the image is being written") << true;
 }
 
-void tst_DownloadEngine::writeFailuresStopTheRun()
+void tst_DownloadEngine::killedMidImageLeavesNoPartialImage()
 {
-    QFETCH(WriteFailure, failure);
-    QFETCH(QString, message);
+    QFETCH(bool, whileWriting);
     Run run;
-    run.serveJpeg("/first.jpg", jpegBytes(512, 13));
-    run.serveJpeg("/second.jpg", jpegBytes(4096, 14));
-    run.serveJpeg("/third.jpg", jpegBytes(512, 15));
-    run.server.start();
-    run.add(u"/first.jpg"_s);
-    run.add(u"/second.jpg"_s);
-    run.add(u"/third.jpg"_s);
-    if (failure == WriteFailure::FolderUnderTheName)
-        QVERIFY(QDir().mkpath(run.folder() + u"second.jpg"_s));
-    bool finished = true;
-    {
-        std::optional<FileSizeLimit> limit;
-        if (failure == WriteFailure::DiskFull)
-            limit.emplace(1024);
-        finished = run.download();
+    const QByteArray image = jpegBytes(128 << 20, 5);
+    const QByteArray head
+        = LoopbackServer::head(200, "Content-Length: " + QByteArray::number(image.size()));
+    run.server.answer(u"/big.jpg"_s,
+        { { head + image.first(image.size() / 2) },
+            { image.sliced(image.size() / 2), 0, 1, !whileWriting, true } });
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    QVERIFY(
+        ::inotify_add_watch(watch, QFile::encodeName(run.folder()).constData(), IN_CREATE) >= 0);
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(
+        QString::fromLatin1(childJob), run.server.url(u"/big.jpg"_s) + u'\n' + run.folder());
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForStarted());
+    if (whileWriting) {
+        // The temporary file appears as the write begins; the kill follows at once.
+        pollfd ready { watch, POLLIN, 0 };
+        QVERIFY2(::poll(&ready, 1, 30000) == 1, "the child never began to write");
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(run.server.requestCount(u"/big.jpg"_s), 1, 30000);
     }
+    ::kill(pid_t(child.processId()), SIGKILL);
+    QVERIFY(child.waitForFinished());
+    ::close(watch);
+    run.server.release();
 
-    QVERIFY(!finished);
-    QCOMPARE(run.answerer.boxes.size(), 1);
-    QCOMPARE(run.answerer.last().title, Msg::titleError);
-    QCOMPARE(run.answerer.last().icon, MessageIcon::Critical);
-    QCOMPARE(run.answerer.last().text, message);
-    QCOMPARE(run.host.caption, Msg::appName);
-    QCOMPARE(run.host.info, Msg::cannotDownload);
-    QVERIFY(run.host.isIdle());
-    QCOMPARE(run.host.doneRows, QStringList { u"first.jpg"_s });
-    // Nothing partly written is left, under the final name or any other.
-    QStringList expected { u"first.jpg"_s };
-    if (failure == WriteFailure::FolderUnderTheName)
-        expected.append(u"second.jpg"_s);
-    QCOMPARE(folderEntries(run.folder()), expected);
+    const QStringList left = folderEntries(run.folder());
+    QVERIFY2(!left.contains(u"big.jpg"_s) || readFileBytes(run.folder() + u"big.jpg"_s) == image,
+        "a partial image stands under the final name");
+    if (!whileWriting)
+        QCOMPARE(left, QStringList());
+    // The next run finds no image under the name and fetches it again; it sweeps what the killed
+    // write left, but not the temporary file of a writer still running.
+    const QString running = u".pixhound-"_s + QString::number(::getpid()) + u"-0.part"_s;
+    QVERIFY(writeFileBytes(run.folder() + running, "x"));
+    run.host.state.udtDownload = { { run.server.url(u"/big.jpg"_s), u"big.jpg"_s } };
+    QVERIFY(Download_ByInet(run.host, run.folder()));
+    QCOMPARE(readFileBytes(run.folder() + u"big.jpg"_s), image);
+    QCOMPARE(folderEntries(run.folder()), (QStringList { running, u"big.jpg"_s }));
 }
 
-void tst_DownloadEngine::emptyListAndTheFileTest()
+void tst_DownloadEngine::fileTest()
 {
-    Run run;
-    QVERIFY(!run.download());
-    QVERIFY(run.answerer.boxes.isEmpty() && run.host.captionHistory.isEmpty()
-        && run.host.controlsHistory.isEmpty());
-
-    const QString one = run.folder() + u"one.jpg"_s;
-    QVERIFY(writeFileBytes(one, "x"));
+    QTemporaryDir dir;
+    const QString one = dir.filePath(u"one.jpg"_s);
+    QVERIFY(writeFileBytes(one, "x") && writeFileBytes(dir.filePath(u"empty.jpg"_s), {}));
     QVERIFY(!Is_NoFile(one));
-    QVERIFY(Is_NoFile(run.folder() + u"missing.jpg"_s));
-    QVERIFY(Is_NoFile(run.folder()));
+    QVERIFY(Is_NoFile(dir.filePath(u"empty.jpg"_s)) && Is_NoFile(dir.filePath(u"missing.jpg"_s)));
+    QVERIFY(Is_NoFile(dir.path()));
     // A NUL would cut the name short on its way to the system and so name another file.
     QVERIFY(Is_NoFile(one + QChar(0) + u"x"_s));
 }
 
-QTEST_GUILESS_MAIN(tst_DownloadEngine)
+// Started by killedMidImageLeavesNoPartialImage: downloads one image into a folder, in a process
+// of its own that the test kills on the way.
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (const QByteArray job = qgetenv(childJob); !job.isEmpty()) {
+        const QList<QByteArray> parts = job.split('\n');
+        FakeHost host;
+        MessageAnswerer answerer;
+        host.state.udtDownload = { { QString::fromUtf8(parts.value(0)), u"big.jpg"_s } };
+        return Download_ByInet(host, QString::fromUtf8(parts.value(1))) ? 0 : 1;
+    }
+    tst_DownloadEngine test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_downloadengine.moc"

@@ -1,20 +1,18 @@
-// DownloadList.txt written from the run's list, a JPG list read into it, and the open dialog's
-// memory.
-#include "platform/codepage.h"
+// DownloadList.txt written from the run's list, JPG lists read into it (by hand-edited, broken or
+// hostile files too), and the open dialog's memory.
 #include "resources/messages.h"
 #include "store/downloadlist.h"
 #include "support/fakehost.h"
 #include "support/messageanswerer.h"
 #include "support/tempprogramfolder.h"
 #include "support/testfiles.h"
-#include "writeblockers.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTest>
 
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -27,15 +25,7 @@ void fillWithEarlierRun(RunState& state)
     state.strPageList.append(u"http://old/1.jpg"_s);
 }
 
-void fillWithGallery(RunState& state, int count)
-{
-    state.udtDownload.reserve(count);
-    for (int i = 0; i < count; ++i)
-        state.udtDownload.append(
-            { u"http://server/gallery/"_s + QString::number(i) + u".jpg"_s, {} });
-}
-
-enum class Blocker { ReadOnlyFile, ReadOnlyFolder, FullDisk, MissingFolder };
+enum class Blocker { None, ReadOnlyFile, ReadOnlyFolder, FullDisk, MissingFolder };
 
 } // namespace
 
@@ -43,151 +33,53 @@ class tst_DownloadList : public QObject
 {
     Q_OBJECT
 private slots:
-    void listFileBytes_data();
-    void listFileBytes();
+    void writesTheListWholeOrNotAtAll_data();
+    void writesTheListWholeOrNotAtAll();
     void readingJpgLists_data();
     void readingJpgLists();
-    void failedWriteKeepsTheOldList_data();
-    void failedWriteKeepsTheOldList();
-    void hugeListsAreReadOrRefused();
     void dialogFilterFollowsTheLastChoice();
 };
 
-void tst_DownloadList::listFileBytes_data()
+void tst_DownloadList::writesTheListWholeOrNotAtAll_data()
 {
     QTest::addColumn<QStringList>("urls");
-    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<Blocker>("blocker");
+    QTest::addColumn<QByteArray>("bytes"); // the new file; the old one stays when a box is shown
+    QTest::addColumn<QString>("box"); // after the list's path when it starts with "が"
+    const QStringList two { u"http://s/a.jpg"_s, u"http://s/b.jpeg"_s };
     QTest::newRow("every address ends in CR LF, the last one too")
-        << QStringList { u"http://s/a.jpg"_s, u"http://s/b.jpeg"_s }
-        << QByteArray("http://s/a.jpg\r\nhttp://s/b.jpeg\r\n");
-    QTest::newRow("an empty list writes an empty file") << QStringList {} << QByteArray();
+        << two << Blocker::None << QByteArray("http://s/a.jpg\r\nhttp://s/b.jpeg\r\n") << QString();
+    QTest::newRow("an empty list writes an empty file")
+        << QStringList() << Blocker::None << QByteArray() << QString();
     QTest::newRow("japanese in code page 932, a character it lacks percent-encoded")
-        << QStringList { u"http://s/写真€.jpg"_s, u"http://s/c.jpg"_s }
-        << QByteArray("http://s/\x8e\xca\x90\x5e%E2%82%AC.jpg\r\nhttp://s/c.jpg\r\n");
+        << QStringList { u"http://s/写真€.jpg"_s, u"http://s/c.jpg"_s } << Blocker::None
+        << QByteArray("http://s/\x8e\xca\x90\x5e%E2%82%AC.jpg\r\nhttp://s/c.jpg\r\n") << QString();
+    const QString notWritable = Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited;
+    QTest::newRow("a read-only file is left as it is")
+        << two << Blocker::ReadOnlyFile << QByteArray() << notWritable;
+    QTest::newRow("a read-only folder")
+        << two << Blocker::ReadOnlyFolder << QByteArray() << notWritable;
+    QTest::newRow("a disk that fills up")
+        << two << Blocker::FullDisk << QByteArray() << u"61:ディスクの空き容量が不足しています。"_s;
+    QTest::newRow("a missing program folder")
+        << two << Blocker::MissingFolder << QByteArray() << u"76:パスが見つかりません。"_s;
 }
 
-void tst_DownloadList::listFileBytes()
+void tst_DownloadList::writesTheListWholeOrNotAtAll()
 {
     QFETCH(QStringList, urls);
+    QFETCH(Blocker, blocker);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, box);
     TempProgramFolder folder;
+    MessageAnswerer answerer;
     FakeHost host;
+    for (int i = 0; i < 100 && blocker != Blocker::None; ++i)
+        urls.append(u"http://server/gallery/%1.jpg"_s.arg(i));
     for (const QString& url : urls)
         host.state.udtDownload.append({ url, u"name"_s });
-    QVERIFY(writeFileBytes(folder.file(Msg::listFileName), "an older and longer list\r\n"));
-
-    QVERIFY(Write_DownloadList(host));
-    QCOMPARE(host.state.strDownloadListFile, folder.file(Msg::listFileName));
-    QCOMPARE(readFileBytes(host.state.strDownloadListFile), bytes);
-    QCOMPARE(host.info, Msg::listCreated);
-    QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
-
-    // What was written reads back, the lacking character as its escape.
-    fillWithEarlierRun(host.state);
-    QVERIFY(readImageList(host, host.state.strDownloadListFile));
-    urls.replaceInStrings(u"€"_s, u"%E2%82%AC"_s);
-    QCOMPARE(host.downloadUrls(), urls);
-    QCOMPARE(host.state.strPageList.addresses(), urls);
-}
-
-void tst_DownloadList::readingJpgLists_data()
-{
-    QTest::addColumn<QByteArray>("content"); // "<missing>", "<folder>" and "<pipe>" make no file
-    QTest::addColumn<QStringList>("accepted");
-    QTest::addColumn<QString>("title"); // of the box that refuses the list; empty when accepted
-    QTest::addColumn<QString>("text"); // of that box, "<path>" standing for the list's path
-    const auto accept = [](const char* name, const QByteArray& content, const QStringList& urls) {
-        QTest::newRow(name) << content << urls << QString() << QString();
-    };
-    const auto refuse = [](const char* name, const QByteArray& content, const QString& reason,
-                            int line, const QString& shown) {
-        QTest::newRow(name) << content << QStringList() << Msg::titleUrlError
-                            << reason + u"\r\n<path>\r\n\r\n"_s + Msg::lineLabel
-                + QString::number(line) + Msg::crlf + shown;
-    };
-    accept("CR LF, a lone CR and a lone LF each end a line",
-        "http://s/1.jpg\r\nhttp://s/2.jpg\rhttp://s/3.jpg\nhttp://s/4.jpg",
-        { u"http://s/1.jpg"_s, u"http://s/2.jpg"_s, u"http://s/3.jpg"_s, u"http://s/4.jpg"_s });
-    accept("blank lines skipped, upper case and spaces around accepted, no dot needed",
-        "\r\n   \r\n  http://s/A.JPG  \r\nhttp://s/B.JpEg\r\nhttp://s/photojpg\r\n\r\n",
-        { u"http://s/A.JPG"_s, u"http://s/B.JpEg"_s, u"http://s/photojpg"_s });
-    accept("a fragment before the ending is cut from the stored address", "http://s/a.htm#b.jpg",
-        { u"http://s/a.htm"_s });
-    accept("an empty file is an empty list", "", {});
-    accept("utf-8 with a byte-order mark", "\xEF\xBB\xBFhttp://s/\xE5\x86\x99.jpg",
-        { u"http://s/写.jpg"_s });
-    refuse("a query after the ending is no jpeg", "http://s/1.jpg\r\nhttp://s/2.jpg?w=1\r\n",
-        Msg::listNotJpeg, 2, u"http://s/2.jpg?w=1"_s);
-    refuse("a fragment after the ending is no jpeg either", "http://s/1.jpg#top", Msg::listNotJpeg,
-        1, u"http://s/1.jpg#top"_s);
-    refuse("line numbers count blank lines and every line-end form",
-        "http://s/1.jpg\n\rhttp://s/2.jpg\r\n\n  s/5.jpg ", Msg::listInvalidUrl, 5, u"s/5.jpg"_s);
-    refuse("a tab is not stripped", "\thttp://s/1.jpg\r\n", Msg::listInvalidUrl, 1,
-        u"\thttp://s/1.jpg"_s);
-    refuse("a NUL byte makes the address invalid", QByteArray("http://s/1\0.jpg", 15),
-        Msg::listInvalidUrl, 1, u"http://s/1\0.jpg"_s);
-    QTest::newRow("a missing file")
-        << QByteArray("<missing>") << QStringList() << Msg::titleFileError << Msg::fileNotFound;
-    QTest::newRow("a folder is no list")
-        << QByteArray("<folder>") << QStringList() << Msg::titleReadImgListError
-        << u"75:パス名が無効です。"_s;
-    QTest::newRow("a named pipe is no list and is not waited on") << QByteArray(
-        "<pipe>") << QStringList() << Msg::titleReadImgListError << u"75:パス名が無効です。"_s;
-}
-
-void tst_DownloadList::readingJpgLists()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QStringList, accepted);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    TempProgramFolder folder;
-    MessageAnswerer answerer;
-    FakeHost host;
-    const QString path = folder.file(u"list.txt"_s);
-    if (content == "<folder>")
-        QVERIFY(QDir().mkpath(path));
-    else if (content == "<pipe>")
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
-    else if (content != "<missing>")
-        QVERIFY(writeFileBytes(path, content));
-    fillWithEarlierRun(host.state);
-
-    QCOMPARE(readImageList(host, path), title.isEmpty());
-    QCOMPARE(host.downloadUrls(), accepted);
-    QCOMPARE(host.state.strPageList.addresses(), accepted);
-    QCOMPARE(answerer.boxes.size(), title.isEmpty() ? 0 : 1);
-    if (!title.isEmpty()) {
-        QCOMPARE(answerer.last().title, title);
-        QCOMPARE(answerer.last().icon, MessageIcon::Critical);
-        QCOMPARE(answerer.last().text, text.replace(u"<path>"_s, path));
-    }
-}
-
-void tst_DownloadList::failedWriteKeepsTheOldList_data()
-{
-    const QString notWritable
-        = u"が書き込みできません\r\nファイルが編集中でないか確認してください"_s;
-    QTest::addColumn<Blocker>("blocker");
-    QTest::addColumn<QString>("message"); // after the path when it starts with "が"
-    QTest::newRow("read-only file") << Blocker::ReadOnlyFile << notWritable;
-    QTest::newRow("read-only folder") << Blocker::ReadOnlyFolder << notWritable;
-    QTest::newRow("a disk that fills up")
-        << Blocker::FullDisk << u"61:ディスクの空き容量が不足しています。"_s;
-    QTest::newRow("a missing program folder")
-        << Blocker::MissingFolder << u"76:パスが見つかりません。"_s;
-}
-
-void tst_DownloadList::failedWriteKeepsTheOldList()
-{
-    QFETCH(Blocker, blocker);
-    QFETCH(QString, message);
-    MessageAnswerer answerer;
-    FakeHost host;
-    fillWithGallery(host.state, 100);
-    TempProgramFolder folder;
     const QString path = folder.file(Msg::listFileName);
-    const QByteArray old("http://s/old.jpg\r\n");
+    const QByteArray old("an older and longer list\r\n");
     QVERIFY(writeFileBytes(path, old));
     Unprivileged::setMode(folder.path(), blocker != Blocker::ReadOnlyFolder);
     Unprivileged::setMode(path, blocker != Blocker::ReadOnlyFile);
@@ -207,47 +99,126 @@ void tst_DownloadList::failedWriteKeepsTheOldList()
         written = Write_DownloadList(host);
     }
     Unprivileged::setMode(folder.path(), true);
-    QVERIFY(!written);
+    QCOMPARE(written, box.isEmpty());
     QCOMPARE(host.state.strDownloadListFile, path);
-    QCOMPARE(host.info, Msg::listCannotBeCreated);
-    QCOMPARE(answerer.boxes.size(), 1);
-    QCOMPARE(answerer.last().title, Msg::titleError);
-    QCOMPARE(answerer.last().icon, MessageIcon::Critical);
-    QCOMPARE(answerer.last().text, message.startsWith(u'が') ? path + message : message);
-    if (blocker != Blocker::MissingFolder) {
-        QCOMPARE(readFileBytes(path), old);
-        QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
-    }
+    QCOMPARE(host.info, written ? Msg::listCreated : Msg::listCannotBeCreated);
+    QCOMPARE(answerer.boxes.size(), written ? 0 : 1);
+    if (!written)
+        QCOMPARE(answerer.last().text, box.startsWith(u'が') ? path + box : box);
+    if (blocker == Blocker::MissingFolder)
+        return;
+    QCOMPARE(readFileBytes(path), written ? bytes : old);
+    QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
+    if (!written)
+        return;
+    // What was written reads back, the lacking character as its escape.
+    fillWithEarlierRun(host.state);
+    QVERIFY(readImageList(host, path));
+    urls.replaceInStrings(u"€"_s, u"%E2%82%AC"_s);
+    QCOMPARE(host.downloadUrls(), urls);
+    QCOMPARE(host.state.strPageList.addresses(), urls);
 }
 
-void tst_DownloadList::hugeListsAreReadOrRefused()
+void tst_DownloadList::readingJpgLists_data()
 {
+    QTest::addColumn<QByteArray>(
+        "content"); // "<missing>", "<folder>", "<pipe>", "<300 MB>": no text
+    QTest::addColumn<QStringList>("accepted");
+    QTest::addColumn<QString>("title"); // of the box that refuses the list; empty when accepted
+    QTest::addColumn<QString>("text"); // how that box begins, "<path>" standing for the list's path
+    const auto accept = [](const char* name, const QByteArray& content, const QStringList& urls) {
+        QTest::newRow(name) << content << urls << QString() << QString();
+    };
+    const auto refuse = [](const char* name, const QByteArray& content, const QString& reason,
+                            int line, const QString& shown = {}) {
+        QTest::newRow(name) << content << QStringList() << Msg::titleUrlError
+                            << reason + u"\r\n<path>\r\n\r\n"_s + Msg::lineLabel
+                + QString::number(line) + Msg::crlf + shown;
+    };
+    const auto fail = [](const char* name, const QByteArray& content, const QString& title,
+                          const QString& text) {
+        QTest::newRow(name) << content << QStringList() << title << text;
+    };
+    accept("CR LF, a lone CR and a lone LF each end a line",
+        "http://s/1.jpg\r\nhttp://s/2.jpg\rhttp://s/3.jpg\nhttp://s/4.jpg",
+        { u"http://s/1.jpg"_s, u"http://s/2.jpg"_s, u"http://s/3.jpg"_s, u"http://s/4.jpg"_s });
+    accept("blank lines skipped, upper case and spaces around accepted, no dot needed",
+        "\r\n   \r\n  http://s/A.JPG  \r\nhttp://s/B.JpEg\r\nhttp://s/photojpg\r\n\r\n",
+        { u"http://s/A.JPG"_s, u"http://s/B.JpEg"_s, u"http://s/photojpg"_s });
+    accept("a fragment before the ending is cut from the stored address", "http://s/a.htm#b.jpg",
+        { u"http://s/a.htm"_s });
+    accept("an empty file is an empty list", "", {});
+    accept("a million blank lines give an empty list", QByteArray("\r\n").repeated(1000000), {});
+    accept("utf-8 with a byte-order mark", "\xEF\xBB\xBFhttp://s/\xE5\x86\x99.jpg",
+        { u"http://s/写.jpg"_s });
+    accept("bytes that are no UTF-8 are read as Shift_JIS", "http://s/\xC0\xAF.jpg",
+        { u"http://s/ﾀｯ.jpg"_s });
+    refuse("a query after the ending is no jpeg", "http://s/1.jpg\r\nhttp://s/2.jpg?w=1\r\n",
+        Msg::listNotJpeg, 2, u"http://s/2.jpg?w=1"_s);
+    refuse("a fragment after the ending is no jpeg either", "http://s/1.jpg#top", Msg::listNotJpeg,
+        1, u"http://s/1.jpg#top"_s);
+    refuse("line numbers count blank lines and every line-end form",
+        "http://s/1.jpg\n\rhttp://s/2.jpg\r\n\n  s/5.jpg ", Msg::listInvalidUrl, 5, u"s/5.jpg"_s);
+    refuse("a tab is not stripped", "\thttp://s/1.jpg\r\n", Msg::listInvalidUrl, 1,
+        u"\thttp://s/1.jpg"_s);
+    refuse("a NUL byte makes the address invalid", QByteArray("http://s/1\0.jpg", 15),
+        Msg::listInvalidUrl, 1, u"http://s/1\0.jpg"_s);
+    // A byte that is no character becomes the substitute, a control character no address holds.
+    refuse("bytes that are no Shift_JIS make the address invalid",
+        "http://s/1.jpg\r\nhttp://s/\x81\x20\xFF.jpg", Msg::listInvalidUrl, 2);
+    refuse("a lead byte left alone at the end of the file is not lost",
+        "http://s/1.jpg\r\nhttp://s/2.jpg\xE0", Msg::listInvalidUrl, 2);
+    refuse("a UTF-16 file is refused at its first line",
+        QByteArrayLiteral("\xFF\xFEh\0t\0t\0p\0:\0/\0/\0s\0/\0a\0.\0j\0p\0g\0"),
+        Msg::listInvalidUrl, 1);
+    refuse("a bad address after a million blank lines names its line",
+        QByteArray("\r\n").repeated(1000000) + "s/x.jpg", Msg::listInvalidUrl, 1000001);
+    refuse("a million good addresses and one bad one leave nothing in the run",
+        QByteArray("http://s/1.jpg\r\n").repeated(1000000) + "http://s/x.png", Msg::listNotJpeg,
+        1000001);
+    fail("a missing file", "<missing>", Msg::titleFileError, Msg::fileNotFound);
+    fail("a folder is no list", "<folder>", Msg::titleReadImgListError, u"75:パス名が無効です。"_s);
+    fail("a named pipe is no list and is not waited on", "<pipe>", Msg::titleReadImgListError,
+        u"75:パス名が無効です。"_s);
+    fail("a file larger than any list is refused unread", "<300 MB>", Msg::titleReadImgListError,
+        u"7:メモリが不足しています。"_s);
+}
+
+void tst_DownloadList::readingJpgLists()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, accepted);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
     TempProgramFolder folder;
     MessageAnswerer answerer;
     FakeHost host;
-    fillWithGallery(host.state, 1000000);
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(Write_DownloadList(host));
-    QVERIFY(readImageList(host, host.state.strDownloadListFile));
-    qDebug() << "a million addresses written and read in" << timer.elapsed() << "ms";
-    QCOMPARE(host.state.udtDownload.size(), 1000000);
-    QCOMPARE(host.state.udtDownload.last().URL, u"http://server/gallery/999999.jpg"_s);
+    const QString path = folder.file(u"list.txt"_s);
+    if (content == "<folder>")
+        QVERIFY(QDir().mkpath(path));
+    else if (content == "<pipe>")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
+    else if (content == "<300 MB>")
+        QVERIFY(writeFileBytes(path, {})
+            && ::truncate(QFile::encodeName(path).constData(), 300 << 20) == 0);
+    else if (content != "<missing>")
+        QVERIFY(writeFileBytes(path, content));
+    fillWithEarlierRun(host.state);
 
-    const QByteArray longAddress = "http://s/" + QByteArray(10 * 1024 * 1024, 'a') + ".jpg";
-    QVERIFY(writeFileBytes(folder.file(u"long.txt"_s), longAddress));
-    QVERIFY(readImageList(host, folder.file(u"long.txt"_s)));
-    QCOMPARE(host.state.udtDownload.first().URL.size(), longAddress.size());
-    // Refused, it is shown shortened so that the box stays usable.
-    QVERIFY(writeFileBytes(folder.file(u"long.txt"_s), longAddress + ".txt"));
-    QVERIFY(!readImageList(host, folder.file(u"long.txt"_s)));
-    QVERIFY(answerer.last().text.startsWith(Msg::listNotJpeg));
-    QVERIFY(answerer.last().text.size() < 2000);
+    QCOMPARE(readImageList(host, path), title.isEmpty());
+    QCOMPARE(host.downloadUrls(), accepted);
+    QCOMPARE(host.state.strPageList.addresses(), accepted);
+    QCOMPARE(answerer.boxes.size(), title.isEmpty() ? 0 : 1);
+    if (!title.isEmpty()) {
+        QCOMPARE(answerer.last().title, title);
+        QCOMPARE(answerer.last().icon, MessageIcon::Critical);
+        QVERIFY2(answerer.last().text.startsWith(text.replace(u"<path>"_s, path)),
+            qPrintable(answerer.last().text.left(300)));
+    }
 }
 
 void tst_DownloadList::dialogFilterFollowsTheLastChoice()
 {
-    // Where the first dialog opens and that the next opens on the last choice is the run's test.
     ListDialogMemory memory;
     memory.remember(u"/lists/a.csv"_s, u"a.csv"_s);
     QCOMPARE(memory.strLastListDir + memory.strLastListFile, u"/lists/a.csv"_s);

@@ -1,8 +1,10 @@
-// A stand-in for the main window for core tests.
+// The one stand-in for the main window outside the window layer.
 #include "support/fakehost.h"
 
 #include "web/connectioncache.h"
 #include "web/fetcher.h"
+
+#include "resources/messages.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -18,7 +20,15 @@ void FakeHost::yield()
     ++yields;
     QCoreApplication::processEvents();
     if (onYield)
-        onYield(yields);
+        onYield(int(yields));
+}
+
+void FakeHost::showInfo(const QString& text)
+{
+    info = text;
+    ++infoUpdates;
+    if (keepInfoHistory)
+        infoHistory.append(text);
 }
 
 void FakeHost::waitForEvents()
@@ -27,25 +37,7 @@ void FakeHost::waitForEvents()
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     ++yields;
     if (onYield)
-        onYield(yields);
-}
-
-void FakeHost::showInfo(const QString& text)
-{
-    info = text;
-    infoHistory.append(text);
-}
-
-void FakeHost::setCaption(const QString& text)
-{
-    caption = text;
-    captionHistory.append(text);
-}
-
-void FakeHost::setFileCounter(const QString& text)
-{
-    fileCounter = text;
-    fileCounterHistory.append(text);
+        onYield(int(yields));
 }
 
 void FakeHost::appendDownloadRows(const QStringList& fileNames)
@@ -54,32 +46,16 @@ void FakeHost::appendDownloadRows(const QStringList& fileNames)
     ++downloadRowAppends;
 }
 
-QStringList& FakeHost::rows(ResultList list)
-{
-    return list == ResultList::Done   ? doneRows
-        : list == ResultList::Already ? alreadyRows
-                                      : deniedRows;
-}
-
 void FakeHost::appendResultRow(ResultList list, const QString& fileName)
 {
-    rows(list).append(fileName);
-}
-
-void FakeHost::selectLastResultRow(ResultList list)
-{
-    qsizetype& selected = list == ResultList::Done ? selectedDone
-        : list == ResultList::Already              ? selectedAlready
-                                                   : selectedDenied;
-    selected = rows(list).size() - 1;
+    rows[int(list)].append(fileName);
 }
 
 void FakeHost::pressCancel()
 {
     closeFetchHandles(state);
     state.blnCancel = true;
-    showInfo(QStringLiteral("処理を中断しました"));
-    setCaption(QStringLiteral("Pixhound"));
+    showInfo(Msg::interrupted);
     setControls(true);
 }
 

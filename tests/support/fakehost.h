@@ -1,5 +1,6 @@
-// A stand-in for the main window for core tests: records everything the core shows and lets a
-// test act inside the yields (press Cancel or Skip at the Nth yield, say).
+// The one stand-in for the main window outside the window layer (tests, benchmarks, fuzz targets):
+// it records what the core shows and lets the caller act inside the yields (press Cancel at the
+// Nth yield, say).
 #pragma once
 
 #include "platform/runhost.h"
@@ -20,23 +21,23 @@ public:
     void showInfo(const QString& text) override;
     QString infoText() const override { return info; }
     void setControls(bool idle) override { controlsHistory.append(idle); }
-    void setCaption(const QString& text) override;
-    void setFileCounter(const QString& text) override;
-    void setSkipEnabled(bool enabled) override { skipEnabled = enabled; }
+    void setCaption(const QString&) override { }
+    void setFileCounter(const QString&) override { }
+    void setSkipEnabled(bool) override { }
     void appendDownloadRows(const QStringList& fileNames) override;
     void selectDownloadRow(qsizetype row) override { selectedDownloadRow = row; }
     void appendResultRow(ResultList list, const QString& fileName) override;
-    void selectLastResultRow(ResultList list) override;
-    void restoreAndActivate() override { ++activations; }
+    void selectLastResultRow(ResultList) override { }
+    void restoreAndActivate() override { }
     QString typedAddress() const override { return typed; }
     bool embeddedLinkSource() const override { return embedded; }
     bool skipGivenPageImages() const override { return skipGivenPage; }
 
     // Presses Cancel as the window does after Yes: closes the transfer, sets blnCancel.
     void pressCancel();
-
     // The URL of every entry of udtDownload, in order.
     QStringList downloadUrls() const;
+    bool isIdle() const { return !controlsHistory.isEmpty() && controlsHistory.last(); }
 
     RunState state;
     QString typed = QStringLiteral("http://");
@@ -45,23 +46,15 @@ public:
 
     // Called at every yield with the yield's number (from 1).
     std::function<void(int)> onYield;
-    int yields = 0;
+    qint64 yields = 0;
 
     QString info;
     QStringList infoHistory;
-    QString caption = QStringLiteral("Pixhound");
-    QStringList captionHistory;
-    QString fileCounter;
-    QStringList fileCounterHistory;
+    bool keepInfoHistory = true; // off for long runs that would hoard every status
+    qint64 infoUpdates = 0;
     QList<bool> controlsHistory; // every Set_Controls call, true = idle
-    bool skipEnabled = false;
     QStringList downloadRows;
     int downloadRowAppends = 0;
     qsizetype selectedDownloadRow = -1;
-    QStringList doneRows, alreadyRows, deniedRows;
-    qsizetype selectedDone = -1, selectedAlready = -1, selectedDenied = -1;
-    int activations = 0;
-
-    bool isIdle() const { return !controlsHistory.isEmpty() && controlsHistory.last(); }
-    QStringList& rows(ResultList list);
+    QStringList rows[3]; // indexed by ResultList: done, already, denied
 };

@@ -1,75 +1,223 @@
-// A real HTTP server on 127.0.0.1 inside a test.
+// A scripted web server on 127.0.0.1 inside a test.
 #include "support/loopbackserver.h"
 
 #include <QFile>
+#include <QUrl>
 
-LoopbackServer::LoopbackServer()
-    : m_server(std::make_unique<httplib::Server>())
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+struct LoopbackServer::Link
 {
-    record();
+    int fd;
+    SSL* ssl = nullptr;
+    ~Link()
+    {
+        if (ssl)
+            SSL_free(ssl);
+        ::shutdown(fd, SHUT_RDWR); // closed by the server's destructor, so the number stays taken
+    }
+    ssize_t read(char* bytes, int size)
+    {
+        return ssl ? SSL_read(ssl, bytes, size) : ::recv(fd, bytes, size_t(size), 0);
+    }
+    bool write(const QByteArray& bytes)
+    {
+        if (ssl)
+            return bytes.isEmpty() || SSL_write(ssl, bytes.constData(), int(bytes.size())) > 0;
+        return ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+    }
+};
+
+static sockaddr_in loopback(int port)
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(quint16(port));
+    return address;
 }
 
-LoopbackServer::LoopbackServer(const QString& certificateFile, const QString& keyFile)
-    : m_server(std::make_unique<httplib::SSLServer>(
-        QFile::encodeName(certificateFile).constData(), QFile::encodeName(keyFile).constData()))
+LoopbackServer::LoopbackServer(
+    Mode mode, int port, const QString& certificateFile, const QString& keyFile)
+    : m_mode(mode)
 {
-    record();
-}
-
-LoopbackServer::~LoopbackServer() { stop(); }
-
-void LoopbackServer::record()
-{
-    // Headers and body go out in separate writes; without this each response waits for a delayed
-    // acknowledgement, some 40 ms a request.
-    m_server->set_tcp_nodelay(true);
-    // Recorded on arrival, before any handler runs, so a test sees a request that is still being
-    // answered (a slow body, say).
-    m_server->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
-        RecordedRequest recorded;
-        recorded.method = QString::fromStdString(request.method);
-        recorded.target = QString::fromStdString(request.target);
-        recorded.path = QString::fromStdString(request.path);
-        recorded.remotePort = request.remote_port;
-        for (const auto& [name, value] : request.headers)
-            recorded.headers.insert(
-                QString::fromStdString(name).toLower(), QString::fromStdString(value));
-        std::lock_guard lock(m_mutex);
-        m_requests.append(recorded);
-        return httplib::Server::HandlerResponse::Unhandled;
+    std::signal(SIGPIPE, SIG_IGN); // a client that leaves makes a write fail, nothing more
+    if (!certificateFile.isEmpty()) {
+        SSL_CTX* tls = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_chain_file(tls, QFile::encodeName(certificateFile).constData());
+        SSL_CTX_use_PrivateKey_file(tls, QFile::encodeName(keyFile).constData(), SSL_FILETYPE_PEM);
+        m_tls = tls;
+    }
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = loopback(port);
+    socklen_t length = sizeof address;
+    ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
+    ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    if (mode == Mode::Closed)
+        return;
+    ::listen(m_listener, mode == Mode::Unresponsive ? 0 : 64);
+    if (mode == Mode::Unresponsive) {
+        for (int i = 0; i < 3; ++i) {
+            m_fillers.append(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            ::connect(m_fillers.last(), reinterpret_cast<sockaddr*>(&address), length);
+        }
+        return;
+    }
+    m_acceptor = std::thread([this] {
+        for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+            const int number = ++m_connections;
+            if (m_mode == Mode::HangUp) {
+                ::close(client);
+                continue;
+            }
+            auto link = std::make_unique<Link>(client);
+            std::lock_guard lock(m_mutex);
+            m_clients.append(client);
+            m_threads.emplace_back(&LoopbackServer::converse, this, std::move(link), number);
+        }
     });
 }
 
-void LoopbackServer::serve(
-    const std::string& path, const QByteArray& body, int status, const std::string& contentType)
+LoopbackServer::~LoopbackServer()
 {
-    const std::string bytes = body.toStdString();
-    m_server->Get(
-        path, [bytes, status, contentType](const httplib::Request&, httplib::Response& response) {
-            response.status = status;
-            response.set_content(bytes, contentType);
-        });
-}
-
-void LoopbackServer::start()
-{
-    m_port = m_server->bind_to_any_port("127.0.0.1");
-    m_thread = std::thread([this] { m_server->listen_after_bind(); });
-    while (!m_server->is_running())
-        std::this_thread::yield();
-}
-
-void LoopbackServer::stop()
-{
-    if (m_thread.joinable()) {
-        m_server->stop();
-        m_thread.join();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_changed.notify_all();
     }
+    ::shutdown(m_listener, SHUT_RDWR);
+    if (m_acceptor.joinable())
+        m_acceptor.join();
+    for (const int client : std::as_const(m_clients))
+        ::shutdown(client, SHUT_RDWR);
+    for (std::thread& thread : m_threads)
+        thread.join();
+    for (const int fd : m_clients + m_fillers)
+        ::close(fd);
+    ::close(m_listener);
+    SSL_CTX_free(static_cast<SSL_CTX*>(m_tls));
+}
+
+void LoopbackServer::converse(std::unique_ptr<Link> link, int number)
+{
+    if (m_tls) {
+        link->ssl = SSL_new(static_cast<SSL_CTX*>(m_tls));
+        SSL_set_fd(link->ssl, link->fd);
+        if (SSL_accept(link->ssl) != 1)
+            return;
+    }
+    QByteArray received;
+    for (;;) {
+        qsizetype end;
+        while ((end = received.indexOf("\r\n\r\n")) < 0) {
+            char bytes[16384];
+            const ssize_t got = link->read(bytes, sizeof bytes);
+            if (got <= 0)
+                return;
+            received.append(bytes, got);
+        }
+        const QList<QByteArray> lines = received.first(end).split('\n');
+        received.remove(0, end + 4);
+        const QList<QByteArray> words = lines.first().trimmed().split(' ');
+        RecordedRequest request { QString::fromLatin1(words.value(0)),
+            QString::fromLatin1(words.value(1)), {}, {}, number };
+        request.path = QUrl::fromPercentEncoding(words.value(1).split('?').first());
+        for (const QByteArray& line : lines.sliced(1)) {
+            const qsizetype colon = line.indexOf(':');
+            request.headers.insert(QString::fromLatin1(line.first(qMax(colon, 0))).toLower(),
+                QString::fromLatin1(line.sliced(colon + 1).trimmed()));
+        }
+        Conversation conversation { { head(404, "Content-Length: 4") + "none", 0, 1, false,
+            true } };
+        {
+            std::lock_guard lock(m_mutex);
+            m_requests.append(request);
+            QString route = m_answers.contains(request.path) ? request.path : QString();
+            for (const QString& prefix : std::as_const(m_prefixes)) {
+                if (route.isEmpty() && request.path.startsWith(prefix.chopped(1)))
+                    route = prefix;
+            }
+            conversation = m_answers.value(route, conversation);
+        }
+        bool keepOpen = false;
+        for (const Piece& piece : std::as_const(conversation)) {
+            for (int i = 0; piece.times < 0 || i < piece.times; ++i) {
+                if (!wait(*link, piece))
+                    return;
+                if (!link->write(piece.bytes))
+                    return void(m_clientLeft = true);
+                m_bytesSent += piece.bytes.size();
+            }
+            keepOpen = piece.keepOpen;
+        }
+        if (!keepOpen)
+            return;
+    }
+}
+
+bool LoopbackServer::wait(Link& link, const Piece& piece)
+{
+    if (piece.held) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_released || m_stopping; });
+    }
+    const auto deadline = std::chrono::steady_clock::now() + piece.pauseMs * 1ms;
+    while (!m_stopping && std::chrono::steady_clock::now() < deadline) {
+        pollfd watch { link.fd, POLLIN | POLLRDHUP, 0 };
+        if (::poll(&watch, 1, 10) <= 0)
+            continue;
+        char byte;
+        if (::recv(link.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) {
+            m_clientLeft = true;
+            return false;
+        }
+        std::this_thread::sleep_for(10ms); // the next request is already waiting
+    }
+    return !m_stopping;
+}
+
+void LoopbackServer::answer(const QString& path, const Conversation& conversation)
+{
+    std::lock_guard lock(m_mutex);
+    if (path.endsWith(u'*') && !m_answers.contains(path))
+        m_prefixes.append(path);
+    m_answers.insert(path, conversation);
+}
+
+void LoopbackServer::serve(
+    const QString& path, const QByteArray& body, int status, const QByteArray& contentType)
+{
+    const QByteArray fields
+        = "Content-Type: " + contentType + "\r\nContent-Length: " + QByteArray::number(body.size());
+    answer(path, { { head(status, fields) + body, 0, 1, false, true } });
+}
+
+QByteArray LoopbackServer::head(int status, const QByteArray& fields)
+{
+    return "HTTP/1.1 " + QByteArray::number(status) + " Status\r\n" + fields + "\r\n\r\n";
+}
+
+void LoopbackServer::release()
+{
+    std::lock_guard lock(m_mutex);
+    m_released = true;
+    m_changed.notify_all();
 }
 
 QString LoopbackServer::url(const QString& path) const
 {
-    return QStringLiteral("http://127.0.0.1:") + QString::number(m_port) + path;
+    return u"http://127.0.0.1:" + QString::number(m_port) + path;
 }
 
 QList<RecordedRequest> LoopbackServer::requests() const
@@ -78,25 +226,11 @@ QList<RecordedRequest> LoopbackServer::requests() const
     return m_requests;
 }
 
-QStringList LoopbackServer::targets() const
-{
-    QStringList targets;
-    for (const RecordedRequest& request : requests())
-        targets.append(request.target);
-    return targets;
-}
-
 int LoopbackServer::requestCount(const QString& path) const
 {
     std::lock_guard lock(m_mutex);
     int count = 0;
-    for (const auto& request : m_requests)
+    for (const RecordedRequest& request : m_requests)
         count += request.path == path ? 1 : 0;
     return count;
-}
-
-void LoopbackServer::clearRequests()
-{
-    std::lock_guard lock(m_mutex);
-    m_requests.clear();
 }

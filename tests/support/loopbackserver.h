@@ -1,61 +1,100 @@
-// A real HTTP server on 127.0.0.1 on a free port, run on its own thread inside a test. It records
-// every request it gets, so that a test asserts what the program sent as well as what it did.
+// A scripted web server on 127.0.0.1, on threads of its own inside a test. Each path answers with a
+// conversation of raw pieces, each sent after a pause or held until the test releases it, so one
+// server plays a good site, a slow one or a liar. It records every request with its headers.
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
-#include <httplib.h>
-
+#include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct RecordedRequest
 {
     QString method;
     QString target; // the path and query as they arrived on the wire, undecoded
-    QString path; // decoded path
+    QString path; // the path, percent-decoded
     QMap<QString, QString> headers; // names in lower case
-    int remotePort = 0; // the client's end of the connection
+    int connection = 0; // which connection it came on, from 1
 };
 
 class LoopbackServer
 {
 public:
-    LoopbackServer();
-    // An https server with the given certificate chain and key (PEM files).
-    LoopbackServer(const QString& certificateFile, const QString& keyFile);
+    // A piece of the answer: bytes sent after pauseMs, or after release() when held, times times
+    // (-1: again and again until the client leaves). keepOpen on the last piece: the connection
+    // then waits for the next request; otherwise the server hangs up after the conversation.
+    struct Piece
+    {
+        QByteArray bytes;
+        int pauseMs = 0;
+        int times = 1;
+        bool held = false;
+        bool keepOpen = false;
+    };
+    using Conversation = QList<Piece>;
+
+    enum class Mode {
+        Answer, // the conversations
+        HangUp, // every connection closed at once, unanswered
+        Unresponsive, // connections never accepted: the backlog is full, as with a vanished host
+        Closed, // nothing listens: connections are refused
+    };
+
+    // Listens at once, on port (0: a free one). With a certificate chain and key (PEM files) it
+    // speaks https.
+    explicit LoopbackServer(Mode mode = Mode::Answer, int port = 0,
+        const QString& certificateFile = {}, const QString& keyFile = {});
     ~LoopbackServer();
 
-    // Serves body with the given status and content type at path.
-    void serve(const std::string& path, const QByteArray& body, int status = 200,
-        const std::string& contentType = "text/html");
-    // Full control: the handler of cpp-httplib for GET at path (a regular expression).
-    httplib::Server& server() { return *m_server; }
-    bool isValid() const { return m_server->is_valid(); }
-
-    // Starts listening; call after registering the handlers.
-    void start();
-    void stop();
+    // A path answers with the conversation; a path ending in "*" is a prefix (the first one given
+    // wins). Others get a 404.
+    void answer(const QString& path, const Conversation& conversation);
+    // Serves body at path as a well-behaved server does, on a connection kept open.
+    void serve(const QString& path, const QByteArray& body, int status = 200,
+        const QByteArray& contentType = "text/html");
+    static QByteArray head(int status, const QByteArray& fields = "Content-Length: 0");
+    // Sends every held piece.
+    void release();
 
     int port() const { return m_port; }
     QString url(const QString& path) const; // "http://127.0.0.1:PORT" + path
 
     QList<RecordedRequest> requests() const;
-    QStringList targets() const; // the target of every request, in order
     int requestCount(const QString& path) const;
-    void clearRequests();
+    int connections() const { return m_connections; }
+    bool clientLeft() const { return m_clientLeft; } // a client hung up before all was sent
+    qint64 bytesSent() const { return m_bytesSent; }
 
 private:
-    void record();
+    struct Link;
+    void converse(std::unique_ptr<Link> link, int number);
+    bool wait(Link& link, const Piece& piece);
 
-    std::unique_ptr<httplib::Server> m_server;
-    std::thread m_thread;
+    Mode m_mode;
+    int m_listener = -1;
     int m_port = 0;
+    void* m_tls = nullptr; // SSL_CTX*
+    std::thread m_acceptor;
+    QList<int> m_fillers;
     mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QHash<QString, Conversation> m_answers;
+    QStringList m_prefixes;
     QList<RecordedRequest> m_requests;
+    QList<int> m_clients;
+    std::vector<std::thread> m_threads;
+    bool m_released = false;
+    std::atomic<bool> m_stopping { false };
+    std::atomic<int> m_connections { 0 };
+    std::atomic<bool> m_clientLeft { false };
+    std::atomic<qint64> m_bytesSent { 0 };
 };

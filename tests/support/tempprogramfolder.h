@@ -4,7 +4,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
-class TempProgramFolder {
+class TempProgramFolder
+{
 public:
     TempProgramFolder();
     ~TempProgramFolder();

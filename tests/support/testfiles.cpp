@@ -4,6 +4,10 @@
 #include <QDir>
 #include <QFile>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
 QByteArray noiseBytes(qsizetype size, quint32 seed)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -38,4 +42,40 @@ QStringList folderEntries(const QString& folder)
 {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+Unprivileged::Unprivileged() { m_dropped = ::geteuid() == 0 && ::seteuid(65534) == 0; }
+
+Unprivileged::~Unprivileged()
+{
+    if (m_dropped && ::seteuid(0) != 0)
+        qFatal("could not return to the test's own user");
+}
+
+bool Unprivileged::active() const { return ::geteuid() != 0; }
+
+void Unprivileged::setMode(const QString& path, bool writable)
+{
+    const auto all = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner
+        | QFile::ExeGroup | QFile::ExeOther;
+    QFile::setPermissions(
+        path, writable ? all | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther : all);
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes)
+    : m_handler(std::signal(SIGXFSZ, SIG_IGN))
+{
+    rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    m_previous[0] = limit.rlim_cur;
+    m_previous[1] = limit.rlim_max;
+    limit.rlim_cur = rlim_t(bytes);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    const rlimit previous { rlim_t(m_previous[0]), rlim_t(m_previous[1]) };
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, m_handler);
 }

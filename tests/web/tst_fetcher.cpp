@@ -1,5 +1,5 @@
-// The page fetcher against a real HTTP server on 127.0.0.1: what arrives, what is sent, and how
-// Cancel, broken connections and unreachable servers end a fetch.
+// The fetcher against scripted servers on 127.0.0.1: what arrives and what is sent, servers that
+// lie, flood, stall or misdirect, servers that cannot be reached, Cancel, and https.
 #include "web/fetcher.h"
 
 #include "resources/messages.h"
@@ -8,18 +8,16 @@
 #include "support/testfiles.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <optional>
 
-#include <atomic>
-
-using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
-using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+using Conversation = LoopbackServer::Conversation;
+using Mode = LoopbackServer::Mode;
 
 namespace {
 
@@ -28,73 +26,27 @@ QString progress(qint64 count)
     return Msg::loadingPage + u'(' + QString::number(count) + Msg::bytesDone;
 }
 
-FetchOutcome fetch(
-    FakeHost& host, const QString& url, QByteArray& data, qint64 maxBytes = pageBodyLimit)
+FetchResult fetch(FakeHost& host, const QString& url, QByteArray& data, qint64 maxBytes)
 {
     host.info = Msg::loadingPage;
-    return Get_UrlData(host, url, data, maxBytes).outcome;
+    return Get_UrlData(host, url, data, maxBytes);
 }
 
-// Sends body in pieces of at most piece bytes without announcing its length.
-Handler pieces(const QByteArray& body, size_t piece)
+QByteArray sized(const QByteArray& body)
 {
-    return [=](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("image/jpeg", [=](size_t offset, auto& sink) {
-            if (offset >= size_t(body.size()))
-                return sink.done(), true;
-            return sink.write(
-                body.constData() + offset, std::min<size_t>(piece, size_t(body.size()) - offset));
-        });
-    };
+    return LoopbackServer::head(200, "Content-Length: " + QByteArray::number(body.size())) + body;
 }
 
-// A loopback port that never serves: refusing, closing each connection unanswered (counting
-// them), or with its queue full so that a new connection hangs like a vanished host.
-class DeadPort
+// A whole answer on a connection kept open, or one that ends when the server hangs up.
+Conversation kept(const QByteArray& bytes) { return { { bytes, 0, 1, false, true } }; }
+Conversation once(const QByteArray& bytes) { return { { bytes } }; }
+Conversation redirect(const QByteArray& to, int status = 302)
 {
-public:
-    enum Kind { Refuses, ClosesAtOnce, NeverAnswers };
-    explicit DeadPort(Kind kind)
-    {
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const auto where = reinterpret_cast<sockaddr*>(&address);
-        socklen_t length = sizeof address;
-        ::bind(m_fd, where, length);
-        ::getsockname(m_fd, where, &length);
-        port = ntohs(address.sin_port);
-        if (kind != Refuses)
-            ::listen(m_fd, kind == NeverAnswers ? 0 : 64);
-        for (int i = 0; kind == NeverAnswers && i < 3; ++i) {
-            m_fillers.append(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-            ::connect(m_fillers.last(), where, length);
-        }
-        if (kind == ClosesAtOnce)
-            m_thread = std::thread([this] {
-                for (int client; (client = ::accept(m_fd, nullptr, nullptr)) >= 0; ++accepted)
-                    ::close(client);
-            });
-    }
-    ~DeadPort()
-    {
-        ::shutdown(m_fd, SHUT_RDWR);
-        if (m_thread.joinable())
-            m_thread.join();
-        for (const int fd : std::as_const(m_fillers))
-            ::close(fd);
-        ::close(m_fd);
-    }
-    QString url() const { return u"http://127.0.0.1:"_s + QString::number(port) + u"/p.htm"_s; }
+    return kept(LoopbackServer::head(status, "Location: " + to + "\r\nContent-Length: 0"));
+}
 
-    int port = 0;
-    std::atomic<int> accepted { 0 };
-
-private:
-    int m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    QList<int> m_fillers;
-    std::thread m_thread;
-};
+const QByteArray block = jpegBytes(1024 * 1024, 7); // a whole number of blocks fills each limit
+const QByteArray unsized = LoopbackServer::head(200, "Connection: close");
 
 } // namespace
 
@@ -102,102 +54,190 @@ class tst_Fetcher : public QObject
 {
     Q_OBJECT
 private slots:
-    void deliversWhatTheServerSent_data();
-    void deliversWhatTheServerSent();
+    void conversations_data();
+    void conversations();
     void sendsTheProgramsRequestOnOneConnection();
-    void putsAddressesOnTheWireAsBrowsersDo_data();
-    void putsAddressesOnTheWireAsBrowsersDo();
-    void countsUpThenStopsAtOnceWhenTheHandlesClose_data();
-    void countsUpThenStopsAtOnceWhenTheHandlesClose();
-    void unreachableServerEndsEmpty_data();
-    void unreachableServerEndsEmpty();
+    void forgedAnswerOnAReusedConnectionIsNeverTaken();
+    void nonWebAddressesAreNeverFetched_data();
+    void nonWebAddressesAreNeverFetched();
     void reachesAServerThatComesUpLate();
     void noRootDoesNothingAndTheFragmentIsCut();
+    void trustsOnlyACertifiedSite_data();
+    void trustsOnlyACertifiedSite();
 };
 
-void tst_Fetcher::deliversWhatTheServerSent_data()
+void tst_Fetcher::conversations_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("limit"); // 0: the page limit
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<Conversation>("answer"); // at /p; /r2, /whole and /loop are always there
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<int>("stopAfterMs"); // -1: never; otherwise once the request is there
+    QTest::addColumn<bool>("closeWindow"); // how to stop: closing the window, or Cancel
     QTest::addColumn<FetchOutcome>("outcome");
-    QTest::addColumn<int>("kept");
-    const auto row = [](const char* name, const char* path, int size, int status, int limit,
-                         FetchOutcome outcome, int kept) {
-        QTest::newRow(name) << QString::fromLatin1(path) << size << status << limit << outcome
-                            << kept;
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("text"); // the failure text; null: not judged
+    QTest::addColumn<QString>("finalPath"); // where the body was served from
+    const auto row = [](const char* name, const Conversation& answer, qint64 limit,
+                         FetchOutcome outcome, const QByteArray& data, const QString& text = {},
+                         const QString& finalPath = u"/p"_s) {
+        QTest::newRow(name) << Mode::Answer << answer << limit << -1 << false << outcome << data
+                            << text << finalPath;
     };
-    const FetchOutcome complete = FetchOutcome::Complete, tooLarge = FetchOutcome::TooLarge;
-    row("a few bytes", "/whole", 5, 200, 0, complete, 5);
-    row("an exact multiple of the old read size", "/whole", 2369 * 13, 200, 0, complete, 2369 * 13);
-    row("the size where the old buffer first grew", "/whole", 30398, 200, 0, complete, 30398);
-    row("just past the initial buffer", "/whole", 32768, 200, 0, complete, 32768);
-    row("several megabytes", "/whole", 3145735, 200, 0, complete, 3145735);
-    row("an empty body gives an empty buffer", "/whole", 0, 200, 0, complete, 0);
-    row("a 404 page is data like any other", "/whole", 1234, 404, 0, complete, 1234);
-    row("an announced length over the limit is refused unread", "/whole", 500000, 200, 1000,
-        tooLarge, 0);
-    row("an unannounced body is cut at the limit", "/chunked", 500000, 200, 1000, tooLarge, 1000);
-    row("a body of exactly the limit is complete", "/whole", 1000, 200, 1000, complete, 1000);
-    row("an unannounced body of exactly the limit is complete", "/chunked", 1000, 200, 1000,
-        complete, 1000);
-    row("a chain of redirects is followed", "/r1", 5000, 200, 0, complete, 5000);
-    // Where a redirect may not lead is the hostile server's test.
-    row("a redirect loop ends with nothing", "/loop", 5000, 200, 0, FetchOutcome::Incomplete, 0);
+    const auto stop = [](const char* name, Mode mode, const Conversation& answer, int afterMs,
+                          bool closeWindow = false) {
+        QTest::newRow(name) << mode << answer << pageBodyLimit << afterMs << closeWindow
+                            << FetchOutcome::Cancelled << QByteArray() << QString() << QString();
+    };
+    const QString local = u"127.0.0.1"_s;
+    using enum FetchOutcome;
+    const qint64 page = pageBodyLimit;
+    const QByteArray noise = noiseBytes(500000), ok = "HTTP/1.1 200 OK\r\n";
+    row("a few bytes", kept(sized("hello")), page, Complete, "hello");
+    row("the size where the old buffer first grew", kept(sized(noise.first(30398))), page, Complete,
+        noise.first(30398));
+    row("several megabytes", kept(sized(block.repeated(3) + "tail")), page, Complete,
+        block.repeated(3) + "tail");
+    row("an empty body gives an empty buffer", kept(sized({})), page, Complete, {});
+    row("a 404 page is data like any other, but named",
+        kept(LoopbackServer::head(404, "Content-Length: 9") + "not found"), page, Complete,
+        "not found", Msg::httpError(local, 404));
+    row("an announced length over the limit is refused unread", kept(sized(noise)), 1000, TooLarge,
+        {});
+    row("an image that claims 10 GB is refused unread",
+        { { LoopbackServer::head(200, "Content-Length: 10737418240") }, { block, 0, -1 } },
+        imageBodyLimit, TooLarge, {});
+    row("an unannounced body is cut at the limit", once(unsized + noise), 1000, TooLarge,
+        noise.first(1000));
+    row("an endless page is read up to 64 MB and no further", { { unsized }, { block, 0, -1 } },
+        page, TooLarge, block.repeated(64));
+    row("a body of exactly the limit is complete", kept(sized(noise.first(1000))), 1000, Complete,
+        noise.first(1000));
+    row("an unannounced body of exactly the limit is complete", once(unsized + noise.first(1000)),
+        1000, Complete, noise.first(1000));
+    row("a chain of redirects is followed to its end", redirect("/r2"), page, Complete, "whole", {},
+        u"/whole"_s);
+    row("a redirect loop ends with nothing", redirect("/loop"), page, Incomplete, {}, {},
+        u"/loop"_s);
+    row("garbage and NUL bytes instead of HTTP",
+        once(QByteArrayLiteral("\0\x01\xFF garbage\r\n\r\n\0\0body")), page, NoConnection, {});
+    row("a length that is no number", once(ok + "Content-Length: lots\r\n\r\nhello"), page,
+        Incomplete, {});
+    row("a NUL byte inside a header",
+        once(ok + QByteArrayLiteral("X-A: a\0b\r\nContent-Length: 5\r\n\r\nhello")), page,
+        Incomplete, {});
+    row("a header line of two megabytes",
+        once(ok + "X-Long: " + QByteArray(2 << 20, 'h') + "\r\n\r\nhello"), page, Incomplete, {});
+    row("a flood of headers",
+        once(ok + QByteArray("X-Flood: 0123456789abcdef\r\n").repeated(50000)), page, Incomplete,
+        {});
+    row("a length longer than the body, then the connection closes",
+        once(ok + "Content-Length: 900\r\n\r\nhello"), page, Incomplete, "hello");
+    row("a chunk size that is no number",
+        once(ok + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\nworld\r\n0\r\n\r\n"), page,
+        Incomplete, "hello");
+    row("a chunk that claims terabytes, then the connection closes",
+        once(ok + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\nhello"), page, Incomplete,
+        "hello");
+    // A server that took the connection is not asked again; one that nobody runs is tried for
+    // five seconds, then once more with a fresh session.
+    QTest::newRow("a server that hangs up at once is asked once")
+        << Mode::HangUp << Conversation() << page << -1 << false << NoConnection << QByteArray()
+        << QString() << u"/p"_s;
+    QTest::newRow("a port where nobody listens")
+        << Mode::Closed << Conversation() << page << -1 << false << NoConnection << QByteArray()
+        << Msg::connectionRefused(local) << u"/p"_s;
+    row("a server that takes the request and stays silent", { { {}, 10000, -1 } }, page,
+        NoConnection, {}, Msg::noAnswer(local));
+    row("a body that stops coming", { { ok + "Content-Length: 9\r\n\r\nx" }, { {}, 10000, -1 } },
+        page, Incomplete, "x", Msg::noAnswer(local));
+    const Conversation trickle { { LoopbackServer::head(200, "Content-Length: 100000") },
+        { "0123456789", 5, -1 } };
+    stop("Cancel during a slow body", Mode::Answer, trickle, 200);
+    stop("the window closed during a slow body", Mode::Answer, trickle, 200, true);
+    stop("Cancel while a body trickles a byte every ten seconds", Mode::Answer,
+        { { ok + "Content-Length: 100\r\n\r\nx" }, { "x", 10000, -1 } }, 300);
+    stop("Cancel when the server takes the request and never answers", Mode::Answer,
+        { { {}, 10000, -1 } }, 300);
+    stop("Cancel while a header comes every ten seconds, never the body", Mode::Answer,
+        { { ok }, { "X-Wait: 1\r\n", 10000, -1 } }, 300);
+    stop("Cancel ends the connect retries", Mode::Closed, {}, 300);
+    stop("Cancel ends a connect attempt under way", Mode::Unresponsive, {}, 1000);
+    stop(
+        "closing the window ends the pause before the fresh session", Mode::Closed, {}, 5600, true);
 }
 
-void tst_Fetcher::deliversWhatTheServerSent()
+void tst_Fetcher::conversations()
 {
-    QFETCH(QString, path);
-    QFETCH(int, size);
-    QFETCH(int, status);
-    QFETCH(int, limit);
+    QFETCH(Mode, mode);
+    QFETCH(Conversation, answer);
+    QFETCH(qint64, limit);
+    QFETCH(int, stopAfterMs);
+    QFETCH(bool, closeWindow);
     QFETCH(FetchOutcome, outcome);
-    QFETCH(int, kept);
-    const QByteArray body = noiseBytes(size);
-    LoopbackServer server;
-    server.serve("/whole", body, status);
-    const auto redirect = [](const char* to, int code) -> Handler {
-        return [=](const httplib::Request&, httplib::Response& r) { r.set_redirect(to, code); };
-    };
-    server.server()
-        .Get("/chunked", pieces(body, 700))
-        .Get("/r1", redirect("/r2", 302))
-        .Get("/r2", redirect("/whole", 301))
-        .Get("/loop", redirect("/loop", 302));
-    server.start();
+    QFETCH(QByteArray, data);
+    QFETCH(QString, text);
+    QFETCH(QString, finalPath);
+    LoopbackServer server(mode);
+    server.answer(u"/p"_s, answer);
+    server.answer(u"/r2"_s, redirect("/whole", 301));
+    server.answer(u"/whole"_s, kept(sized("whole")));
+    server.answer(u"/loop"_s, redirect("/loop"));
     FakeHost host;
-    QByteArray data("left over from an earlier call");
+    host.state.fetchStallSeconds = 1;
+    QElapsedTimer clock;
+    int stoppedAt = -1;
+    host.onYield = [&](int yield) {
+        if (stopAfterMs < 0 || (mode == Mode::Answer && server.requests().isEmpty()))
+            return;
+        if (!clock.isValid())
+            clock.start();
+        if (stoppedAt < 0 && clock.elapsed() >= stopAfterMs) {
+            stoppedAt = yield;
+            closeWindow ? closeFetchHandles(host.state) : host.pressCancel();
+        }
+    };
+    QByteArray got("left over from an earlier call");
 
-    QCOMPARE(fetch(host, server.url(path), data, limit ? limit : pageBodyLimit), outcome);
-    QCOMPARE(data.size(), kept);
-    QVERIFY(data == body.first(kept));
-    QCOMPARE(host.info, progress(kept));
+    const FetchResult result = fetch(host, server.url(u"/p"_s), got, limit);
+    QCOMPARE(result.outcome, outcome);
     QCOMPARE(host.state.hUrl, nullptr);
     QCOMPARE(host.state.hInternet, nullptr);
-    QVERIFY(server.requests().size() <= 21); // the first request and at most twenty redirects
+    if (outcome == FetchOutcome::Cancelled) {
+        // Back right after the yield that stopped it, the connection closed behind it.
+        QCOMPARE(host.yields, stoppedAt);
+        if (!closeWindow)
+            QCOMPARE(host.info, Msg::interrupted); // the Cancel handler's status stays
+        if (mode == Mode::Answer)
+            QTRY_VERIFY_WITH_TIMEOUT(server.clientLeft(), 10000);
+        return closeFetchHandles(host.state); // a second close finds nothing to close
+    }
+    QCOMPARE(got.size(), data.size());
+    QVERIFY(got == data);
+    QCOMPARE(host.info, progress(data.size()));
+    if (!text.isNull())
+        QCOMPARE(result.failureText, text);
+    QCOMPARE(result.finalUrl, server.url(finalPath));
+    // A server that answered, however badly, is not asked again; redirects stay bounded.
+    QCOMPARE(server.connections(), mode == Mode::Closed ? 0 : 1);
+    QVERIFY(server.requests().size() <= 21);
 }
 
 void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
 {
     LoopbackServer server;
-    server.server().Get(R"(/.*)",
-        [](const httplib::Request&, httplib::Response& r) { r.set_content("ok", "text/plain"); });
-    server.start();
+    server.serve(u"/*"_s, "ok");
     FakeHost host;
     QByteArray data;
-    QCOMPARE(fetch(host, server.url(u"/a/b/写真 1.jpg?c=黒"_s), data), FetchOutcome::Complete);
+    // The address served is the one asked for, exactly as written.
+    const QString written = server.url(u"/a/b/写真 1.jpg?c=黒"_s);
+    QCOMPARE(fetch(host, written, data, pageBodyLimit).finalUrl, written);
     // A user name and password may go to the server, but never into the Referer.
     const QString withPassword = server.url(u"/p2.htm"_s).replace(u"//"_s, u"//u:pw@"_s);
-    QCOMPARE(fetch(host, withPassword, data), FetchOutcome::Complete);
+    QCOMPARE(fetch(host, withPassword, data, pageBodyLimit).outcome, FetchOutcome::Complete);
 
-    const QList<RecordedRequest> requests = server.requests();
-    QCOMPARE(server.targets(),
-        (QStringList { u"/a/b/%E5%86%99%E7%9C%9F%201.jpg?c=%E9%BB%92"_s, u"/p2.htm"_s }));
-    QCOMPARE(requests.first().path, u"/a/b/写真 1.jpg"_s);
-    QCOMPARE(requests.at(1).remotePort, requests.at(0).remotePort);
-    for (const RecordedRequest& request : requests) {
+    QCOMPARE(server.requests().first().target, u"/a/b/%E5%86%99%E7%9C%9F%201.jpg?c=%E9%BB%92"_s);
+    QCOMPARE(server.connections(), 1);
+    for (const RecordedRequest& request : server.requests()) {
         QCOMPARE(request.method, u"GET"_s);
         QCOMPARE(
             request.headers.value(u"user-agent"_s), u"Mozilla/4.0 (compatible; MSIE 5.0; Win32)"_s);
@@ -208,172 +248,80 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
         QVERIFY(!request.headers.contains(u"if-modified-since"_s));
         QVERIFY(!request.headers.contains(u"cookie"_s));
     }
+    // Escapes already there and reserved characters stay as written; a line break cannot split
+    // the request; a Japanese host goes out in its name-server form.
+    QCOMPARE(
+        wireAddress(u"http://h/a%20b?c&d;[x]#top"_s), QByteArray("http://h/a%20b?c&d;[x]#top"));
+    QCOMPARE(wireAddress(u"http://h/a\r\nHost: x"_s), QByteArray("http://h/a%0D%0AHost:%20x"));
+    QCOMPARE(
+        wireAddress(u"http://日本.jp/画.jpg"_s), QByteArray("http://xn--wgv71a.jp/%E7%94%BB.jpg"));
 }
 
-void tst_Fetcher::putsAddressesOnTheWireAsBrowsersDo_data()
+void tst_Fetcher::forgedAnswerOnAReusedConnectionIsNeverTaken()
 {
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("a space and Japanese in the path are encoded as UTF-8")
-        << u"http://h/画像 1.jpg"_s << QByteArray("http://h/%E7%94%BB%E5%83%8F%201.jpg");
-    QTest::newRow("escapes already there are left alone")
-        << u"http://h/a%20b.jpg"_s << QByteArray("http://h/a%20b.jpg");
-    QTest::newRow("reserved characters stay as written")
-        << u"http://h/a?b=c&d=e;f=[x]#top"_s << QByteArray("http://h/a?b=c&d=e;f=[x]#top");
-    QTest::newRow("a line break cannot split the request")
-        << u"http://h/a\r\nHost: evil"_s << QByteArray("http://h/a%0D%0AHost:%20evil");
-    QTest::newRow("a Japanese host goes out in its name-server form")
-        << u"http://日本.jp:8080/画.jpg"_s << QByteArray("http://xn--wgv71a.jp:8080/%E7%94%BB.jpg");
-}
-
-void tst_Fetcher::putsAddressesOnTheWireAsBrowsersDo()
-{
-    QFETCH(QString, url);
-    QFETCH(QByteArray, wire);
-    QCOMPARE(wireAddress(url), wire);
-}
-
-void tst_Fetcher::countsUpThenStopsAtOnceWhenTheHandlesClose_data()
-{
-    QTest::addColumn<bool>("viaCancel");
-    QTest::newRow("Cancel pressed during a slow body") << true;
-    QTest::newRow("the window closed during a slow body") << false;
-}
-
-void tst_Fetcher::countsUpThenStopsAtOnceWhenTheHandlesClose()
-{
-    QFETCH(bool, viaCancel);
+    // Were the connection used again, the next fetch would take the bytes behind the announced
+    // length for its own answer.
     LoopbackServer server;
-    std::atomic<bool> clientGone { false };
-    server.server().Get("/trickle", [&](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("text/plain", [&](size_t, httplib::DataSink& sink) {
-            std::this_thread::sleep_for(5ms);
-            clientGone = !sink.write("0123456789", 10);
-            return !clientGone;
-        });
-    });
-    server.start();
+    server.answer(u"/a.htm"_s, kept(sized("first") + sized("forged")));
+    server.serve(u"/b.htm"_s, "second");
     FakeHost host;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 stoppedAfterMs = -1;
-    int stoppedAt = -1;
-    host.onYield = [&](int yield) {
-        if (stoppedAt < 0 && host.infoHistory.size() == 3) {
-            stoppedAt = yield;
-            stoppedAfterMs = clock.elapsed();
-            viaCancel ? host.pressCancel() : closeFetchHandles(host.state);
-        }
-    };
+    QByteArray data;
+    QCOMPARE(
+        fetch(host, server.url(u"/a.htm"_s), data, pageBodyLimit).outcome, FetchOutcome::Complete);
+    QCOMPARE(data, QByteArray("first"));
+    QCOMPARE(
+        fetch(host, server.url(u"/b.htm"_s), data, pageBodyLimit).outcome, FetchOutcome::Complete);
+    QCOMPARE(data, QByteArray("second"));
+}
+
+void tst_Fetcher::nonWebAddressesAreNeverFetched_data()
+{
+    QTest::addColumn<QString>("target"); // %1: the port of a server that counts its callers
+    QTest::addColumn<bool>("redirected");
+    for (const QString& target : { u"FILE:///etc/hostname"_s, u"file:/etc/hostname"_s,
+             u"dict://127.0.0.1:%1/d:x.jpg"_s, u"gopher://127.0.0.1:%1/1x.jpg"_s,
+             u"telnet://127.0.0.1:%1/x.jpg"_s, u"smtp://127.0.0.1:%1/x.jpg"_s,
+             u"ldap://127.0.0.1:%1/o=x.jpg"_s, u"mqtt://127.0.0.1:%1/x.jpg"_s }) {
+        QTest::addRow("%s, named directly", qPrintable(target)) << target << false;
+        QTest::addRow("%s, reached by a redirect", qPrintable(target)) << target << true;
+    }
+}
+
+void tst_Fetcher::nonWebAddressesAreNeverFetched()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, redirected);
+    LoopbackServer elsewhere(Mode::HangUp);
+    const QString address = QString(target).replace(u"%1"_s, QString::number(elsewhere.port()));
+    LoopbackServer server;
+    server.answer(u"/p"_s, redirect(address.toUtf8()));
+    FakeHost host;
     QByteArray data;
 
-    QCOMPARE(fetch(host, server.url(u"/trickle"_s), data), FetchOutcome::Cancelled);
-    QVERIFY(stoppedAt > 0);
-    QCOMPARE(host.yields, stoppedAt);
-    QCOMPARE(host.state.hUrl, nullptr);
-    QCOMPARE(host.state.hInternet, nullptr);
-    QVERIFY(!data.isEmpty());
-    QVERIFY(QByteArray("0123456789").repeated(data.size() / 10 + 1).startsWith(data));
-    QCOMPARE(host.infoHistory.size(), viaCancel ? 4 : 3);
-    if (viaCancel)
-        QCOMPARE(host.info, Msg::interrupted); // the Cancel handler's status stays
-    // The count goes up, repainted now and then (50 ms apart), not for every piece that arrives.
-    qint64 last = 0;
-    for (const QString& shown : host.infoHistory.first(3)) {
-        QVERIFY2(shown.startsWith(Msg::loadingPage + u'(') && shown.endsWith(Msg::bytesDone),
-            qPrintable(shown));
-        const qint64 count
-            = shown.sliced(Msg::loadingPage.size() + 1).chopped(Msg::bytesDone.size()).toLongLong();
-        QVERIFY(count > last);
-        last = count;
-    }
-    QVERIFY2(stoppedAfterMs >= 100, qPrintable(QString::number(stoppedAfterMs)));
-    QTRY_VERIFY_WITH_TIMEOUT(clientGone, 10000); // the connection really is closed
-    closeFetchHandles(host.state); // a second close finds nothing to close
-}
-
-void tst_Fetcher::unreachableServerEndsEmpty_data()
-{
-    QTest::addColumn<DeadPort::Kind>("kind");
-    QTest::addColumn<int>("stopAfterMs"); // -1: never
-    QTest::addColumn<bool>("closeWindow"); // stop by closing the window instead of Cancel
-    QTest::addColumn<int>("leastMs");
-    QTest::addColumn<int>("mostMs");
-    QTest::newRow("a server that hangs up at once is asked once")
-        << DeadPort::ClosesAtOnce << -1 << false << 0 << 5000;
-    QTest::newRow("a host that never answers gives up too")
-        << DeadPort::NeverAnswers << -1 << false << 10000 << 20000;
-    QTest::newRow("Cancel ends the connect retries") << DeadPort::Refuses << 300 << false << 0 << 0;
-    QTest::newRow("Cancel ends a connect attempt under way")
-        << DeadPort::NeverAnswers << 1000 << false << 0 << 0;
-    QTest::newRow("closing the window ends the pause before the fresh session")
-        << DeadPort::Refuses << 5600 << true << 0 << 0;
-}
-
-void tst_Fetcher::unreachableServerEndsEmpty()
-{
-    QFETCH(DeadPort::Kind, kind);
-    QFETCH(int, stopAfterMs);
-    QFETCH(bool, closeWindow);
-    QFETCH(int, leastMs);
-    QFETCH(int, mostMs);
-    DeadPort port { kind };
-    FakeHost host;
-    QElapsedTimer clock;
-    clock.start();
-    int stoppedAt = -1;
-    bool requestWasOpen = false;
-    host.onYield = [&](int yield) {
-        if (stopAfterMs >= 0 && stoppedAt < 0 && clock.elapsed() >= stopAfterMs) {
-            stoppedAt = yield;
-            requestWasOpen = host.state.hUrl != nullptr;
-            closeWindow ? closeFetchHandles(host.state) : host.pressCancel();
-        }
-    };
-    QByteArray data("stale");
-    const FetchOutcome outcome = fetch(host, port.url(), data);
-    const qint64 elapsed = clock.elapsed();
-
+    const FetchOutcome outcome
+        = fetch(host, redirected ? server.url(u"/p"_s) : address, data, pageBodyLimit).outcome;
+    QVERIFY(outcome != FetchOutcome::Complete);
     QVERIFY(data.isEmpty());
-    QCOMPARE(host.state.hUrl, nullptr);
-    QCOMPARE(host.state.hInternet, nullptr);
-    if (stopAfterMs >= 0) {
-        QCOMPARE(outcome, FetchOutcome::Cancelled);
-        QCOMPARE(host.yields, stoppedAt);
-        QCOMPARE(host.info, closeWindow ? Msg::loadingPage : Msg::interrupted);
-        QCOMPARE(requestWasOpen, kind == DeadPort::NeverAnswers);
-        return;
-    }
-    QCOMPARE(outcome, FetchOutcome::NoConnection);
-    QCOMPARE(host.info, progress(0));
-    QVERIFY2(elapsed >= leastMs && elapsed < mostMs, qPrintable(QString::number(elapsed)));
-    // It took the request: asking again would only double the wait on it.
-    if (kind == DeadPort::ClosesAtOnce)
-        QTRY_COMPARE(port.accepted.load(), 1);
+    QCOMPARE(elsewhere.connections(), 0);
+    QCOMPARE(server.connections(), redirected ? 1 : 0);
 }
 
 void tst_Fetcher::reachesAServerThatComesUpLate()
 {
-    const int port = DeadPort(DeadPort::Refuses).port;
-    httplib::Server late;
-    late.Get("/p.htm",
-        [](const httplib::Request&, httplib::Response& r) { r.set_content("late", "text/html"); });
-    std::thread thread;
-    FakeHost host;
+    const int port = LoopbackServer(Mode::Closed).port();
+    std::optional<LoopbackServer> late;
     QElapsedTimer clock;
     clock.start();
+    FakeHost host;
     host.onYield = [&](int) {
-        if (!thread.joinable() && clock.elapsed() > 1000 && late.bind_to_port("127.0.0.1", port))
-            thread = std::thread([&] { late.listen_after_bind(); });
+        if (!late && clock.elapsed() > 1000) {
+            late.emplace(Mode::Answer, port);
+            late->serve(u"/p"_s, "late");
+        }
     };
     QByteArray data;
-    const FetchOutcome outcome
-        = fetch(host, u"http://127.0.0.1:"_s + QString::number(port) + u"/p.htm"_s, data);
-    if (thread.joinable()) {
-        late.stop();
-        thread.join();
-    }
-    QCOMPARE(outcome, FetchOutcome::Complete);
+    QCOMPARE(fetch(host, u"http://127.0.0.1:%1/p"_s.arg(port), data, pageBodyLimit).outcome,
+        FetchOutcome::Complete);
     QCOMPARE(data, QByteArray("late"));
 }
 
@@ -382,14 +330,69 @@ void tst_Fetcher::noRootDoesNothingAndTheFragmentIsCut()
     FakeHost host;
     host.info = u"before"_s;
     QByteArray data("kept");
-    QCOMPARE(Get_UrlData(host, u"host/page.htm"_s, data).outcome, FetchOutcome::NoRoot);
+    for (const QString& url : { u"host/page.htm"_s, u"http://"_s })
+        QCOMPARE(Get_UrlData(host, url, data).outcome, FetchOutcome::NoRoot);
     QCOMPARE(data, QByteArray("kept"));
     QCOMPARE(host.info, u"before"_s);
     QCOMPARE(host.yields, 0);
-    // Only the first "#" counts.
     QCOMPARE(Cut_URLTail(u"http://h/a.htm?x=1"_s), u"http://h/a.htm?x=1"_s);
-    QCOMPARE(Cut_URLTail(u"http://h/a#b#c"_s), u"http://h/a"_s);
-    QCOMPARE(Cut_URLTail(u"#top"_s), QString());
+    QCOMPARE(Cut_URLTail(u"http://h/a#b#c"_s), u"http://h/a"_s); // only the first "#" counts
+    const FetchResult unknown = Get_UrlData(host, u"http://pixhound.invalid/p.htm"_s, data);
+    QCOMPARE(unknown.outcome, FetchOutcome::NoConnection);
+    QCOMPARE(unknown.failureText, Msg::hostNotFound(u"pixhound.invalid"_s));
+}
+
+void tst_Fetcher::trustsOnlyACertifiedSite_data()
+{
+    QTest::addColumn<bool>("trustAuthority");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("read");
+    QTest::newRow("a site certified by a trusted authority is read")
+        << true << u"127.0.0.1"_s << true;
+    QTest::newRow("a site certified by an unknown authority is refused")
+        << false << u"127.0.0.1"_s << false;
+    QTest::newRow("a certificate for another name is refused") << true << u"localhost"_s << false;
+}
+
+void tst_Fetcher::trustsOnlyACertifiedSite()
+{
+    QFETCH(bool, trustAuthority);
+    QFETCH(QString, host);
+    QFETCH(bool, read);
+    // An authority of the test's own and a certificate for 127.0.0.1 signed by it.
+    QTemporaryDir dir;
+    QProcess shell;
+    shell.setWorkingDirectory(dir.path());
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start(u"sh"_s, { u"-c"_s, uR"(set -e
+k="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+openssl req -x509 $k -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-Authority \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
+openssl req $k -keyout server.key -out server.csr -subj /CN=127.0.0.1
+printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n' > ext
+openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem \
+    -days 2 -extfile ext)"_s });
+    QVERIFY(shell.waitForFinished(60000));
+    QVERIFY2(shell.exitCode() == 0, shell.readAll().constData());
+    LoopbackServer server(
+        Mode::Answer, 0, dir.filePath(u"server.pem"_s), dir.filePath(u"server.key"_s));
+    server.serve(u"/a/pic.jpg"_s, "\xFF\xD8 over tls", 200, "image/jpeg");
+    if (trustAuthority)
+        qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath(u"ca.pem"_s)));
+    const QString root = u"https://%1:%2/"_s.arg(host).arg(server.port());
+    FakeHost window;
+    QByteArray data;
+
+    const FetchResult result = fetch(window, root + u"a/pic.jpg"_s, data, pageBodyLimit);
+    QCOMPARE(result.outcome, read ? FetchOutcome::Complete : FetchOutcome::NoConnection);
+    QCOMPARE(result.failureText, read ? QString() : Msg::certificateRefused(host));
+    qunsetenv("SSL_CERT_FILE");
+    QCOMPARE(data, read ? QByteArray("\xFF\xD8 over tls") : QByteArray());
+    QCOMPARE(server.requests().size(), read ? 1 : 0);
+    if (read)
+        QCOMPARE(server.requests().first().headers.value(u"referer"_s), root);
+    // A refused certificate is refused again on every attempt: it is not tried again.
+    QCOMPARE(server.connections(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Fetcher)

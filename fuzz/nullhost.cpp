@@ -1,2 +1,0 @@
-// A main window that shows nothing, for the fuzz targets.
-#include "nullhost.h"

@@ -1,0 +1,206 @@
+// The dialogs driven as the user drives them: the save folder typed and its checks (on
+// Windows conventions too), and what closing a real question box answers.
+#include "dialogs/folderentry.h"
+#include "dialogs/frmsetsavefolder.h"
+#include "main_window/messageboxpresenter.h"
+#include "platform/runtimeerror.h"
+#include "resources/messages.h"
+#include "support/messageanswerer.h"
+#include "support/widgets/dialogdriver.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(MessageAnswer)
+
+class tst_Dialogs : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void dialog_data();
+    void dialog();
+    void windowsFolderEntry_data();
+    void windowsFolderEntry();
+
+private:
+    QString m_originalCurrent;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_Dialogs::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    m_originalCurrent = QDir::currentPath();
+}
+
+void tst_Dialogs::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir(m_dir->path()).mkdir(u"写真"_s) && QDir(m_dir->path()).mkdir(u"locked"_s));
+    QVERIFY(QFile::setPermissions(m_dir->path() + u"/locked"_s, QFile::ReadOwner));
+    qputenv("HOME", QFile::encodeName(m_dir->path()));
+}
+
+void tst_Dialogs::cleanup()
+{
+    // The folder test enters the folders it checks.
+    QDir::setCurrent(m_originalCurrent);
+    QFile::setPermissions(m_dir->path() + u"/locked"_s, QFile::ReadOwner | QFile::ExeOwner);
+    m_dir.reset();
+    QVERIFY(noWindowOpen());
+}
+
+void tst_Dialogs::dialog_data()
+{
+    // "save" the save-folder dialog, or a real message box asking a question with "yesno" (No
+    // the default) or "okcancel" buttons
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("entry"); // typed in the folder box
+    QTest::addColumn<QString>("input"); // a control to click, "close", or a key
+    QTest::addColumn<MessageAnswer>("answer");
+    QTest::addColumn<QString>("box"); // empty: none
+    // The folder stored (%1: the test's folder), or the message box's answer
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<bool>("stayedOpen");
+
+    const MessageAnswer ok = MessageAnswer::Ok;
+    const auto refused = [](const QString& text) {
+        return expectBox(Msg::titleFolderNameError, MessageIcon::Critical, text);
+    };
+    const QString question = expectBox(Msg::titleFolderCreateConfirm, MessageIcon::Question,
+        Msg::folderMissing + Msg::crlf + Msg::createFolderQuestion);
+    const QString locked = expectBox(Msg::titleError, MessageIcon::Critical,
+        runtimeError(ErrorNumber::PermissionDenied).numberAndDescription());
+    const QString none;
+    // clang-format off
+    QTest::newRow("spaces and one letter ask for a folder name") << u"save"_s << u"  a  "_s
+        << u"cmdOK"_s << ok << refused(Msg::enterFolderName) << none << true;
+    QTest::newRow("a relative folder is an invalid drive") << u"save"_s << u"photos/2024"_s
+        << u"cmdOK"_s << ok << refused(Msg::invalidDrive) << none << true;
+    QTest::newRow("a colon from the fourth character on is forbidden") << u"save"_s << u"%1/a:b"_s
+        << u"cmdOK"_s << ok << refused(Msg::forbiddenFolderChars + Msg::crlf + u"\\:*?\"<>|"_s)
+        << none << true;
+    QTest::newRow("a folder that cannot be entered is refused") << u"save"_s << u"%1/locked"_s
+        << u"cmdOK"_s << ok << locked << none << true;
+    QTest::newRow("Enter in the box stores an existing folder with a final separator") << u"save"_s
+        << u"%1/写真"_s << u"Return"_s << ok << none << u"%1/写真/"_s << false;
+    QTest::newRow("a tilde starts in the home folder") << u"save"_s << u" ~/写真 "_s << u"cmdOK"_s << ok
+        << none << u"%1/写真/"_s << false;
+    QTest::newRow("a missing folder confirmed with OK is accepted but not made") << u"save"_s
+        << u"%1/new/photos"_s << u"cmdOK"_s << ok << question << u"%1/new/photos/"_s << false;
+    QTest::newRow("Cancel in the creation question keeps the dialog open") << u"save"_s
+        << u"%1/new/photos"_s << u"cmdOK"_s << MessageAnswer::Cancel << question << none << true;
+    QTest::newRow("Cancel leaves nothing confirmed") << u"save"_s << u"%1/写真"_s << u"cmdCancel"_s
+        << ok << none << none << false;
+    QTest::newRow("Escape leaves nothing confirmed") << u"save"_s << u"%1/写真"_s << u"Escape"_s << ok
+        << none << none << false;
+    QTest::newRow("the close box leaves nothing confirmed") << u"save"_s << u"%1/写真"_s << u"close"_s
+        << ok << none << none << false;
+
+    QTest::newRow("closing a question counts as No") << u"yesno"_s << none << u"close"_s << ok
+        << none << u"No"_s << false;
+    QTest::newRow("Escape on OK and Cancel counts as Cancel") << u"okcancel"_s << none
+        << u"Escape"_s << ok << none << u"Cancel"_s << false;
+    // clang-format on
+}
+
+void tst_Dialogs::dialog()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, entry);
+    QFETCH(QString, input);
+    QFETCH(MessageAnswer, answer);
+    QFETCH(QString, box);
+    QFETCH(QString, result);
+    QFETCH(bool, stayedOpen);
+    if (entry.contains(u"locked") && geteuid() == 0)
+        QSKIP("the superuser enters every folder");
+
+    MessageAnswerer answerer;
+    answerer.answers = { answer };
+    const QString start = m_dir->path() + u'/';
+    std::unique_ptr<QDialog> dialog(kind == u"save" ? new frmSetSaveFolder(start) : nullptr);
+    bool open = false;
+    QWidget* focus = nullptr;
+    whenModal([&](QWidget* modal) {
+        if (auto* txtFolder = modal->findChild<QLineEdit*>(u"txtFolder"_s))
+            txtFolder->setText(entry.replace(u"%1"_s, m_dir->path()));
+        if (input == u"close")
+            modal->close();
+        else if (QWidget* control = modal->findChild<QWidget*>(input))
+            QTest::mouseClick(control, Qt::LeftButton);
+        else
+            QTest::keyClick(modal->focusWidget(), QKeySequence(input)[0].key());
+        open = modal->isVisible();
+        focus = modal->focusWidget();
+        modal->hide();
+    });
+    const bool yesNo = kind == u"yesno";
+    const MessageAnswer pressed = dialog
+        ? MessageAnswer(dialog->exec())
+        : presentMessageBox({ u"?"_s, MessageIcon::Question,
+            yesNo ? MessageButtons::YesNo : MessageButtons::OkCancel,
+            yesNo ? MessageAnswer::No : MessageAnswer::Ok, u"?"_s });
+
+    QCOMPARE(answerer.shown(), box.isEmpty() ? QStringList() : QStringList { box });
+    QCOMPARE(open, stayedOpen);
+    if (!dialog) {
+        const char* const answers[] = { "Ok", "Cancel", "Yes", "No" };
+        QCOMPARE(QString::fromLatin1(answers[int(pressed)]), result);
+    }
+    if (kind != u"save")
+        return;
+    auto* saveFolder = static_cast<frmSetSaveFolder*>(dialog.get());
+    QCOMPARE(saveFolder->blnSaveFolderOK(), !result.isEmpty());
+    QCOMPARE(saveFolder->strSaveFolder(),
+        result.isEmpty() ? start : result.replace(u"%1"_s, m_dir->path()));
+    if (open)
+        QCOMPARE(focus, saveFolder->findChild<QLineEdit*>(u"txtFolder"_s));
+    // The dialog only decides; the download makes the folder.
+    QVERIFY(!QDir(m_dir->path() + u"/new"_s).exists());
+}
+
+void tst_Dialogs::windowsFolderEntry_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("drivesTested"); // the drive test passes C: only
+    QTest::addColumn<int>("verdict"); // a FolderEntryVerdict
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("a slash as the drive's own separator passes, not after it")
+        << u"C:/photos/2024"_s << u"C:/"_s << int(FolderEntryVerdict::ForbiddenCharacter)
+        << QString();
+    QTest::newRow("a failed drive test comes before the forbidden characters")
+        << u"Q:\\a*b"_s << u"Q:\\"_s << int(FolderEntryVerdict::InvalidDrive) << QString();
+    QTest::newRow("a network path skips the drive test")
+        << u"\\\\server\\share"_s << QString() << int(FolderEntryVerdict::Accepted)
+        << u"\\\\server\\share\\"_s;
+}
+
+void tst_Dialogs::windowsFolderEntry()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, drivesTested);
+    QFETCH(int, verdict);
+    QFETCH(QString, folder);
+    QString tested;
+    const FolderEntryResult result = checkFolderEntry(
+        typed, PathConventions::forWindows(), QString(), [&](const QString& drive) {
+            tested += drive;
+            return drive.startsWith(u'C');
+        });
+    QCOMPARE(tested, drivesTested);
+    QCOMPARE(int(result.verdict), verdict);
+    QCOMPARE(result.folder, folder);
+}
+
+QTEST_MAIN(tst_Dialogs)
+#include "tst_dialogs.moc"

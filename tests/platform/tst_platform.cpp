@@ -1,0 +1,132 @@
+// The platform layer: code page 932 text, the validity test of addresses, the program's folder
+// and the single-start lock.
+#include "platform/codepage.h"
+#include "platform/pathrules.h"
+#include "platform/programfolder.h"
+#include "platform/singleinstance.h"
+#include "platform/validurl.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class tst_Platform : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void codePage932_data();
+    void codePage932();
+    void validAddresses_data();
+    void validAddresses();
+    void programFolder_data();
+    void programFolder();
+    void secondInstanceIsRefusedUntilTheFirstEnds();
+};
+
+void tst_Platform::codePage932_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("encodes"); // text to bytes; otherwise bytes decoded as a text file
+    QTest::newRow("japanese as shift_jis, backslash and tilde as their ascii bytes")
+        << u"http://host/画像\\~.jpg"_s << QByteArray("http://host/\x89\xe6\x91\x9c\\~.jpg")
+        << true;
+    QTest::newRow("euro sign between ascii") << u"a€b"_s << QByteArray("a%E2%82%ACb") << true;
+    QTest::newRow("emoji kept whole, not split into surrogates")
+        << u"x\U0001F600.jpg"_s << QByteArray("x%F0%9F%98%80.jpg") << true;
+    QTest::newRow("wave dash next to kana")
+        << u"\u301C\u3042"_s << QByteArray("%E3%80%9C\x82\xa0") << true;
+    QTest::newRow("a text file in valid utf-8 without a mark")
+        << u"http://h/画.jpg"_s << QByteArray("http://h/\xE7\x94\xBB.jpg") << false;
+    QTest::newRow("a text file in shift_jis otherwise")
+        << u"http://h/画.jpg"_s << QByteArray("http://h/\x89\xe6.jpg") << false;
+    // 0xFF is no character of the code page: the substitute character takes its place alone.
+    QTest::newRow("invalid bytes never swallow their neighbours")
+        << u"a\x1A\0z"_s << QByteArray("a\xFF\x00z", 4) << false;
+    QTest::newRow("a lead byte alone at the end is not swallowed")
+        << u"a\x1A"_s << QByteArray("a\xF6") << false;
+}
+
+void tst_Platform::codePage932()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, encodes);
+    if (encodes)
+        QCOMPARE(encodeCp932(text), bytes);
+    if (encodes && !bytes.contains('%'))
+        QCOMPARE(decodeCp932(bytes), text);
+    if (!encodes)
+        QCOMPARE(decodeUtf8OrCp932(bytes), text);
+}
+
+void tst_Platform::validAddresses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("a page address is valid") << u"http://host/a/index.htm"_s << true;
+    QTest::newRow("the bare http prefix is valid") << u"http://"_s << true;
+    QTest::newRow("an https folder in capitals is valid") << u"HTTPS://h/index.htm"_s << true;
+    QTest::newRow("a lone slash after the scheme is valid") << u"http:/pic.jpg"_s << true;
+    QTest::newRow("a Japanese path is valid") << u"http://h/画像.jpg"_s << true;
+    QTest::newRow("a relative name is not") << u"index.htm"_s << false;
+    QTest::newRow("a drive path is not") << u"C:\\x.htm"_s << false;
+    QTest::newRow("a scheme may not start with a digit") << u"1http://h/"_s << false;
+    QTest::newRow("a line break inside is not") << u"http://h/a\r\nb"_s << false;
+}
+
+void tst_Platform::validAddresses()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QCOMPARE(isValidUrl(text), valid);
+}
+
+void tst_Platform::programFolder_data()
+{
+    QTest::addColumn<QStringList>("layout"); // folders made under the prefix
+    QTest::addColumn<bool>("beside");
+    QTest::newRow("a build folder keeps the files beside the program")
+        << QStringList { u"bin"_s } << true;
+    QTest::newRow("an installed copy keeps them in the user's data folder")
+        << QStringList { u"bin"_s, u"share/pixhound/help"_s } << false;
+    QTest::newRow("another program's shared files do not make it installed")
+        << QStringList { u"bin"_s, u"share/other"_s } << true;
+}
+
+void tst_Platform::programFolder()
+{
+    QFETCH(QStringList, layout);
+    QFETCH(bool, beside);
+    QTemporaryDir prefix;
+    for (const QString& folder : layout)
+        QVERIFY(QDir(prefix.path()).mkpath(folder));
+    QCOMPARE(keepsFilesBeside(prefix.path() + u"/bin"_s), beside);
+    // An installed copy saves in the user's Pictures folder.
+    QCOMPARE(defaultSaveFolder(prefix.path() + u"/bin"_s, u"/home/u/Pictures"_s),
+        beside ? ::programFolder() : u"/home/u/Pictures/Pixhound/"_s);
+    QVERIFY(!keepsFilesBeside(QString()));
+    QCOMPARE(::programFolder(), QCoreApplication::applicationDirPath() + u'/');
+    QCOMPARE(withTrailingSeparator(u"/home/u"_s), u"/home/u/"_s);
+    QCOMPARE(withTrailingSeparator(u"/"_s), u"/"_s);
+    QCOMPARE(withTrailingSeparator(QString()), QString());
+}
+
+void tst_Platform::secondInstanceIsRefusedUntilTheFirstEnds()
+{
+    const QString name = u"pixhound-test-%1.lock"_s.arg(QCoreApplication::applicationPid());
+    {
+        SingleInstance first(name);
+        QVERIFY(first.isFirst());
+        QVERIFY(!SingleInstance(name).isFirst());
+    }
+    QVERIFY(SingleInstance(name).isFirst());
+}
+
+QTEST_GUILESS_MAIN(tst_Platform)
+#include "tst_platform.moc"
