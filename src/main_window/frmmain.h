@@ -8,7 +8,9 @@
 #include <QStringList>
 #include <QWidget>
 #include <array>
+#include <memory>
 
+class FetchAhead;
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
@@ -84,7 +86,8 @@ private:
     void showNoFiles(int method);
     void reportList();
     bool prepareFolder(QString& folder);
-    void Start_Download(const QString& folder);
+    void Start_Download(const QString& folder, FetchAhead* early = nullptr);
+    std::unique_ptr<FetchAhead> startEarlyFetch();
     void failRun(const QString& errorText);
     int linkJpgIndex() const;
 
