@@ -3,7 +3,9 @@
 #include "page_analysis/linkextraction.h"
 
 #include "platform/codepage.h"
+#include "platform/pathrules.h"
 #include "resources/messages.h"
+#include "store/fetchahead.h"
 #include "support/fakehost.h"
 #include "support/loopbackserver.h"
 #include "support/messageanswerer.h"
@@ -35,6 +37,13 @@ public:
             // or it waits long.
             for (int i = 0; path == u"/wait/a.htm"_s && !overlapped && i < 10000; ++i) {
                 overlapped = server.requestCount(u"/wait/b.htm"_s) == 1;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            // With holdForImage, /early/last.htm waits in the same way for /early/first.jpg.
+            for (int i = 0; path == u"/early/last.htm"_s && holdForImage && i < 10000; ++i) {
+                heldUntilImage = server.requestCount(u"/early/first.jpg"_s) == 1;
+                if (heldUntilImage)
+                    break;
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             if (path.startsWith(u"/chain/"_s)) {
@@ -71,6 +80,8 @@ public:
     }
 
     std::atomic<bool> overlapped { false };
+    std::atomic<bool> holdForImage { false };
+    std::atomic<bool> heldUntilImage { false };
 
 private:
     std::mutex m_mutex;
@@ -118,6 +129,8 @@ private slots:
     void japanesePagesGiveTheAddressesTheyMean();
     void pagesAheadOverlapYetAreReadInTheirOrder();
     void crawlsALongChainWithoutExhaustingTheStack();
+    void imagesFetchedWhileTheCrawlRuns_data();
+    void imagesFetchedWhileTheCrawlRuns();
     void linksResolveWhereThePageWasServed_data();
     void linksResolveWhereThePageWasServed();
 
@@ -153,6 +166,8 @@ void tst_LinkExtraction::initTestCase()
     m_site.put(u"/wait/p.htm"_s, "<a href=\"a.htm\"><a href=\"b.htm\">");
     m_site.put(u"/wait/a.htm"_s, "<img src=\"a.jpg\"><a href=\"b.htm\">");
     m_site.put(u"/wait/b.htm"_s, "<img src=\"b.jpg\">");
+    m_site.put(u"/early/p.htm"_s, "<img src=\"first.jpg\"><a href=\"last.htm\">");
+    m_site.put(u"/early/last.htm"_s, "<img src=\"last.jpg\">");
 }
 
 void tst_LinkExtraction::collectsTheImagesAPageLinksTo()
@@ -281,6 +296,29 @@ void tst_LinkExtraction::pagesAheadOverlapYetAreReadInTheirOrder()
     QCOMPARE(host.state.strPageList.addresses(),
         m_site.urls({ u"/wait/p.htm"_s, u"/wait/a.htm"_s, u"/wait/b.htm"_s }));
     QCOMPARE(m_site.server.requests().size(), 3); // b.htm, reached twice, is fetched once
+}
+
+void tst_LinkExtraction::imagesFetchedWhileTheCrawlRuns_data()
+{
+    QTest::addColumn<bool>("hooked");
+    QTest::newRow("look-ahead hooked: before the last page is answered") << true;
+    QTest::newRow("no hook (a list-only run): never") << false;
+}
+
+void tst_LinkExtraction::imagesFetchedWhileTheCrawlRuns()
+{
+    QFETCH(bool, hooked);
+    FakeHost host;
+    FetchAhead early(host.state, u"/nonexistent-folder/"_s, PathConventions::forHost());
+    if (hooked)
+        host.state.listGrew = [&early] { early.fillEarly(); };
+    m_site.holdForImage = hooked;
+    m_site.heldUntilImage = false;
+    crawl(host, m_site.server.url(u"/early/p.htm"_s));
+
+    QCOMPARE(m_site.heldUntilImage, hooked);
+    QCOMPARE(host.downloadUrls(), m_site.urls({ u"/early/first.jpg"_s, u"/early/last.jpg"_s }));
+    QCOMPARE(m_site.server.requestCount(u"/early/first.jpg"_s), hooked ? 1 : 0);
 }
 
 void tst_LinkExtraction::crawlsALongChainWithoutExhaustingTheStack()
