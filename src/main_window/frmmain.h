@@ -9,8 +9,10 @@
 #include <QStringList>
 #include <QWidget>
 #include <array>
+#include <memory>
 #include <optional>
 
+class FetchAhead;
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
@@ -89,7 +91,8 @@ private:
     void showNoFiles(int method);
     void reportList();
     bool prepareFolder(QString& folder);
-    void Start_Download(const QString& folder);
+    void Start_Download(const QString& folder, FetchAhead* early = nullptr);
+    std::unique_ptr<FetchAhead> startEarlyFetch();
     void failRun(const QString& errorText);
     // Puts the latest status text, caption and counter on the widgets now.
     void showLatestTexts();

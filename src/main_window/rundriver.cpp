@@ -13,7 +13,9 @@
 #include "resources/messages.h"
 #include "store/downloadengine.h"
 #include "store/downloadlist.h"
+#include "store/fetchahead.h"
 #include "store/localpaths.h"
+#include "store/pathnames.h"
 #include "web/fetcher.h"
 
 #include <QCheckBox>
@@ -42,6 +44,25 @@ public:
 
 private:
     bool& m_flag;
+};
+
+// Unhooks the crawl from the images fetched early when the run ends, however it ends.
+class EarlyFetchScope
+{
+public:
+    explicit EarlyFetchScope(RunState& state)
+        : m_state(state)
+    { }
+    ~EarlyFetchScope()
+    {
+        m_state.listGrew = nullptr;
+        m_state.crawlImageConnections = 0;
+    }
+    EarlyFetchScope(const EarlyFetchScope&) = delete;
+    EarlyFetchScope& operator=(const EarlyFetchScope&) = delete;
+
+private:
+    RunState& m_state;
 };
 
 } // namespace
@@ -112,6 +133,12 @@ void frmMain::runDownload()
         list->clear();
     setCaption(Msg::captionWorking);
 
+    // Images are fetched into memory while the list is built, to be written only when the loop
+    // decides them; every ending before the loop drops them with this object.
+    std::unique_ptr<FetchAhead> early;
+    if (method == 0)
+        early = startEarlyFetch();
+    const EarlyFetchScope hooked(m_state);
     if (method == 1) {
         if (!Get_FileList(*this)) {
             setControls(true);
@@ -129,7 +156,24 @@ void frmMain::runDownload()
     QString folder;
     if (!prepareFolder(folder))
         return;
-    Start_Download(folder);
+    if (early && early->folder() != folder)
+        early.reset();
+    Start_Download(folder, early.get());
+}
+
+std::unique_ptr<FetchAhead> frmMain::startEarlyFetch()
+{
+    // The folder the run will use, known before the list: the confirmed save folder, or the page
+    // folder, which is made only once the list is written.
+    const PathConventions conventions = PathConventions::forHost();
+    const QString folder = chkSetSaveFolder->isChecked()
+        ? m_state.strSaveFolder
+        : pageFolderPath(
+            withTrailingSeparator(programFolder()), Cut_URLTail(txtURL->text()), conventions);
+    auto early = std::make_unique<FetchAhead>(m_state, folder, conventions);
+    m_state.listGrew = [fetch = early.get()] { fetch->fillEarly(); };
+    m_state.crawlImageConnections = FetchAhead::crawlConnections;
+    return early;
 }
 
 // Builds the list from the page (methods 0 and 2) and writes it; false when the run ends here.
@@ -219,12 +263,12 @@ bool frmMain::prepareFolder(QString& folder)
     return true;
 }
 
-void frmMain::Start_Download(const QString& folder)
+void frmMain::Start_Download(const QString& folder, FetchAhead* early)
 {
     // The download loop reports its own failures and ends idle; only an error that escapes it is
     // left to this routine.
     try {
-        Download_ByInet(*this, folder);
+        Download_ByInet(*this, folder, early);
     } catch (const std::bad_alloc&) {
         failRun(runtimeError(ErrorNumber::OutOfMemory).numberAndDescription());
     } catch (const std::exception&) {

@@ -240,8 +240,11 @@ bool Make_PageList(RunHost& host, const QString& page, const QString& pattern)
             return false;
         // Only this page's entries need names and rows. A list still empty is not told here: a
         // crawl goes on, and the run tells it once, when the list is final.
-        if (state.udtDownload.size() > known)
+        if (state.udtDownload.size() > known) {
             Get_FileList(host, known);
+            if (state.listGrew && !state.blnCancel)
+                state.listGrew();
+        }
         return true;
     } catch (const std::exception&) {
         reportFailure(host);

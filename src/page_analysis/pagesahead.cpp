@@ -20,8 +20,9 @@ void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const Page
     // Links already read are passed over; a page of thousands of them must not cost a walk over
     // all of them for every page read.
     const qsizetype end = qMin(links.size(), from + lookedAtMost);
+    const qsizetype most = qMax<qsizetype>(1, maxAhead - m_state.crawlImageConnections);
     for (qsizetype i = from;
-         i < end && qsizetype(m_ahead.size()) < maxAhead && heldBytes() < aheadBudget; ++i) {
+         i < end && qsizetype(m_ahead.size()) < most && heldBytes() < aheadBudget; ++i) {
         const QString& link = links.at(i);
         if (listed.contains(link) || m_ahead.count(link))
             continue;

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class ConnectionCache;
@@ -71,4 +72,11 @@ struct RunState {
     // Why the given page of the run could not be read as asked (a status-line text naming the
     // cause and the host); empty when it could.
     QString givenPageFailure;
+
+    // Called by the crawl after each page whose images lengthened udtDownload, names set; empty
+    // when nobody fetches images while the list is built.
+    std::function<void()> listGrew;
+    // Connections of each server that the crawl leaves to images fetched while it runs, so that
+    // its pages never wait behind them.
+    qsizetype crawlImageConnections = 0;
 };

@@ -14,6 +14,7 @@
 
 #include <QFile>
 
+#include <optional>
 #include <sys/stat.h>
 #include <utility>
 
@@ -65,7 +66,7 @@ void fileAsSkipped(RunHost& host, const QString& fileName)
 
 } // namespace
 
-bool Download_ByInet(RunHost& host, const QString& folder)
+bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
 {
     RunState& state = host.runState();
     const qsizetype total = state.udtDownload.size();
@@ -74,7 +75,8 @@ bool Download_ByInet(RunHost& host, const QString& folder)
 
     sweepKilledWrites(folder);
     const PathConventions conventions = PathConventions::forHost();
-    FetchAhead ahead(state, folder, conventions);
+    std::optional<FetchAhead> fresh;
+    FetchAhead& ahead = early ? *early : fresh.emplace(state, folder, conventions);
     QByteArray data;
     for (qsizetype i = 0; i < total; ++i) {
         state.blnSkip = false;

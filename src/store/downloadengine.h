@@ -6,12 +6,14 @@
 #include <QByteArray>
 #include <QString>
 
+class FetchAhead;
 class RunHost;
 
 // Runs the download of the whole list into folder (ending in the separator). True when every
 // entry was handled and the completion box shown; False when the list is empty, on cancel, or
-// after an error it has reported.
-bool Download_ByInet(RunHost& host, const QString& folder);
+// after an error it has reported. early: the look-ahead that already fetched entries while the list
+// was built, for the same folder; without one the loop starts its own.
+bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early = nullptr);
 
 // True when the file is missing, cannot be examined, or is empty.
 bool Is_NoFile(const QString& path);

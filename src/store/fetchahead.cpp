@@ -8,6 +8,8 @@
 #include "web/fetcher.h"
 #include "web/transferpool.h"
 
+#include <algorithm>
+
 namespace {
 
 std::shared_ptr<ConnectionCache> connectionsOf(RunState& state)
@@ -36,14 +38,27 @@ void FetchAhead::fillAfter(qsizetype current)
     qsizetype& seen = m_lastSeen[list.at(current).FileName];
     seen = qMax(seen, current);
     m_next = qMax(m_next, current + 1);
-    while (
-        m_next < list.size() && qsizetype(m_ahead.size()) < maxAhead && heldBytes() < aheadBudget) {
+    fill(current, maxAhead);
+}
+
+void FetchAhead::fillEarly()
+{
+    // Cancel or closing the window may have come in the yields of the page just read.
+    if (!m_state.blnCancel)
+        fill(0, crawlConnections);
+}
+
+void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostUnfinished)
+{
+    const QList<DownloadItem>& list = std::as_const(m_state.udtDownload);
+    while (m_next < list.size() && qsizetype(m_ahead.size()) < maxAhead
+        && unfinished() < mostUnfinished && heldBytes() < aheadBudget) {
         const qsizetype index = m_next++;
         const DownloadItem& item = list.at(index);
         // An earlier entry of the same name may yet write the file this one would find there.
         const qsizetype earlier = m_lastSeen.value(item.FileName, -1);
         m_lastSeen.insert(item.FileName, index);
-        if (earlier >= current
+        if (earlier >= firstUndecided
             || fileNameRefusal(item.FileName, m_conventions) != FileNameRefusal::None
             || !Is_NoFile(m_folder + item.FileName))
             continue;
@@ -75,6 +90,12 @@ void FetchAhead::makeRoom()
 }
 
 void FetchAhead::abandon() { m_ahead.clear(); }
+
+qsizetype FetchAhead::unfinished() const
+{
+    return std::count_if(m_ahead.begin(), m_ahead.end(),
+        [](const auto& ahead) { return !ahead.second->isFinished(); });
+}
 
 qint64 FetchAhead::heldBytes() const
 {

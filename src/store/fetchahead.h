@@ -29,6 +29,10 @@ public:
     // included). Bodies fetched ahead hold at most aheadBudget bytes together; a fetch that would
     // pass it waits, paused.
     void fillAfter(qsizetype current);
+    // The same from the first entry, before the loop has decided any, while the crawl still builds
+    // the list: at most crawlImageConnections fetches unfinished at once.
+    void fillEarly();
+    const QString& folder() const { return m_folder; }
     // The fetch started ahead for entry index, now free of the budget; none when there is none.
     std::unique_ptr<PooledFetch> take(qsizetype index);
     // Ends the fetches ahead that have not finished, so that an entry fetched only at its turn
@@ -39,9 +43,14 @@ public:
 
     static constexpr qint64 aheadBudget = 32LL * 1024 * 1024;
     static constexpr qsizetype maxAhead = 16;
+    // The connections of each server images may hold while the crawl runs.
+    static constexpr qsizetype crawlConnections = 2;
 
 private:
     qint64 heldBytes() const;
+    qsizetype unfinished() const;
+    // Starts the fetches from m_next on; entries from firstUndecided on are not decided yet.
+    void fill(qsizetype firstUndecided, qsizetype mostUnfinished);
 
     // Declared first, so that the pool outlives every fetch below.
     const std::shared_ptr<ConnectionCache> m_connections;
