@@ -1,10 +1,9 @@
-// The platform layer: code page 932 text, the validity test of addresses, the program's folder
-// and the single-start lock.
+// The platform layer: code page 932 text, the program's folder and the single-start lock. The
+// validity test of addresses shows in the list and run tests.
 #include "platform/codepage.h"
 #include "platform/pathrules.h"
 #include "platform/programfolder.h"
 #include "platform/singleinstance.h"
-#include "platform/validurl.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,8 +20,6 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void codePage932_data();
     void codePage932();
-    void validAddresses_data();
-    void validAddresses();
     void programFolder_data();
     void programFolder();
     void secondInstanceIsRefusedUntilTheFirstEnds();
@@ -63,28 +60,6 @@ void tst_Platform::codePage932()
         QCOMPARE(decodeCp932(bytes), text);
     if (!encodes)
         QCOMPARE(decodeUtf8OrCp932(bytes), text);
-}
-
-void tst_Platform::validAddresses_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("a page address is valid") << u"http://host/a/index.htm"_s << true;
-    QTest::newRow("the bare http prefix is valid") << u"http://"_s << true;
-    QTest::newRow("an https folder in capitals is valid") << u"HTTPS://h/index.htm"_s << true;
-    QTest::newRow("a lone slash after the scheme is valid") << u"http:/pic.jpg"_s << true;
-    QTest::newRow("a Japanese path is valid") << u"http://h/画像.jpg"_s << true;
-    QTest::newRow("a relative name is not") << u"index.htm"_s << false;
-    QTest::newRow("a drive path is not") << u"C:\\x.htm"_s << false;
-    QTest::newRow("a scheme may not start with a digit") << u"1http://h/"_s << false;
-    QTest::newRow("a line break inside is not") << u"http://h/a\r\nb"_s << false;
-}
-
-void tst_Platform::validAddresses()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, valid);
-    QCOMPARE(isValidUrl(text), valid);
 }
 
 void tst_Platform::programFolder_data()
