@@ -5,6 +5,7 @@
 #include "store/pathnames.h"
 #include "support/fakehost.h"
 #include "support/messageanswerer.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -47,8 +48,10 @@ void tst_LocalPaths::pageFolderNames()
 {
     QFETCH(QString, address);
     QFETCH(QString, name);
-    QCOMPARE(pageFolderPath(u"/data/"_s, address, PathConventions::forHost()),
+    QCOMPARE(pageFolderPath(u"/data/"_s, address, PathConventions::forLinux()),
         u"/data/"_s + name + u'/');
+    QCOMPARE(pageFolderPath(u"C:\\D\\"_s, address, PathConventions::forWindows()),
+        u"C:\\D\\"_s + name + u'\\');
 }
 
 void tst_LocalPaths::foldersOnDisk()
@@ -64,7 +67,6 @@ void tst_LocalPaths::foldersOnDisk()
         QVERIFY(Get_LocalPath(base, address));
         QCOMPARE(address, base + u"server_photos_top.html/"_s);
     }
-    QVERIFY(answerer.boxes.isEmpty());
     QString elsewhere = u"http://server/a.html"_s;
     QVERIFY(!Get_LocalPath(base + u"gone/"_s, elsewhere));
     QCOMPARE(elsewhere, u"http://server/a.html"_s);
@@ -72,20 +74,13 @@ void tst_LocalPaths::foldersOnDisk()
     QCOMPARE(answerer.last().text, u"76:パスが見つかりません。"_s);
     answerer.boxes.clear();
 
-    // Chains: every missing part made, a last part without separator not, a relative chain
-    // where it was meant although the walk enters each folder.
+    // Chains: every missing part made, a last part without separator not.
     QVERIFY(Make_Dir(base + u"a/b/c/"_s));
     QVERIFY(Make_Dir(base + u"a/b/c/"_s));
     QVERIFY(QFileInfo(base + u"a/b/c"_s).isDir());
     QVERIFY(Make_Dir(base + u"p/q"_s));
     QVERIFY(QFileInfo(base + u"p"_s).isDir() && !QFileInfo::exists(base + u"p/q"_s));
-    QVERIFY(QDir::setCurrent(base));
-    QVERIFY(Make_Dir(u"x/y/"_s));
-    QVERIFY(QFileInfo(base + u"x/y"_s).isDir() && !QFileInfo::exists(base + u"x/x"_s));
-    QFile blocker(base + u"file"_s);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    QVERIFY(!Make_Dir(base + u"file/sub/"_s));
-    QVERIFY(answerer.boxes.isEmpty());
+    QVERIFY(writeFileBytes(base + u"file"_s, {}) && !Make_Dir(base + u"file/sub/"_s));
 
     int errorNumber = -1;
     QVERIFY(Check_Dir(base + u"a/b/"_s, errorNumber));
@@ -93,7 +88,7 @@ void tst_LocalPaths::foldersOnDisk()
     QCOMPARE(QDir::currentPath(), QDir(base + u"a/b"_s).canonicalPath());
     QVERIFY(!Check_Dir(base + u"missing/"_s, errorNumber));
     QCOMPARE(errorNumber, 76);
-    QVERIFY(answerer.boxes.isEmpty());
+    QVERIFY(answerer.boxes.isEmpty()); // both silent
     QCOMPARE(QDir::currentPath(), QDir(base + u"a/b"_s).canonicalPath());
     QDir::setCurrent(cwd);
 }
@@ -110,11 +105,20 @@ void tst_LocalPaths::fileListNamesEveryEntryInOneFill()
     QCOMPARE(host.downloadRows, names);
     QCOMPARE(host.downloadRowAppends, 1);
     QCOMPARE(host.state.udtDownload.at(2).FileName, names.at(2));
-    // A name is as long as its bytes in the local encoding; 255 fit.
-    const PathConventions here = PathConventions::forHost();
-    QCOMPARE(fileNameRefusal(QString(251, u'a') + u".jpg"_s, here), FileNameRefusal::None);
-    QCOMPARE(fileNameRefusal(QString(252, u'a') + u".jpg"_s, here), FileNameRefusal::TooLong);
-    QCOMPARE(fileNameRefusal(QString(100, u'長'), here), FileNameRefusal::TooLong);
+    // 255 fit: bytes of the local encoding on Linux, UTF-16 units on Windows; a backslash or a
+    // colon leaves the folder only on Windows.
+    using enum FileNameRefusal;
+    const PathConventions onLinux = PathConventions::forLinux(),
+                          onWindows = PathConventions::forWindows();
+    for (const PathConventions& at : { onLinux, onWindows }) {
+        QCOMPARE(fileNameRefusal(QString(251, u'a') + u".jpg"_s, at), None);
+        QCOMPARE(fileNameRefusal(QString(252, u'a') + u".jpg"_s, at), TooLong);
+        QCOMPARE(fileNameRefusal(u"../a.jpg"_s, at), Unsafe);
+    }
+    QCOMPARE(fileNameRefusal(QString(100, u'長'), onLinux), TooLong);
+    QCOMPARE(fileNameRefusal(QString(100, u'長'), onWindows), None);
+    QCOMPARE(fileNameRefusal(u"a\\b:c.jpg"_s, onLinux), None);
+    QCOMPARE(fileNameRefusal(u"a\\b:c.jpg"_s, onWindows), Unsafe);
 }
 
 QTEST_GUILESS_MAIN(tst_LocalPaths)
