@@ -1,14 +1,9 @@
-// The page folder, folder chains, the folder test and the file names of the download list. Which
-// names may be written is the download runs' test.
-#include "resources/messages.h"
+// The page folder name, the file names of the download list and the names no file system takes,
+// on Linux and on Windows. Folder chains show in the window's run tests.
 #include "store/localpaths.h"
 #include "store/pathnames.h"
 #include "support/fakehost.h"
-#include "support/messageanswerer.h"
-#include "support/testfiles.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -19,7 +14,6 @@ class tst_LocalPaths : public QObject
 private slots:
     void pageFolderNames_data();
     void pageFolderNames();
-    void foldersOnDisk();
     void fileListNamesEveryEntryInOneFill();
 };
 
@@ -52,45 +46,6 @@ void tst_LocalPaths::pageFolderNames()
         u"/data/"_s + name + u'/');
     QCOMPARE(pageFolderPath(u"C:\\D\\"_s, address, PathConventions::forWindows()),
         u"C:\\D\\"_s + name + u'\\');
-}
-
-void tst_LocalPaths::foldersOnDisk()
-{
-    const QString cwd = QDir::currentPath();
-    QTemporaryDir dir;
-    const QString base = dir.path() + u'/';
-    MessageAnswerer answerer;
-
-    // The page folder is made once and found again by a later run.
-    for (int run = 0; run < 2; ++run) {
-        QString address = u"http://server/photos/top.html"_s;
-        QVERIFY(Get_LocalPath(base, address));
-        QCOMPARE(address, base + u"server_photos_top.html/"_s);
-    }
-    QString elsewhere = u"http://server/a.html"_s;
-    QVERIFY(!Get_LocalPath(base + u"gone/"_s, elsewhere));
-    QCOMPARE(elsewhere, u"http://server/a.html"_s);
-    QCOMPARE(answerer.last().title, Msg::titleError);
-    QCOMPARE(answerer.last().text, u"76:パスが見つかりません。"_s);
-    answerer.boxes.clear();
-
-    // Chains: every missing part made, a last part without separator not.
-    QVERIFY(Make_Dir(base + u"a/b/c/"_s));
-    QVERIFY(Make_Dir(base + u"a/b/c/"_s));
-    QVERIFY(QFileInfo(base + u"a/b/c"_s).isDir());
-    QVERIFY(Make_Dir(base + u"p/q"_s));
-    QVERIFY(QFileInfo(base + u"p"_s).isDir() && !QFileInfo::exists(base + u"p/q"_s));
-    QVERIFY(writeFileBytes(base + u"file"_s, {}) && !Make_Dir(base + u"file/sub/"_s));
-
-    int errorNumber = -1;
-    QVERIFY(Check_Dir(base + u"a/b/"_s, errorNumber));
-    QCOMPARE(errorNumber, -1);
-    QCOMPARE(QDir::currentPath(), QDir(base + u"a/b"_s).canonicalPath());
-    QVERIFY(!Check_Dir(base + u"missing/"_s, errorNumber));
-    QCOMPARE(errorNumber, 76);
-    QVERIFY(answerer.boxes.isEmpty()); // both silent
-    QCOMPARE(QDir::currentPath(), QDir(base + u"a/b"_s).canonicalPath());
-    QDir::setCurrent(cwd);
 }
 
 void tst_LocalPaths::fileListNamesEveryEntryInOneFill()
