@@ -3,6 +3,7 @@
 
 #include "page_analysis/attributescan.h"
 #include "page_analysis/htmlsource.h"
+#include "page_analysis/pagesahead.h"
 #include "page_analysis/pagetext.h"
 #include "platform/runhost.h"
 #include "platform/runstate.h"
@@ -154,7 +155,8 @@ std::optional<CrawlFrame> scanPageLinks(RunHost& host, const QString& page, cons
 // Reads one page of the crawl and collects its embedded images. Returns the frame that follows
 // its links, or nothing when the work on the page has ended (a cancel, a failure). parentDir is
 // the folder of the page that links to it; null for the given page.
-std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page, const QString& parentDir)
+std::optional<CrawlFrame> enterPage(
+    RunHost& host, const QString& page, const QString& parentDir, PagesAhead& ahead)
 {
     RunState& state = host.runState();
     try {
@@ -164,7 +166,7 @@ std::optional<CrawlFrame> enterPage(RunHost& host, const QString& page, const QS
         }
         host.showInfo(Msg::loadingPage);
         QByteArray bytes;
-        const FetchResult fetched = Get_UrlData(host, page, bytes);
+        const FetchResult fetched = ahead.read(host, page, bytes);
         if (state.blnCancel) {
             reportInterrupted(host);
             return std::nullopt;
@@ -285,9 +287,13 @@ void Get_PageLinks(RunHost& host, const QString& page)
     // completely before the next link of its parent, but on a stack of its own: a chain of pages
     // each linking to the next must not be limited by the depth of the call stack. Whether a link
     // was read already is asked only when its turn comes, after the pages before it.
+    // The pages it reads next are fetched meanwhile; each is still read at its turn.
     std::vector<CrawlFrame> frames;
-    if (auto first = enterPage(host, page, QString()))
+    PagesAhead ahead(state);
+    if (auto first = enterPage(host, page, QString(), ahead)) {
         frames.push_back(std::move(*first));
+        ahead.fetchAhead(frames.back().links, 0, state.strPageList);
+    }
 
     while (!frames.empty()) {
         CrawlFrame& frame = frames.back();
@@ -301,12 +307,17 @@ void Get_PageLinks(RunHost& host, const QString& page)
             continue;
         }
         const QString next = std::exchange(frame.links[frame.next++], QString());
-        if (!Is_NotListed(next, state.strPageList))
+        if (!Is_NotListed(next, state.strPageList)) {
+            ahead.forget(next);
             continue;
+        }
         try {
             state.strPageList.append(next);
-            if (auto child = enterPage(host, next, frame.curDir))
+            ahead.fetchAhead(frame.links, frame.next, state.strPageList);
+            if (auto child = enterPage(host, next, frame.curDir, ahead)) {
                 frames.push_back(std::move(*child));
+                ahead.fetchAhead(frames.back().links, 0, state.strPageList);
+            }
         } catch (const std::exception&) {
             reportFailure(host);
         }

@@ -76,14 +76,20 @@ FetchResult Get_UrlData(RunHost& host, const QString& url, QByteArray& data, qin
     FetchResult result;
     result.finalUrl = url;
     const std::unique_ptr<PooledFetch> fetch = startFetch(host.runState(), url, maxBytes);
-    if (!fetch)
-        return result;
-    result.outcome = awaitFetch(host, *fetch, data, false);
-    const QByteArray redirectedTo = fetch->lastAttempt().redirectedTo();
+    return fetch ? awaitFetchResult(host, url, *fetch, data) : result;
+}
+
+FetchResult awaitFetchResult(
+    RunHost& host, const QString& url, PooledFetch& fetch, QByteArray& data)
+{
+    FetchResult result;
+    result.finalUrl = url;
+    result.outcome = awaitFetch(host, fetch, data, false);
+    const QByteArray redirectedTo = fetch.lastAttempt().redirectedTo();
     if (!redirectedTo.isEmpty() && redirectedTo != wireAddress(url))
         result.finalUrl = QString::fromUtf8(redirectedTo);
     if (result.outcome != FetchOutcome::Cancelled)
-        result.failureText = fetch->lastAttempt().failureText();
+        result.failureText = fetch.lastAttempt().failureText();
     return result;
 }
 

@@ -53,6 +53,10 @@ FetchResult Get_UrlData(
 // Starts fetching url, as Get_UrlData would, in the window's pool; it moves in every event loop
 // from now on. None when no root can be formed for the address (NoRoot).
 std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes);
+// Waits for fetch, started by startFetch for url, and tells what it amounted to, exactly as
+// Get_UrlData(url) would have (status texts included).
+FetchResult awaitFetchResult(
+    RunHost& host, const QString& url, PooledFetch& fetch, QByteArray& data);
 // Waits in the event loop until fetch has ended, with the byte count on the status line exactly as
 // Get_UrlData shows it, and hands over its body and outcome. Cancelled (the fetch closed, data
 // holding what had arrived) right after the wait in which blnCancel was set, the handles were

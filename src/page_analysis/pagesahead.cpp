@@ -1,0 +1,57 @@
+// The pages the crawl will read next, fetched while it reads the current one.
+#include "page_analysis/pagesahead.h"
+
+#include "platform/runstate.h"
+#include "web/connectioncache.h"
+#include "web/fetcher.h"
+#include "web/transferpool.h"
+
+PagesAhead::PagesAhead(RunState& state)
+    : m_connections(state.connections ? state.connections : std::make_shared<ConnectionCache>())
+    , m_state(state)
+{
+    m_state.connections = m_connections;
+}
+
+PagesAhead::~PagesAhead() = default;
+
+void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const PageList& listed)
+{
+    // Links already read are passed over; a page of thousands of them must not cost a walk over
+    // all of them for every page read.
+    const qsizetype end = qMin(links.size(), from + lookedAtMost);
+    for (qsizetype i = from;
+         i < end && qsizetype(m_ahead.size()) < maxAhead && heldBytes() < aheadBudget; ++i) {
+        const QString& link = links.at(i);
+        if (listed.contains(link) || m_ahead.count(link))
+            continue;
+        std::unique_ptr<PooledFetch> fetch = startFetch(m_state, link, pageBodyLimit);
+        if (!fetch)
+            continue;
+        fetch->setGate([this](qint64 more) { return heldBytes() + more <= aheadBudget; });
+        m_ahead.emplace(link, std::move(fetch));
+    }
+}
+
+FetchResult PagesAhead::read(RunHost& host, const QString& page, QByteArray& data)
+{
+    const auto found = m_ahead.find(page);
+    if (found == m_ahead.end())
+        return Get_UrlData(host, page, data);
+    const std::unique_ptr<PooledFetch> fetch = std::move(found->second);
+    m_ahead.erase(found);
+    fetch->releaseGate();
+    for (const auto& [later, waiting] : m_ahead)
+        waiting->resume();
+    return awaitFetchResult(host, page, *fetch, data);
+}
+
+void PagesAhead::forget(const QString& page) { m_ahead.erase(page); }
+
+qint64 PagesAhead::heldBytes() const
+{
+    qint64 held = 0;
+    for (const auto& [address, fetch] : m_ahead)
+        held += fetch->body().size();
+    return held;
+}

@@ -1,0 +1,50 @@
+// The pages the crawl will read next, fetched while it reads the current one.
+#pragma once
+
+#include <QString>
+
+#include <map>
+#include <memory>
+
+class ConnectionCache;
+class PageList;
+class PooledFetch;
+class RunHost;
+struct FetchResult;
+struct RunState;
+
+class PagesAhead
+{
+public:
+    // state must outlive the object.
+    explicit PagesAhead(RunState& state);
+    ~PagesAhead();
+    PagesAhead(const PagesAhead&) = delete;
+    PagesAhead& operator=(const PagesAhead&) = delete;
+
+    // Starts fetching the first addresses of links[from...] (at most lookedAtMost looked at), in
+    // order, that are not yet read (listed) nor fetched ahead, while fewer than maxAhead pages are
+    // held ahead. Together their bodies hold at most aheadBudget bytes; a fetch that would pass it
+    // waits, paused.
+    void fetchAhead(const QStringList& links, qsizetype from, const PageList& listed);
+    // Reads page as Get_UrlData would, status texts included: from its fetch ahead when there is
+    // one, else by a fetch of its own.
+    FetchResult read(RunHost& host, const QString& page, QByteArray& data);
+    // Ends the fetch ahead of a page whose turn has come but that was read meanwhile under another
+    // address (a redirect's).
+    void forget(const QString& page);
+
+    // Fewer than the connections one server gets, so that a page fetched at its turn never waits
+    // for a connection held by a fetch ahead.
+    static constexpr qsizetype maxAhead = 5;
+    static constexpr qint64 aheadBudget = 32LL * 1024 * 1024;
+    static constexpr qsizetype lookedAtMost = 64;
+
+private:
+    qint64 heldBytes() const;
+
+    // Declared first, so that the pool outlives every fetch below.
+    const std::shared_ptr<ConnectionCache> m_connections;
+    RunState& m_state;
+    std::map<QString, std::unique_ptr<PooledFetch>> m_ahead;
+};
