@@ -33,7 +33,6 @@ void tst_Platform::codePage932_data()
     QTest::newRow("japanese as shift_jis, backslash and tilde as their ascii bytes")
         << u"http://host/画像\\~.jpg"_s << QByteArray("http://host/\x89\xe6\x91\x9c\\~.jpg")
         << true;
-    QTest::newRow("euro sign between ascii") << u"a€b"_s << QByteArray("a%E2%82%ACb") << true;
     QTest::newRow("emoji kept whole, not split into surrogates")
         << u"x\U0001F600.jpg"_s << QByteArray("x%F0%9F%98%80.jpg") << true;
     QTest::newRow("wave dash next to kana")
@@ -85,7 +84,6 @@ void tst_Platform::programFolder()
     // An installed copy saves in the user's Pictures folder.
     QCOMPARE(defaultSaveFolder(prefix.path() + u"/bin"_s, u"/home/u/Pictures"_s),
         beside ? ::programFolder() : u"/home/u/Pictures/Pixhound/"_s);
-    QVERIFY(!keepsFilesBeside(QString()));
     QCOMPARE(::programFolder(), QCoreApplication::applicationDirPath() + u'/');
     QCOMPARE(withTrailingSeparator(u"/home/u"_s), u"/home/u/"_s);
     QCOMPARE(withTrailingSeparator(u"/"_s), u"/"_s);
