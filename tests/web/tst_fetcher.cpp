@@ -20,11 +20,6 @@ using Mode = LoopbackServer::Mode;
 
 namespace {
 
-QString progress(qint64 count)
-{
-    return Msg::loadingPage + u'(' + QString::number(count) + Msg::bytesDone;
-}
-
 FetchResult fetch(FakeHost& host, const QString& url, QByteArray& data, qint64 maxBytes)
 {
     host.info = Msg::loadingPage;
@@ -181,7 +176,7 @@ void tst_Fetcher::conversations()
     }
     QCOMPARE(got.size(), data.size());
     QVERIFY(got == data);
-    QCOMPARE(host.info, progress(data.size()));
+    QCOMPARE(host.info, Msg::loadingPage + u'(' + QString::number(data.size()) + Msg::bytesDone);
     if (!text.isNull())
         QCOMPARE(result.failureText, text);
     QCOMPARE(result.finalUrl, server.url(finalPath));
