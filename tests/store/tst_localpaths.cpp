@@ -1,13 +1,9 @@
-// The page folder, folder chains, the folder test and the file names of the download list. Which
-// names may be written is the download runs' test.
-#include "resources/messages.h"
+// The page folder name, the file names of the download list and the names no file system takes,
+// on Linux and on Windows. Folder chains show in the window's run tests.
 #include "store/localpaths.h"
 #include "store/pathnames.h"
 #include "support/fakehost.h"
-#include "support/messageanswerer.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -18,7 +14,6 @@ class tst_LocalPaths : public QObject
 private slots:
     void pageFolderNames_data();
     void pageFolderNames();
-    void foldersOnDisk();
     void fileListNamesEveryEntryInOneFill();
 };
 
@@ -47,55 +42,10 @@ void tst_LocalPaths::pageFolderNames()
 {
     QFETCH(QString, address);
     QFETCH(QString, name);
-    QCOMPARE(pageFolderPath(u"/data/"_s, address, PathConventions::forHost()),
+    QCOMPARE(pageFolderPath(u"/data/"_s, address, PathConventions::forLinux()),
         u"/data/"_s + name + u'/');
-}
-
-void tst_LocalPaths::foldersOnDisk()
-{
-    const QString cwd = QDir::currentPath();
-    QTemporaryDir dir;
-    const QString base = dir.path() + u'/';
-    MessageAnswerer answerer;
-
-    // The page folder is made once and found again by a later run.
-    for (int run = 0; run < 2; ++run) {
-        QString address = u"http://server/photos/top.html"_s;
-        QVERIFY(Get_LocalPath(base, address));
-        QCOMPARE(address, base + u"server_photos_top.html/"_s);
-    }
-    QVERIFY(answerer.boxes.isEmpty());
-    QString elsewhere = u"http://server/a.html"_s;
-    QVERIFY(!Get_LocalPath(base + u"gone/"_s, elsewhere));
-    QCOMPARE(elsewhere, u"http://server/a.html"_s);
-    QCOMPARE(answerer.last().title, Msg::titleError);
-    QCOMPARE(answerer.last().text, u"76:パスが見つかりません。"_s);
-    answerer.boxes.clear();
-
-    // Chains: every missing part made, a last part without separator not, a relative chain
-    // where it was meant although the walk enters each folder.
-    QVERIFY(Make_Dir(base + u"a/b/c/"_s));
-    QVERIFY(Make_Dir(base + u"a/b/c/"_s));
-    QVERIFY(QFileInfo(base + u"a/b/c"_s).isDir());
-    QVERIFY(Make_Dir(base + u"p/q"_s));
-    QVERIFY(QFileInfo(base + u"p"_s).isDir() && !QFileInfo::exists(base + u"p/q"_s));
-    QVERIFY(QDir::setCurrent(base));
-    QVERIFY(Make_Dir(u"x/y/"_s));
-    QVERIFY(QFileInfo(base + u"x/y"_s).isDir() && !QFileInfo::exists(base + u"x/x"_s));
-    QFile blocker(base + u"file"_s);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    QVERIFY(!Make_Dir(base + u"file/sub/"_s));
-    QVERIFY(answerer.boxes.isEmpty());
-
-    int errorNumber = -1;
-    QVERIFY(Check_Dir(base + u"a/b/"_s, errorNumber));
-    QCOMPARE(errorNumber, -1);
-    QCOMPARE(QDir::currentPath(), QDir(base + u"a/b"_s).canonicalPath());
-    QVERIFY(!Check_Dir(base + u"missing/"_s, errorNumber));
-    QCOMPARE(errorNumber, 76);
-    QVERIFY(answerer.boxes.isEmpty());
-    QCOMPARE(QDir::currentPath(), QDir(base + u"a/b"_s).canonicalPath());
-    QDir::setCurrent(cwd);
+    QCOMPARE(pageFolderPath(u"C:\\D\\"_s, address, PathConventions::forWindows()),
+        u"C:\\D\\"_s + name + u'\\');
 }
 
 void tst_LocalPaths::fileListNamesEveryEntryInOneFill()
@@ -110,11 +60,20 @@ void tst_LocalPaths::fileListNamesEveryEntryInOneFill()
     QCOMPARE(host.downloadRows, names);
     QCOMPARE(host.downloadRowAppends, 1);
     QCOMPARE(host.state.udtDownload.at(2).FileName, names.at(2));
-    // A name is as long as its bytes in the local encoding; 255 fit.
-    const PathConventions here = PathConventions::forHost();
-    QCOMPARE(fileNameRefusal(QString(251, u'a') + u".jpg"_s, here), FileNameRefusal::None);
-    QCOMPARE(fileNameRefusal(QString(252, u'a') + u".jpg"_s, here), FileNameRefusal::TooLong);
-    QCOMPARE(fileNameRefusal(QString(100, u'長'), here), FileNameRefusal::TooLong);
+    // 255 fit: bytes of the local encoding on Linux, UTF-16 units on Windows; a backslash or a
+    // colon leaves the folder only on Windows.
+    using enum FileNameRefusal;
+    const PathConventions onLinux = PathConventions::forLinux(),
+                          onWindows = PathConventions::forWindows();
+    for (const PathConventions& at : { onLinux, onWindows }) {
+        QCOMPARE(fileNameRefusal(QString(251, u'a') + u".jpg"_s, at), None);
+        QCOMPARE(fileNameRefusal(QString(252, u'a') + u".jpg"_s, at), TooLong);
+        QCOMPARE(fileNameRefusal(u"../a.jpg"_s, at), Unsafe);
+    }
+    QCOMPARE(fileNameRefusal(QString(100, u'長'), onLinux), TooLong);
+    QCOMPARE(fileNameRefusal(QString(100, u'長'), onWindows), None);
+    QCOMPARE(fileNameRefusal(u"a\\b:c.jpg"_s, onLinux), None);
+    QCOMPARE(fileNameRefusal(u"a\\b:c.jpg"_s, onWindows), Unsafe);
 }
 
 QTEST_GUILESS_MAIN(tst_LocalPaths)

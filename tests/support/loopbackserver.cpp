@@ -36,17 +36,7 @@ struct LoopbackServer::Link
     }
 };
 
-static sockaddr_in loopback(int port)
-{
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(quint16(port));
-    return address;
-}
-
-LoopbackServer::LoopbackServer(
-    Mode mode, int port, const QString& certificateFile, const QString& keyFile)
+LoopbackServer::LoopbackServer(Mode mode, const QString& certificateFile, const QString& keyFile)
     : m_mode(mode)
 {
     std::signal(SIGPIPE, SIG_IGN); // a client that leaves makes a write fail, nothing more
@@ -59,21 +49,16 @@ LoopbackServer::LoopbackServer(
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = loopback(port);
+    sockaddr_in address {
+        .sin_family = AF_INET, .sin_port = 0, .sin_addr = { htonl(INADDR_LOOPBACK) }, .sin_zero = {}
+    };
     socklen_t length = sizeof address;
     ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
     m_port = ntohs(address.sin_port);
     if (mode == Mode::Closed)
         return;
-    ::listen(m_listener, mode == Mode::Unresponsive ? 0 : 64);
-    if (mode == Mode::Unresponsive) {
-        for (int i = 0; i < 3; ++i) {
-            m_fillers.append(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-            ::connect(m_fillers.last(), reinterpret_cast<sockaddr*>(&address), length);
-        }
-        return;
-    }
+    ::listen(m_listener, 64);
     m_acceptor = std::thread([this] {
         for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
             const int number = ++m_connections;
@@ -103,7 +88,7 @@ LoopbackServer::~LoopbackServer()
         ::shutdown(client, SHUT_RDWR);
     for (std::thread& thread : m_threads)
         thread.join();
-    for (const int fd : m_clients + m_fillers)
+    for (const int fd : std::as_const(m_clients))
         ::close(fd);
     ::close(m_listener);
     SSL_CTX_free(static_cast<SSL_CTX*>(m_tls));

@@ -45,14 +45,12 @@ public:
     enum class Mode {
         Answer, // the conversations
         HangUp, // every connection closed at once, unanswered
-        Unresponsive, // connections never accepted: the backlog is full, as with a vanished host
         Closed, // nothing listens: connections are refused
     };
 
-    // Listens at once, on port (0: a free one). With a certificate chain and key (PEM files) it
-    // speaks https.
-    explicit LoopbackServer(Mode mode = Mode::Answer, int port = 0,
-        const QString& certificateFile = {}, const QString& keyFile = {});
+    // Listens at once on a free port. With a certificate chain and key (PEM files) it speaks https.
+    explicit LoopbackServer(
+        Mode mode = Mode::Answer, const QString& certificateFile = {}, const QString& keyFile = {});
     ~LoopbackServer();
 
     // A path answers with the conversation; a path ending in "*" is a prefix (the first one given
@@ -84,7 +82,6 @@ private:
     int m_port = 0;
     void* m_tls = nullptr; // SSL_CTX*
     std::thread m_acceptor;
-    QList<int> m_fillers;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     QHash<QString, Conversation> m_answers;

@@ -1,6 +1,7 @@
 // The fetcher against scripted servers on 127.0.0.1: what arrives and what is sent, servers that
 // lie, flood, stall or misdirect, servers that cannot be reached, Cancel, and https.
 #include "web/fetcher.h"
+#include "web/transfer.h"
 
 #include "resources/messages.h"
 #include "support/fakehost.h"
@@ -13,18 +14,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <optional>
-
 using namespace Qt::StringLiterals;
 using Conversation = LoopbackServer::Conversation;
 using Mode = LoopbackServer::Mode;
 
 namespace {
-
-QString progress(qint64 count)
-{
-    return Msg::loadingPage + u'(' + QString::number(count) + Msg::bytesDone;
-}
 
 FetchResult fetch(FakeHost& host, const QString& url, QByteArray& data, qint64 maxBytes)
 {
@@ -57,10 +51,8 @@ private slots:
     void conversations_data();
     void conversations();
     void sendsTheProgramsRequestOnOneConnection();
-    void forgedAnswerOnAReusedConnectionIsNeverTaken();
     void nonWebAddressesAreNeverFetched_data();
     void nonWebAddressesAreNeverFetched();
-    void reachesAServerThatComesUpLate();
     void noRootDoesNothingAndTheFragmentIsCut();
     void trustsOnlyACertifiedSite_data();
     void trustsOnlyACertifiedSite();
@@ -92,9 +84,6 @@ void tst_Fetcher::conversations_data()
     using enum FetchOutcome;
     const qint64 page = pageBodyLimit;
     const QByteArray noise = noiseBytes(500000), ok = "HTTP/1.1 200 OK\r\n";
-    row("a few bytes", kept(sized("hello")), page, Complete, "hello");
-    row("the size where the old buffer first grew", kept(sized(noise.first(30398))), page, Complete,
-        noise.first(30398));
     row("several megabytes", kept(sized(block.repeated(3) + "tail")), page, Complete,
         block.repeated(3) + "tail");
     row("an empty body gives an empty buffer", kept(sized({})), page, Complete, {});
@@ -112,32 +101,12 @@ void tst_Fetcher::conversations_data()
         page, TooLarge, block.repeated(64));
     row("a body of exactly the limit is complete", kept(sized(noise.first(1000))), 1000, Complete,
         noise.first(1000));
-    row("an unannounced body of exactly the limit is complete", once(unsized + noise.first(1000)),
-        1000, Complete, noise.first(1000));
     row("a chain of redirects is followed to its end", redirect("/r2"), page, Complete, "whole", {},
         u"/whole"_s);
     row("a redirect loop ends with nothing", redirect("/loop"), page, Incomplete, {}, {},
         u"/loop"_s);
-    row("garbage and NUL bytes instead of HTTP",
-        once(QByteArrayLiteral("\0\x01\xFF garbage\r\n\r\n\0\0body")), page, NoConnection, {});
-    row("a length that is no number", once(ok + "Content-Length: lots\r\n\r\nhello"), page,
-        Incomplete, {});
-    row("a NUL byte inside a header",
-        once(ok + QByteArrayLiteral("X-A: a\0b\r\nContent-Length: 5\r\n\r\nhello")), page,
-        Incomplete, {});
-    row("a header line of two megabytes",
-        once(ok + "X-Long: " + QByteArray(2 << 20, 'h') + "\r\n\r\nhello"), page, Incomplete, {});
-    row("a flood of headers",
-        once(ok + QByteArray("X-Flood: 0123456789abcdef\r\n").repeated(50000)), page, Incomplete,
-        {});
     row("a length longer than the body, then the connection closes",
         once(ok + "Content-Length: 900\r\n\r\nhello"), page, Incomplete, "hello");
-    row("a chunk size that is no number",
-        once(ok + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\nworld\r\n0\r\n\r\n"), page,
-        Incomplete, "hello");
-    row("a chunk that claims terabytes, then the connection closes",
-        once(ok + "Transfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\nhello"), page, Incomplete,
-        "hello");
     // A server that took the connection is not asked again; one that nobody runs is tried for
     // five seconds, then once more with a fresh session.
     QTest::newRow("a server that hangs up at once is asked once")
@@ -153,15 +122,9 @@ void tst_Fetcher::conversations_data()
     const Conversation trickle { { LoopbackServer::head(200, "Content-Length: 100000") },
         { "0123456789", 5, -1 } };
     stop("Cancel during a slow body", Mode::Answer, trickle, 200);
-    stop("the window closed during a slow body", Mode::Answer, trickle, 200, true);
-    stop("Cancel while a body trickles a byte every ten seconds", Mode::Answer,
-        { { ok + "Content-Length: 100\r\n\r\nx" }, { "x", 10000, -1 } }, 300);
     stop("Cancel when the server takes the request and never answers", Mode::Answer,
         { { {}, 10000, -1 } }, 300);
-    stop("Cancel while a header comes every ten seconds, never the body", Mode::Answer,
-        { { ok }, { "X-Wait: 1\r\n", 10000, -1 } }, 300);
     stop("Cancel ends the connect retries", Mode::Closed, {}, 300);
-    stop("Cancel ends a connect attempt under way", Mode::Unresponsive, {}, 1000);
     stop(
         "closing the window ends the pause before the fresh session", Mode::Closed, {}, 5600, true);
 }
@@ -213,7 +176,7 @@ void tst_Fetcher::conversations()
     }
     QCOMPARE(got.size(), data.size());
     QVERIFY(got == data);
-    QCOMPARE(host.info, progress(data.size()));
+    QCOMPARE(host.info, Msg::loadingPage + u'(' + QString::number(data.size()) + Msg::bytesDone);
     if (!text.isNull())
         QCOMPARE(result.failureText, text);
     QCOMPARE(result.finalUrl, server.url(finalPath));
@@ -226,6 +189,9 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
 {
     LoopbackServer server;
     server.serve(u"/*"_s, "ok");
+    // Were the connection used again after an answer with more bytes than it announced, the next
+    // fetch would take the forged answer behind them for its own.
+    server.answer(u"/a.htm"_s, kept(sized("first") + sized("forged")));
     FakeHost host;
     QByteArray data;
     // The address served is the one asked for, exactly as written.
@@ -237,16 +203,18 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
 
     QCOMPARE(server.requests().first().target, u"/a/b/%E5%86%99%E7%9C%9F%201.jpg?c=%E9%BB%92"_s);
     QCOMPARE(server.connections(), 1);
+    QCOMPARE(
+        fetch(host, server.url(u"/a.htm"_s), data, pageBodyLimit).outcome, FetchOutcome::Complete);
+    QCOMPARE(
+        fetch(host, server.url(u"/b.htm"_s), data, pageBodyLimit).outcome, FetchOutcome::Complete);
+    QCOMPARE(data, QByteArray("ok"));
     for (const RecordedRequest& request : server.requests()) {
-        QCOMPARE(request.method, u"GET"_s);
-        QCOMPARE(
-            request.headers.value(u"user-agent"_s), u"Mozilla/4.0 (compatible; MSIE 5.0; Win32)"_s);
-        QCOMPARE(request.headers.value(u"referer"_s), server.url(u"/"_s));
         // Nothing may come from a cache on the way, and nothing is asked conditionally.
-        QCOMPARE(request.headers.value(u"cache-control"_s), u"no-cache"_s);
-        QCOMPARE(request.headers.value(u"pragma"_s), u"no-cache"_s);
+        QCOMPARE(request.headers.value(u"user-agent"_s), QString::fromLatin1(pixhoundUserAgent));
+        QCOMPARE(request.headers.value(u"referer"_s), server.url(u"/"_s));
+        QCOMPARE(request.headers.value(u"cache-control"_s) + request.headers.value(u"pragma"_s),
+            u"no-cacheno-cache"_s);
         QVERIFY(!request.headers.contains(u"if-modified-since"_s));
-        QVERIFY(!request.headers.contains(u"cookie"_s));
     }
     // Escapes already there and reserved characters stay as written; a line break cannot split
     // the request; a Japanese host goes out in its name-server form.
@@ -257,31 +225,13 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
         wireAddress(u"http://日本.jp/画.jpg"_s), QByteArray("http://xn--wgv71a.jp/%E7%94%BB.jpg"));
 }
 
-void tst_Fetcher::forgedAnswerOnAReusedConnectionIsNeverTaken()
-{
-    // Were the connection used again, the next fetch would take the bytes behind the announced
-    // length for its own answer.
-    LoopbackServer server;
-    server.answer(u"/a.htm"_s, kept(sized("first") + sized("forged")));
-    server.serve(u"/b.htm"_s, "second");
-    FakeHost host;
-    QByteArray data;
-    QCOMPARE(
-        fetch(host, server.url(u"/a.htm"_s), data, pageBodyLimit).outcome, FetchOutcome::Complete);
-    QCOMPARE(data, QByteArray("first"));
-    QCOMPARE(
-        fetch(host, server.url(u"/b.htm"_s), data, pageBodyLimit).outcome, FetchOutcome::Complete);
-    QCOMPARE(data, QByteArray("second"));
-}
-
 void tst_Fetcher::nonWebAddressesAreNeverFetched_data()
 {
     QTest::addColumn<QString>("target"); // %1: the port of a server that counts its callers
     QTest::addColumn<bool>("redirected");
-    for (const QString& target : { u"FILE:///etc/hostname"_s, u"file:/etc/hostname"_s,
-             u"dict://127.0.0.1:%1/d:x.jpg"_s, u"gopher://127.0.0.1:%1/1x.jpg"_s,
-             u"telnet://127.0.0.1:%1/x.jpg"_s, u"smtp://127.0.0.1:%1/x.jpg"_s,
-             u"ldap://127.0.0.1:%1/o=x.jpg"_s, u"mqtt://127.0.0.1:%1/x.jpg"_s }) {
+    for (const QString& target :
+        { u"FILE:///etc/hostname"_s, u"file:/etc/hostname"_s, u"dict://127.0.0.1:%1/d:x.jpg"_s,
+            u"gopher://127.0.0.1:%1/1x.jpg"_s, u"ldap://127.0.0.1:%1/o=x.jpg"_s }) {
         QTest::addRow("%s, named directly", qPrintable(target)) << target << false;
         QTest::addRow("%s, reached by a redirect", qPrintable(target)) << target << true;
     }
@@ -304,25 +254,6 @@ void tst_Fetcher::nonWebAddressesAreNeverFetched()
     QVERIFY(data.isEmpty());
     QCOMPARE(elsewhere.connections(), 0);
     QCOMPARE(server.connections(), redirected ? 1 : 0);
-}
-
-void tst_Fetcher::reachesAServerThatComesUpLate()
-{
-    const int port = LoopbackServer(Mode::Closed).port();
-    std::optional<LoopbackServer> late;
-    QElapsedTimer clock;
-    clock.start();
-    FakeHost host;
-    host.onYield = [&](int) {
-        if (!late && clock.elapsed() > 1000) {
-            late.emplace(Mode::Answer, port);
-            late->serve(u"/p"_s, "late");
-        }
-    };
-    QByteArray data;
-    QCOMPARE(fetch(host, u"http://127.0.0.1:%1/p"_s.arg(port), data, pageBodyLimit).outcome,
-        FetchOutcome::Complete);
-    QCOMPARE(data, QByteArray("late"));
 }
 
 void tst_Fetcher::noRootDoesNothingAndTheFragmentIsCut()
@@ -361,21 +292,17 @@ void tst_Fetcher::trustsOnlyACertifiedSite()
     QFETCH(bool, read);
     // An authority of the test's own and a certificate for 127.0.0.1 signed by it.
     QTemporaryDir dir;
-    QProcess shell;
-    shell.setWorkingDirectory(dir.path());
-    shell.setProcessChannelMode(QProcess::MergedChannels);
-    shell.start(u"sh"_s, { u"-c"_s, uR"(set -e
+    QCOMPARE(QProcess::execute(u"sh"_s, { u"-c"_s, u"cd '"_s + dir.path() + uR"(' && set -e
 k="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
 openssl req -x509 $k -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-Authority \
     -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
 openssl req $k -keyout server.key -out server.csr -subj /CN=127.0.0.1
 printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n' > ext
 openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem \
-    -days 2 -extfile ext)"_s });
-    QVERIFY(shell.waitForFinished(60000));
-    QVERIFY2(shell.exitCode() == 0, shell.readAll().constData());
+    -days 2 -extfile ext)"_s }),
+        0);
     LoopbackServer server(
-        Mode::Answer, 0, dir.filePath(u"server.pem"_s), dir.filePath(u"server.key"_s));
+        Mode::Answer, dir.filePath(u"server.pem"_s), dir.filePath(u"server.key"_s));
     server.serve(u"/a/pic.jpg"_s, "\xFF\xD8 over tls", 200, "image/jpeg");
     if (trustAuthority)
         qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath(u"ca.pem"_s)));
