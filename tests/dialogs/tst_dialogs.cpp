@@ -30,6 +30,8 @@ private slots:
     void dialog();
     void windowsFolderEntry_data();
     void windowsFolderEntry();
+    void driveTestWithoutAMountTable_data();
+    void driveTestWithoutAMountTable();
 
 private:
     const QString m_originalCurrent = QDir::currentPath();
@@ -187,6 +189,28 @@ void tst_Dialogs::windowsFolderEntry()
         });
     QCOMPARE(
         (QStringList { tested, QString::number(int(result.verdict)), result.folder }), row.mid(1));
+}
+
+// Where no mount-table entry covers a folder (a plain chroot), the folder itself decides.
+void tst_Dialogs::driveTestWithoutAMountTable_data()
+{
+    QTest::addColumn<QString>("path"); // below the temporary folder
+    QTest::addColumn<int>("volume"); // the mount table's word: -1 none, 0 not ready, 1 ready
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("an existing folder no entry covers") << QString() << -1 << true;
+    QTest::newRow("a missing folder under a writable one") << u"new/sub"_s << -1 << true;
+    QTest::newRow("a volume the table calls not ready") << QString() << 0 << false;
+}
+
+void tst_Dialogs::driveTestWithoutAMountTable()
+{
+    QFETCH(QString, path);
+    QFETCH(int, volume);
+    QFETCH(bool, accepted);
+    const std::optional<bool> said = volume < 0 ? std::nullopt : std::optional<bool>(volume == 1);
+    QCOMPARE(Check_Drive(m_dir->path() + u'/' + path, PathConventions::forLinux(),
+                 [&](const QString&) { return said; }),
+        accepted);
 }
 
 QTEST_MAIN(tst_Dialogs)
