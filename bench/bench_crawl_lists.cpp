@@ -146,7 +146,6 @@ int main(int argc, char* argv[])
     qint64 namesNs = -1;
     for (int round = 0; round < 3; ++round) {
         FakeHost bare;
-        bare.keepInfoHistory = false;
         QList<DownloadItem>& list = bare.state.udtDownload;
         qint64 ns = 0;
         for (const qsizetype size : window.sizes) {

@@ -148,7 +148,6 @@ int main(int argc, char* argv[])
     std::thread serving([&] { server.listen_after_bind(); });
 
     FakeHost host;
-    host.keepInfoHistory = false;
     const struct
     {
         const char* name;

@@ -60,7 +60,6 @@ int main(int argc, char* argv[])
     for (int round = 0; round <= rounds; ++round) {
         // A fresh window each round: a new connection, as curl makes one.
         FakeHost host;
-        host.keepInfoHistory = false;
         QByteArray data;
         QElapsedTimer clock;
         clock.start();

@@ -4,8 +4,8 @@
 // server runs in a child process so that its buffers are not counted.
 //
 // Usage: store_download [images] [kilobytes]
-#include "support/fakehost.h"
 #include "store/downloadengine.h"
+#include "support/fakehost.h"
 #include "web/connectioncache.h"
 
 #include <QCoreApplication>
@@ -69,7 +69,6 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     initialiseCurlOnce();
     FakeHost host;
-    host.keepInfoHistory = false;
     const QString base = QStringLiteral("http://127.0.0.1:") + QString::number(port) + u"/gallery/";
     for (int i = 0; i < images; ++i) {
         const QString name = QString::number(i) + u".jpg";
@@ -91,7 +90,8 @@ int main(int argc, char** argv)
 
     Download_ByInet(host, path);
     std::printf("again (all present): %lld ms, already %lld, peak %ld KB\n",
-        static_cast<long long>(timer.elapsed()), static_cast<long long>(host.rows[1].size()), peakKb());
+        static_cast<long long>(timer.elapsed()), static_cast<long long>(host.rows[1].size()),
+        peakKb());
 
     ::kill(server, SIGTERM);
     ::waitpid(server, nullptr, 0);

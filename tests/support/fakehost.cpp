@@ -27,8 +27,6 @@ void FakeHost::showInfo(const QString& text)
 {
     info = text;
     ++infoUpdates;
-    if (keepInfoHistory)
-        infoHistory.append(text);
 }
 
 void FakeHost::waitForEvents()

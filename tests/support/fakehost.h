@@ -49,8 +49,6 @@ public:
     qint64 yields = 0;
 
     QString info;
-    QStringList infoHistory;
-    bool keepInfoHistory = true; // off for long runs that would hoard every status
     qint64 infoUpdates = 0;
     QList<bool> controlsHistory; // every Set_Controls call, true = idle
     QStringList downloadRows;

@@ -193,10 +193,10 @@ QByteArray LoopbackServer::head(int status, const QByteArray& fields)
     return "HTTP/1.1 " + QByteArray::number(status) + " Status\r\n" + fields + "\r\n\r\n";
 }
 
-void LoopbackServer::release()
+void LoopbackServer::release(bool send)
 {
     std::lock_guard lock(m_mutex);
-    m_released = true;
+    m_released = send;
     m_changed.notify_all();
 }
 

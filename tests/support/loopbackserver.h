@@ -60,8 +60,8 @@ public:
     void serve(const QString& path, const QByteArray& body, int status = 200,
         const QByteArray& contentType = "text/html");
     static QByteArray head(int status, const QByteArray& fields = "Content-Length: 0");
-    // Sends every held piece.
-    void release();
+    // Sends every held piece; release(false) holds them again.
+    void release(bool send = true);
 
     int port() const { return m_port; }
     QString url(const QString& path) const; // "http://127.0.0.1:PORT" + path

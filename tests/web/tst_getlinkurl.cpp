@@ -59,8 +59,6 @@ void tst_GetLinkUrl::resolvesLinks_data()
         "https://host/i.jpg");
     row("a scheme-relative link on an https page stays https", "https://h/p.htm", "//cdn/x.jpg",
         "https://cdn/x.jpg");
-    row("a scheme-relative link on an ftp page stays ftp", "ftp://h/p/", "//o/x.jpg",
-        "ftp://o/x.jpg");
     row("a root link keeps the port", "http://127.0.0.1:8080/a/p.htm", "/i.jpg",
         "http://127.0.0.1:8080/i.jpg");
     // A followed link can make a page address of megabytes; its links climb from there.
