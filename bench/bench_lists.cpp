@@ -8,8 +8,8 @@
 
 #include "platform/messagebox.h"
 #include "platform/programfolder.h"
-#include "platform/runstate.h"
 #include "resources/messages.h"
+#include "run/runstate.h"
 #include "store/downloadengine.h"
 #include "store/localpaths.h"
 #include "web/connectioncache.h"
@@ -96,7 +96,7 @@ int main(int argc, char* argv[])
                                .arg(i, 6, 10, QLatin1Char('0')),
                 QString() });
     }
-    host.setControls(false);
+    host.Set_Controls(false);
 
     QElapsedTimer timer;
     timer.start();
@@ -121,13 +121,13 @@ int main(int argc, char* argv[])
         host.setFileCounter(
             QString::number(i) + QLatin1Char('/') + QString::number(entryCount) + Msg::filesSuffix);
         host.selectDownloadRow(i);
-        host.showInfo(name + Msg::downloading);
+        host.Show_Info(name + Msg::downloading);
         host.appendResultRow(ResultList::Done, name);
-        host.showInfo(name + Msg::downloaded);
+        host.Show_Info(name + Msg::downloaded);
         host.selectLastResultRow(ResultList::Done);
     }
     // A run ends with the controls idle, which shows every row filed.
-    host.setControls(true);
+    host.Set_Controls(true);
     QCoreApplication::processEvents();
     const double windowMs = elapsedMs(timer);
     std::printf("  the window's share of every entry of the loop    %8.1f ms  (%d rows done%s)\n",
@@ -141,7 +141,7 @@ int main(int argc, char* argv[])
     if (!named || !makePresentFiles(folder, state.udtDownload))
         return 1;
     state.blnCancel = state.blnSkip = false;
-    host.setControls(false);
+    host.Set_Controls(false);
     // Past the time limit the loop is stopped the way Cancel stops it.
     QTimer watchdog;
     watchdog.setSingleShot(true);

@@ -1,9 +1,9 @@
 // Fuzzes the JPG-list reader: any file is read or refused, and a refused file leaves both lists
 // empty so that nothing partial can be written back.
 #include "fuzzcheck.h"
-#include "support/fakehost.h"
 #include "platform/programfolder.h"
 #include "store/downloadlist.h"
+#include "support/fakehost.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -170,9 +170,9 @@ void frmMain::Form_Load()
     if (const QClipboard* clipboard = QGuiApplication::clipboard())
         txtURL->setText(startAddress(clipboard->text()));
     optLinkJpg_Click(0);
-    showInfo(QString());
+    Show_Info(QString());
     lblDLFileNum->clear();
-    setControls(true);
+    Set_Controls(true);
     Set_DefaultFolder();
     m_state.udtDownload.clear();
     m_state.connections = std::make_shared<ConnectionCache>();
@@ -202,7 +202,7 @@ int frmMain::linkJpgIndex() const
     return -1;
 }
 
-void frmMain::setControls(bool idle)
+void frmMain::Set_Controls(bool idle)
 {
     showLatestTexts();
     m_holdTexts = !idle;
@@ -329,7 +329,7 @@ void frmMain::waitForEvents()
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-void frmMain::showInfo(const QString& text)
+void frmMain::Show_Info(const QString& text)
 {
     m_infoText = text;
     m_infoHeld = true;

@@ -1,8 +1,8 @@
 // The program's only main window: its controls, their idle and busy states, and the run driver.
 #pragma once
 
-#include "platform/runhost.h"
-#include "platform/runstate.h"
+#include "run/runhost.h"
+#include "run/runstate.h"
 #include "store/downloadlist.h"
 
 #include <QElapsedTimer>
@@ -37,9 +37,9 @@ public:
     RunState& runState() override { return m_state; }
     void yield() override;
     void waitForEvents() override;
-    void showInfo(const QString& text) override;
+    void Show_Info(const QString& text) override;
     QString infoText() const override;
-    void setControls(bool idle) override;
+    void Set_Controls(bool idle) override;
     void setCaption(const QString& caption) override;
     void setFileCounter(const QString& text) override;
     void setSkipEnabled(bool enabled) override;

@@ -90,8 +90,8 @@ void frmMain::failRun(const QString& errorText)
     setCaption(Msg::appName);
     showLatestTexts();
     showMessage(errorText, MessageIcon::Critical, Msg::titleError);
-    showInfo(Msg::cannotDownload);
-    setControls(true);
+    Show_Info(Msg::cannotDownload);
+    Set_Controls(true);
 }
 
 void frmMain::runDownload()
@@ -126,7 +126,7 @@ void frmMain::runDownload()
         m_state.strSaveFolder = dialog.strSaveFolder();
     }
 
-    setControls(false);
+    Set_Controls(false);
     setFileCounter(QString());
     for (QListWidget* list :
         { lstDownload, lstDownloadDone, lstDownloadAlready, lstDownloadDenied })
@@ -141,7 +141,7 @@ void frmMain::runDownload()
     const EarlyFetchScope hooked(m_state);
     if (method == 1) {
         if (!Get_FileList(*this)) {
-            setControls(true);
+            Set_Controls(true);
             return;
         }
     } else if (!finishListRun(method)) {
@@ -190,7 +190,7 @@ bool frmMain::finishListRun(int method)
     } else if (!Make_PageList(*this, page, hrefPattern)) {
         // After a cancel the window is already idle and shows why.
         if (!m_state.blnCancel)
-            setControls(true);
+            Set_Controls(true);
         return false;
     }
     // Cancel has put the window back and told the user; nothing may be added after it.
@@ -202,7 +202,7 @@ bool frmMain::finishListRun(int method)
     }
     if (!Write_DownloadList(*this)) {
         setCaption(Msg::appName);
-        setControls(true);
+        Set_Controls(true);
         return false;
     }
     return true;
@@ -211,9 +211,9 @@ bool frmMain::finishListRun(int method)
 void frmMain::showNoFiles(int method)
 {
     // A page that could not be read is told as such, not as a page without images.
-    showInfo(m_state.givenPageFailure.isEmpty() ? Msg::noFiles : m_state.givenPageFailure);
+    Show_Info(m_state.givenPageFailure.isEmpty() ? Msg::noFiles : m_state.givenPageFailure);
     setCaption(Msg::appName);
-    setControls(true);
+    Set_Controls(true);
     if (method != 2)
         return;
     setCaption(Msg::captionDone);
@@ -230,7 +230,7 @@ void frmMain::reportList()
             + Msg::listReportCreatedAt + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf
             + m_state.strHTMLSourceFile + Msg::crlf + Msg::sourceReportIsAt,
         MessageIcon::Information, Msg::titleListCreated);
-    setControls(true);
+    Set_Controls(true);
 }
 
 // The folder the images go to: the confirmed save folder, or a folder named after the page
@@ -244,8 +244,8 @@ bool frmMain::prepareFolder(QString& folder)
             setCaption(Msg::appName);
             showLatestTexts();
             showMessage(Msg::folderCannotBeCreated, MessageIcon::Critical, Msg::titleError);
-            showInfo(Msg::cannotDownload);
-            setControls(true);
+            Show_Info(Msg::cannotDownload);
+            Set_Controls(true);
             return false;
         }
         return true;
@@ -256,8 +256,8 @@ bool frmMain::prepareFolder(QString& folder)
     folder = pages.isEmpty() ? QString() : pages.first();
     if (folder.isEmpty() || !Get_LocalPath(root, folder)) {
         setCaption(Msg::appName);
-        showInfo(Msg::cannotDownload);
-        setControls(true);
+        Show_Info(Msg::cannotDownload);
+        Set_Controls(true);
         return false;
     }
     return true;
@@ -287,9 +287,9 @@ void frmMain::cmdCancel_Click()
     if (m_state.lngDownloadMax() != -1)
         Write_DownloadList(*this);
     m_state.blnCancel = true;
-    showInfo(Msg::interrupted);
+    Show_Info(Msg::interrupted);
     setCaption(Msg::appName);
-    setControls(true);
+    Set_Controls(true);
 }
 
 void frmMain::cmdSkip_Click()

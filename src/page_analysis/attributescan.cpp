@@ -1,8 +1,8 @@
 // The scan of a page text for one attribute pattern.
 #include "page_analysis/attributescan.h"
 
-#include "platform/runhost.h"
-#include "platform/runstate.h"
+#include "run/runhost.h"
+#include "run/runstate.h"
 
 namespace {
 

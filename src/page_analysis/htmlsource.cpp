@@ -5,10 +5,10 @@
 #include "platform/messagebox.h"
 #include "platform/pathrules.h"
 #include "platform/programfolder.h"
-#include "platform/runhost.h"
-#include "platform/runstate.h"
 #include "platform/runtimeerror.h"
 #include "resources/messages.h"
+#include "run/runhost.h"
+#include "run/runstate.h"
 #include "store/fileio.h"
 
 #include <QDateTime>
@@ -38,7 +38,7 @@ bool Write_HTMLSource(RunHost& host, const QString& page, const QByteArray& page
     const FileResult written = writeFileWhole(state.strHTMLSourceFile, content, false);
     if (written.number == 0)
         return true;
-    host.showInfo(Msg::listCannotBeCreated);
+    host.Show_Info(Msg::listCannotBeCreated);
     showMessage(written.numberAndDescription(), MessageIcon::Critical, Msg::titleError);
     return false;
 }

@@ -5,9 +5,9 @@
 #include "page_analysis/htmlsource.h"
 #include "page_analysis/pagesahead.h"
 #include "page_analysis/pagetext.h"
-#include "platform/runhost.h"
-#include "platform/runstate.h"
 #include "resources/messages.h"
+#include "run/runhost.h"
+#include "run/runstate.h"
 #include "store/localpaths.h"
 #include "web/fetcher.h"
 #include "web/getlinkurl.h"
@@ -22,12 +22,12 @@ namespace {
 // Every routine here ends the work on its own page when something fails underneath it (memory
 // running out on a huge page, say), and lets its caller carry on. The window stays busy: the run
 // goes on, and its driver makes the window idle once the run ends.
-void reportFailure(RunHost& host) { host.showInfo(Msg::cannotDownload); }
+void reportFailure(RunHost& host) { host.Show_Info(Msg::cannotDownload); }
 
 void reportInterrupted(RunHost& host)
 {
-    host.showInfo(Msg::interrupted);
-    host.setControls(true);
+    host.Show_Info(Msg::interrupted);
+    host.Set_Controls(true);
 }
 
 // The address the page's links resolve against: the one its body was served from, as in every
@@ -65,7 +65,8 @@ FetchedPage readPage(RunHost& host, const QString& page)
         read.bytes = std::exchange(state.lastPageBytes, QByteArray());
         read.base = std::exchange(state.lastPageBase, QString());
         state.lastPageAddress.clear();
-        host.showInfo(host.infoText() + u'(' + QString::number(read.bytes.size()) + Msg::bytesDone);
+        host.Show_Info(
+            host.infoText() + u'(' + QString::number(read.bytes.size()) + Msg::bytesDone);
         return read;
     }
     const FetchResult fetched = Get_UrlData(host, page, read.bytes);
@@ -164,7 +165,7 @@ std::optional<CrawlFrame> enterPage(
             reportInterrupted(host);
             return std::nullopt;
         }
-        host.showInfo(Msg::loadingPage);
+        host.Show_Info(Msg::loadingPage);
         QByteArray bytes;
         const FetchResult fetched = ahead.read(host, page, bytes);
         if (state.blnCancel) {
@@ -203,7 +204,7 @@ std::optional<CrawlFrame> enterPage(
             return std::nullopt;
 
         const QString text = decodePageText(bytes);
-        host.showInfo(Msg::analysingPage);
+        host.Show_Info(Msg::analysingPage);
         if (Cut_URLTail(host.typedAddress()) == page)
             Write_HTMLSource(host, page, bytes);
         bytes.clear();
@@ -211,7 +212,7 @@ std::optional<CrawlFrame> enterPage(
         if (!frame)
             reportInterrupted(host);
         else if (!fetched.failureText.isEmpty())
-            host.showInfo(fetched.failureText); // the crawl goes on with the next page
+            host.Show_Info(fetched.failureText); // the crawl goes on with the next page
         return frame;
     } catch (const std::exception&) {
         state.lastPageAddress.clear();
@@ -230,7 +231,7 @@ bool Make_PageList(RunHost& host, const QString& page, const QString& pattern)
     try {
         state.blnCancel = false;
         state.blnSkip = false;
-        host.setControls(false);
+        host.Set_Controls(false);
         if (host.typedAddress() == page && pattern == srcPattern && host.skipGivenPageImages()
             && host.embeddedLinkSource())
             return true;
@@ -256,14 +257,14 @@ void Make_DownloadList(RunHost& host, const QString& page, const QString& patter
 {
     RunState& state = host.runState();
     try {
-        host.showInfo(Msg::loadingPage);
+        host.Show_Info(Msg::loadingPage);
         FetchedPage read = readPage(host, page);
         if (state.blnCancel) {
             reportInterrupted(host);
             return;
         }
         AttributeScan scan(decodePageText(read.bytes), pattern);
-        host.showInfo(Msg::creatingList);
+        host.Show_Info(Msg::creatingList);
         if (Cut_URLTail(host.typedAddress()) == page)
             Write_HTMLSource(host, page, read.bytes);
         read.bytes.clear();
@@ -277,7 +278,7 @@ void Make_DownloadList(RunHost& host, const QString& page, const QString& patter
         }
         // An error page is read like any other; what failed stays on the status line after it.
         if (step == AttributeScan::Step::End && !read.failureText.isEmpty())
-            host.showInfo(read.failureText);
+            host.Show_Info(read.failureText);
     } catch (const std::exception&) {
         reportFailure(host);
     }

@@ -1,7 +1,7 @@
 // The pages the crawl will read next, fetched while it reads the current one.
 #include "page_analysis/pagesahead.h"
 
-#include "platform/runstate.h"
+#include "run/runstate.h"
 #include "web/connectioncache.h"
 #include "web/fetcher.h"
 #include "web/transferpool.h"

@@ -9,7 +9,8 @@ enum class MessageIcon { Critical, Warning, Information, Question };
 enum class MessageButtons { Ok, OkCancel, YesNo };
 enum class MessageAnswer { Ok, Cancel, Yes, No };
 
-struct MessageBoxRequest {
+struct MessageBoxRequest
+{
     QString text; // line breaks are CR LF, as the program writes them
     MessageIcon icon = MessageIcon::Critical;
     MessageButtons buttons = MessageButtons::Ok;

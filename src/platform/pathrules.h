@@ -4,7 +4,8 @@
 
 #include <QString>
 
-struct PathConventions {
+struct PathConventions
+{
     QChar separator; // "\" on Windows, "/" on Linux
     bool driveLetters; // "C:\" roots and a drive test
     bool networkPaths; // "\\server\share\" roots
@@ -16,4 +17,5 @@ struct PathConventions {
 };
 
 // The path with one separator added unless it already ends in one (empty stays empty).
-QString withTrailingSeparator(const QString& path, const PathConventions& conventions = PathConventions::forHost());
+QString withTrailingSeparator(
+    const QString& path, const PathConventions& conventions = PathConventions::forHost());

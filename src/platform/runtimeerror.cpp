@@ -38,13 +38,17 @@ QString runtimeErrorDescription(int number)
     }
 }
 
-RuntimeError runtimeError(int number) { return RuntimeError { number, runtimeErrorDescription(number) }; }
+RuntimeError runtimeError(int number)
+{
+    return RuntimeError { number, runtimeErrorDescription(number) };
+}
 
 RuntimeError runtimeErrorFromErrno(int errnoValue, bool missingMeansFile)
 {
     switch (errnoValue) {
     case ENOENT:
-        return runtimeError(missingMeansFile ? ErrorNumber::FileNotFound : ErrorNumber::PathNotFound);
+        return runtimeError(
+            missingMeansFile ? ErrorNumber::FileNotFound : ErrorNumber::PathNotFound);
     case ENOTDIR:
         return runtimeError(ErrorNumber::PathNotFound);
     case EACCES:

@@ -6,7 +6,8 @@
 
 class QLockFile;
 
-class SingleInstance {
+class SingleInstance
+{
 public:
     // Takes the per-user lock named lockName in the user's runtime folder.
     explicit SingleInstance(const QString& lockName = QStringLiteral("pixhound.lock"));

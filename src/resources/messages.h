@@ -81,12 +81,16 @@ inline const QString sourceHeaderIs = QStringLiteral(" is");
 inline const QString listCannotBeCreated = QStringLiteral("ダウンロードリスト一覧が作成できません");
 inline const QString listCreated = QStringLiteral("ダウンロードリスト一覧を作成しました");
 inline const QString cannotBeWritten = QStringLiteral("が書き込みできません");
-inline const QString checkNotBeingEdited = QStringLiteral("ファイルが編集中でないか確認してください");
+inline const QString checkNotBeingEdited
+    = QStringLiteral("ファイルが編集中でないか確認してください");
 inline const QString fileNotFound = QStringLiteral("ファイルが見つかりません");
-inline const QString listInvalidUrl = QStringLiteral("URLの指定が不正です　リストを修正してください");
-inline const QString listNotJpeg = QStringLiteral("リストにJPGファイル以外のものが含まれています　リストを修正してください");
+inline const QString listInvalidUrl
+    = QStringLiteral("URLの指定が不正です　リストを修正してください");
+inline const QString listNotJpeg
+    = QStringLiteral("リストにJPGファイル以外のものが含まれています　リストを修正してください");
 inline const QString lineLabel = QStringLiteral("行：");
-inline const QString listFilter = QStringLiteral("テキストファイル(*.txt)|*.txt|すべてのﾌｧｲﾙ(*.*)|*.*");
+inline const QString listFilter
+    = QStringLiteral("テキストファイル(*.txt)|*.txt|すべてのﾌｧｲﾙ(*.*)|*.*");
 inline const QString listDialogTitle = QStringLiteral("読込むJPGリストを指定");
 
 // Downloading.

@@ -24,11 +24,11 @@ public:
     virtual void waitForEvents() = 0;
 
     // The status line: set it and repaint it at once; read its current text.
-    virtual void showInfo(const QString& text) = 0;
+    virtual void Show_Info(const QString& text) = 0;
     virtual QString infoText() const = 0;
 
     // True: idle; False: busy.
-    virtual void setControls(bool idle) = 0;
+    virtual void Set_Controls(bool idle) = 0;
 
     virtual void setCaption(const QString& caption) = 0;
     virtual void setFileCounter(const QString& text) = 0; // repainted at once

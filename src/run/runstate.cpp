@@ -1,5 +1,5 @@
 // The state of a run.
-#include "platform/runstate.h"
+#include "run/runstate.h"
 
 void PageList::clear()
 {

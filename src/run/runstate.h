@@ -13,14 +13,16 @@ class ConnectionCache;
 class FetchHandle;
 
 // One entry of the download list.
-struct DownloadItem {
+struct DownloadItem
+{
     QString URL; // absolute image address, without its fragment
     QString FileName; // the text after the last "/" of URL: the stored file's name and its row
 };
 
 // The pages taken into a run, the given page first, so that no page is read twice. Lookups are
 // exact and case-sensitive.
-class PageList {
+class PageList
+{
 public:
     void clear();
     void append(const QString& address);
@@ -33,7 +35,8 @@ private:
     QSet<QString> m_index;
 };
 
-struct RunState {
+struct RunState
+{
     QList<DownloadItem> udtDownload;
     PageList strPageList;
     bool blnCancel = false;

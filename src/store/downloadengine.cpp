@@ -2,10 +2,10 @@
 #include "store/downloadengine.h"
 
 #include "platform/messagebox.h"
-#include "platform/runhost.h"
-#include "platform/runstate.h"
 #include "platform/runtimeerror.h"
 #include "resources/messages.h"
+#include "run/runhost.h"
+#include "run/runstate.h"
 #include "store/fetchahead.h"
 #include "store/fileio.h"
 #include "store/pathnames.h"
@@ -47,8 +47,8 @@ bool stopOnError(RunHost& host, const RuntimeError& error)
         break;
     }
     showMessage(text, MessageIcon::Critical, Msg::titleError);
-    host.showInfo(Msg::cannotDownload);
-    host.setControls(true);
+    host.Show_Info(Msg::cannotDownload);
+    host.Set_Controls(true);
     return false;
 }
 
@@ -61,7 +61,7 @@ void fileAsDenied(RunHost& host, const QString& fileName)
 void fileAsSkipped(RunHost& host, const QString& fileName)
 {
     host.appendResultRow(ResultList::Denied, fileName);
-    host.showInfo(fileName + Msg::skipped);
+    host.Show_Info(fileName + Msg::skipped);
 }
 
 } // namespace
@@ -104,7 +104,7 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
         if (refusal != FileNameRefusal::None) {
             fileAsDenied(host, item.FileName);
             if (refusal == FileNameRefusal::TooLong)
-                host.showInfo(item.FileName + Msg::nameTooLong);
+                host.Show_Info(item.FileName + Msg::nameTooLong);
             host.selectLastResultRow(ResultList::Done);
             continue;
         }
@@ -116,7 +116,7 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
         } else if (state.blnSkip) {
             fileAsSkipped(host, item.FileName);
         } else {
-            host.showInfo(item.FileName + Msg::downloading);
+            host.Show_Info(item.FileName + Msg::downloading);
             data.clear();
             if (!fetch) {
                 ahead.makeRoom();
@@ -141,16 +141,16 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
                     return stopOnError(host, written);
                 }
                 host.appendResultRow(ResultList::Done, item.FileName);
-                host.showInfo(item.FileName + Msg::downloaded);
+                host.Show_Info(item.FileName + Msg::downloaded);
             } else {
                 // A transfer cut short may well begin FF D8; only a whole image is kept.
                 data.clear();
                 fileAsDenied(host, item.FileName);
                 // The byte count alone would read like a success.
                 if (outcome == FetchOutcome::TooLarge)
-                    host.showInfo(item.FileName + Msg::imageTooLarge);
+                    host.Show_Info(item.FileName + Msg::imageTooLarge);
                 else if (outcome == FetchOutcome::Incomplete)
-                    host.showInfo(item.FileName + Msg::imageIncomplete);
+                    host.Show_Info(item.FileName + Msg::imageIncomplete);
             }
         }
         host.selectLastResultRow(ResultList::Done);
@@ -160,8 +160,8 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
     host.setCaption(Msg::captionDone);
     host.setFileCounter(fileCounter(total, total));
     showMessage(Msg::downloadComplete, MessageIcon::Information, Msg::titleDownloadComplete);
-    host.showInfo(QString());
-    host.setControls(true);
+    host.Show_Info(QString());
+    host.Set_Controls(true);
     return true;
 }
 

@@ -6,11 +6,11 @@
 #include "platform/messagebox.h"
 #include "platform/nameendings.h"
 #include "platform/programfolder.h"
-#include "platform/runhost.h"
-#include "platform/runstate.h"
 #include "platform/stripspaces.h"
 #include "platform/validurl.h"
 #include "resources/messages.h"
+#include "run/runhost.h"
+#include "run/runstate.h"
 #include "store/fileio.h"
 #include "web/fetcher.h"
 
@@ -78,7 +78,7 @@ bool Write_DownloadList(RunHost& host)
     const QByteArray bytes = encodeList(state.udtDownload);
     const FileResult written = writeFileWhole(path, bytes, true);
     if (written.number != 0) {
-        host.showInfo(Msg::listCannotBeCreated);
+        host.Show_Info(Msg::listCannotBeCreated);
         const QString text = written.number == ErrorNumber::PermissionDenied
             ? path + Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited
             : written.numberAndDescription();
@@ -87,7 +87,7 @@ bool Write_DownloadList(RunHost& host)
     }
     state.listFileSeenPath = path;
     state.listFileSeenDigest = digestOf(bytes);
-    host.showInfo(Msg::listCreated);
+    host.Show_Info(Msg::listCreated);
     return true;
 }
 

@@ -1,7 +1,7 @@
 // The look-ahead of the download loop.
 #include "store/fetchahead.h"
 
-#include "platform/runstate.h"
+#include "run/runstate.h"
 #include "store/downloadengine.h"
 #include "store/pathnames.h"
 #include "web/connectioncache.h"

@@ -2,9 +2,9 @@
 #include "store/localpaths.h"
 
 #include "platform/messagebox.h"
-#include "platform/runhost.h"
-#include "platform/runstate.h"
 #include "resources/messages.h"
+#include "run/runhost.h"
+#include "run/runstate.h"
 #include "store/fileio.h"
 #include "store/pathnames.h"
 
@@ -71,9 +71,9 @@ bool Get_FileList(RunHost& host, qsizetype first)
 {
     QList<DownloadItem>& list = host.runState().udtDownload;
     if (list.isEmpty()) {
-        host.showInfo(Msg::noFiles);
+        host.Show_Info(Msg::noFiles);
         host.setCaption(Msg::appName);
-        host.setControls(true);
+        host.Set_Controls(true);
         return false;
     }
 

@@ -2,9 +2,9 @@
 // the window's pool, and the caller waits for it in the event loop.
 #include "web/fetcher.h"
 
-#include "platform/runhost.h"
-#include "platform/runstate.h"
 #include "resources/messages.h"
+#include "run/runhost.h"
+#include "run/runstate.h"
 #include "web/connectioncache.h"
 #include "web/getlinkurl.h"
 #include "web/transferpool.h"
@@ -45,7 +45,7 @@ public:
             && (count == m_shownCount
                 || (m_sinceShown.isValid() && m_sinceShown.elapsed() < progressIntervalMs)))
             return;
-        m_host.showInfo(m_prefix + u'(' + QString::number(count) + Msg::bytesDone);
+        m_host.Show_Info(m_prefix + u'(' + QString::number(count) + Msg::bytesDone);
         m_shownCount = count;
         m_sinceShown.start();
     }

@@ -31,8 +31,8 @@ QWidget* busyMainWindow()
     window->appendDownloadRows({ u"IMG_1001.jpg"_s, u"IMG_1002.jpg"_s, u"IMG_1003.jpg"_s });
     for (int i = 0; i < 3; ++i)
         window->appendResultRow(ResultList(i), u"IMG_1001.jpg"_s);
-    window->setControls(false);
-    window->showInfo(u"IMG_1003.jpgをダウンロード中..."_s);
+    window->Set_Controls(false);
+    window->Show_Info(u"IMG_1003.jpgをダウンロード中..."_s);
     window->setFileCounter(u"2/3Files"_s);
     return window;
 }
@@ -237,10 +237,10 @@ void tst_Desktop::methodAndSourceSwitchTheControls()
     QCOMPARE(window.typedAddress(), u"http://"_s);
 
     // Busy locks all but Cancel (Skip is the download loop's); idle restores the rules, no Skip.
-    window.setControls(false);
+    window.Set_Controls(false);
     QCOMPARE(enabledPattern(window), u"00100000000"_s);
     window.setSkipEnabled(true);
-    window.setControls(true);
+    window.Set_Controls(true);
     QCOMPARE(enabledPattern(window), pattern);
 }
 

@@ -23,7 +23,7 @@ void FakeHost::yield()
         onYield(int(yields));
 }
 
-void FakeHost::showInfo(const QString& text)
+void FakeHost::Show_Info(const QString& text)
 {
     info = text;
     ++infoUpdates;
@@ -53,8 +53,8 @@ void FakeHost::pressCancel()
 {
     closeFetchHandles(state);
     state.blnCancel = true;
-    showInfo(Msg::interrupted);
-    setControls(true);
+    Show_Info(Msg::interrupted);
+    Set_Controls(true);
 }
 
 QStringList FakeHost::downloadUrls() const

@@ -3,8 +3,8 @@
 // Nth yield, say).
 #pragma once
 
-#include "platform/runhost.h"
-#include "platform/runstate.h"
+#include "run/runhost.h"
+#include "run/runstate.h"
 
 #include <QStringList>
 #include <functional>
@@ -18,9 +18,9 @@ public:
     void yield() override;
     // A yield that waits for an event, woken at least every 10 ms so that onYield keeps running.
     void waitForEvents() override;
-    void showInfo(const QString& text) override;
+    void Show_Info(const QString& text) override;
     QString infoText() const override { return info; }
-    void setControls(bool idle) override { controlsHistory.append(idle); }
+    void Set_Controls(bool idle) override { controlsHistory.append(idle); }
     void setCaption(const QString&) override { }
     void setFileCounter(const QString&) override { }
     void setSkipEnabled(bool) override { }
