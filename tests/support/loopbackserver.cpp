@@ -128,6 +128,7 @@ void LoopbackServer::converse(std::unique_ptr<Link> link, int number)
         {
             std::lock_guard lock(m_mutex);
             m_requests.append(request);
+            ++m_countByPath[request.path];
             QString route = m_answers.contains(request.path) ? request.path : QString();
             for (const QString& prefix : std::as_const(m_prefixes)) {
                 if (route.isEmpty() && request.path.startsWith(prefix.chopped(1)))
@@ -214,8 +215,5 @@ QList<RecordedRequest> LoopbackServer::requests() const
 int LoopbackServer::requestCount(const QString& path) const
 {
     std::lock_guard lock(m_mutex);
-    int count = 0;
-    for (const RecordedRequest& request : m_requests)
-        count += request.path == path ? 1 : 0;
-    return count;
+    return m_countByPath.value(path);
 }

@@ -87,6 +87,7 @@ private:
     QHash<QString, Conversation> m_answers;
     QStringList m_prefixes;
     QList<RecordedRequest> m_requests;
+    QHash<QString, int> m_countByPath; // asked at every yield of a long crawl: no scan
     QList<int> m_clients;
     std::vector<std::thread> m_threads;
     bool m_released = false;
