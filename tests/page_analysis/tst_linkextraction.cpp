@@ -38,6 +38,8 @@ private slots:
 
 private:
     LoopbackServer m_site;
+    // A cancelled row's requests already on their way may reach the server during the next row.
+    QString m_cancelledFolder;
     MessageAnswerer m_answerer;
 };
 
@@ -245,8 +247,12 @@ void tst_LinkExtraction::buildsTheList()
     QCOMPARE(host.downloadRows.size(), images.size()); // each row added once
     QStringList requested;
     for (const RecordedRequest& request : m_site.requests().sliced(earlier))
-        if ((cancelDuring.isEmpty() && !early) || requests.contains(request.path)) // some ahead
+        if (((cancelDuring.isEmpty() && !early) || requests.contains(request.path)) // some ahead
+            && (requests.contains(request.path) || m_cancelledFolder.isEmpty()
+                || !request.path.startsWith(m_cancelledFolder)))
             requested.append(request.path);
+    m_cancelledFolder
+        = cancelDuring.isEmpty() ? QString() : typed.left(typed.lastIndexOf(u'/') + 1);
     requested.sort(); // pages are fetched ahead, in any order, but each as often as it is read
     requests.sort();
     QCOMPARE(requested, requests);
