@@ -205,6 +205,7 @@ int frmMain::linkJpgIndex() const
 void frmMain::Set_Controls(bool idle)
 {
     showLatestTexts();
+    const bool stillBusy = m_holdTexts && !idle;
     m_holdTexts = !idle;
     if (idle) {
         cmdDownload->setEnabled(true);
@@ -232,6 +233,9 @@ void frmMain::Set_Controls(bool idle)
         for (QRadioButton* button : optLinkMethod)
             button->setEnabled(false);
     }
+    // A crawl tells every page that the window is busy; shown once, it need not be painted again.
+    if (stillBusy)
+        return;
     // The caller may keep the thread busy for a while before it yields again.
     // A run updates the lists in batches; an idle window shows every change at once.
     for (ListRows* rows : m_listRows)

@@ -6,6 +6,8 @@
 #include "web/fetcher.h"
 #include "web/transferpool.h"
 
+#include <algorithm>
+
 PagesAhead::PagesAhead(RunState& state)
     : m_connections(state.connections ? state.connections : std::make_shared<ConnectionCache>())
     , m_state(state)
@@ -21,8 +23,11 @@ void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const Page
     // all of them for every page read.
     const qsizetype end = qMin(links.size(), from + lookedAtMost);
     const qsizetype most = qMax<qsizetype>(1, maxAhead - m_state.crawlImageConnections);
+    // Pages fetched and not yet read hold memory, not connections: only the budget bounds them.
+    qsizetype running = unfinished();
     for (qsizetype i = from;
-         i < end && qsizetype(m_ahead.size()) < most && heldBytes() < aheadBudget; ++i) {
+         i < end && running < most && qsizetype(m_ahead.size()) < mostHeld && heldBytes() < aheadBudget;
+         ++i) {
         const QString& link = links.at(i);
         if (listed.contains(link) || m_ahead.count(link))
             continue;
@@ -31,6 +36,7 @@ void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const Page
             continue;
         fetch->setGate([this](qint64 more) { return heldBytes() + more <= aheadBudget; });
         m_ahead.emplace(link, std::move(fetch));
+        ++running;
     }
 }
 
@@ -48,6 +54,12 @@ FetchResult PagesAhead::read(RunHost& host, const QString& page, QByteArray& dat
 }
 
 void PagesAhead::forget(const QString& page) { m_ahead.erase(page); }
+
+qsizetype PagesAhead::unfinished() const
+{
+    return std::count_if(m_ahead.begin(), m_ahead.end(),
+        [](const auto& ahead) { return !ahead.second->isFinished(); });
+}
 
 qint64 PagesAhead::heldBytes() const
 {

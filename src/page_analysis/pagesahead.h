@@ -23,9 +23,9 @@ public:
     PagesAhead& operator=(const PagesAhead&) = delete;
 
     // Starts fetching the first addresses of links[from...] (at most lookedAtMost looked at), in
-    // order, that are not yet read (listed) nor fetched ahead, while fewer than maxAhead pages,
-    // less the connections left to images (crawlImageConnections), are held ahead. Together their
-    // bodies hold at most aheadBudget bytes; a fetch that would pass it waits, paused.
+    // order, that are not yet read (listed) nor fetched ahead, while fewer than maxAhead fetches,
+    // less the connections left to images (crawlImageConnections), are unfinished. Together the
+    // bodies fetched ahead hold at most aheadBudget bytes; a fetch that would pass it waits, paused.
     void fetchAhead(const QStringList& links, qsizetype from, const PageList& listed);
     // Reads page as Get_UrlData would, status texts included: from its fetch ahead when there is
     // one, else by a fetch of its own.
@@ -36,11 +36,13 @@ public:
 
     // Fewer than the connections one server gets, so that a page fetched at its turn never waits
     // for a connection held by a fetch ahead.
-    static constexpr qsizetype maxAhead = 5;
+    static constexpr qsizetype maxAhead = 6;
     static constexpr qint64 aheadBudget = 32LL * 1024 * 1024;
     static constexpr qsizetype lookedAtMost = 64;
+    static constexpr qsizetype mostHeld = 64;
 
 private:
+    qsizetype unfinished() const;
     qint64 heldBytes() const;
 
     // Declared first, so that the pool outlives every fetch below.

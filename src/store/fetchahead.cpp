@@ -26,7 +26,15 @@ FetchAhead::FetchAhead(RunState& state, const QString& folder, const PathConvent
     , m_state(state)
     , m_folder(folder)
     , m_conventions(conventions)
-{ }
+{
+    m_refill.setSingleShot(true);
+    m_refill.setInterval(0);
+    QObject::connect(&m_refill, &QTimer::timeout, [this] {
+        // Cancel and closing the window end the run in the yield that sees them.
+        if (!m_abandoned && !m_state.blnCancel)
+            fill(m_firstUndecided, m_mostUnfinished);
+    });
+}
 
 FetchAhead::~FetchAhead() { abandon(); }
 
@@ -50,9 +58,14 @@ void FetchAhead::fillEarly()
 
 void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostUnfinished)
 {
+    m_firstUndecided = firstUndecided;
+    m_mostUnfinished = mostUnfinished;
+    m_abandoned = false;
     const QList<DownloadItem>& list = std::as_const(m_state.udtDownload);
-    while (m_next < list.size() && qsizetype(m_ahead.size()) < maxAhead
-        && unfinished() < mostUnfinished && heldBytes() < aheadBudget) {
+    // Bodies already fetched hold memory, not connections: only the budget bounds them. New
+    // fetches start only below half of it, so that those under way seldom have to pause.
+    while (m_next < list.size() && qsizetype(m_ahead.size()) < mostHeld
+        && unfinished() < mostUnfinished && heldBytes() < aheadBudget / 2) {
         const qsizetype index = m_next++;
         const DownloadItem& item = list.at(index);
         // An earlier entry of the same name may yet write the file this one would find there.
@@ -66,6 +79,7 @@ void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostUnfinished)
         if (!fetch)
             continue;
         fetch->setGate([this](qint64 more) { return heldBytes() + more <= aheadBudget; });
+        fetch->setOnFinished([this] { m_refill.start(); });
         m_ahead.emplace(index, std::move(fetch));
     }
 }
@@ -78,6 +92,7 @@ std::unique_ptr<PooledFetch> FetchAhead::take(qsizetype index)
     std::unique_ptr<PooledFetch> fetch = std::move(found->second);
     m_ahead.erase(found);
     fetch->releaseGate();
+    fetch->setOnFinished({});
     // Its bytes no longer count against the others.
     for (const auto& [later, waiting] : m_ahead)
         waiting->resume();
@@ -89,7 +104,12 @@ void FetchAhead::makeRoom()
     std::erase_if(m_ahead, [](const auto& ahead) { return !ahead.second->isFinished(); });
 }
 
-void FetchAhead::abandon() { m_ahead.clear(); }
+void FetchAhead::abandon()
+{
+    m_abandoned = true;
+    m_ahead.clear();
+    m_refill.stop();
+}
 
 qsizetype FetchAhead::unfinished() const
 {

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QTimer>
 
 #include <map>
 #include <memory>
@@ -42,9 +43,12 @@ public:
     void abandon();
 
     static constexpr qint64 aheadBudget = 32LL * 1024 * 1024;
+    // Fetches ahead unfinished at once; those beyond a server's connections wait their turn in
+    // list order.
     static constexpr qsizetype maxAhead = 16;
+    static constexpr qsizetype mostHeld = 128;
     // The connections of each server images may hold while the crawl runs.
-    static constexpr qsizetype crawlConnections = 2;
+    static constexpr qsizetype crawlConnections = 3;
 
 private:
     qint64 heldBytes() const;
@@ -54,6 +58,12 @@ private:
 
     // Declared first, so that the pool outlives every fetch below.
     const std::shared_ptr<ConnectionCache> m_connections;
+    // A connection freed between two turns of the loop is given to the next entry at once, not
+    // only when the loop moves on: the last fill is made again.
+    QTimer m_refill;
+    qsizetype m_firstUndecided = 0;
+    qsizetype m_mostUnfinished = 0;
+    bool m_abandoned = false;
     RunState& m_state;
     const QString m_folder;
     const PathConventions m_conventions;

@@ -1,6 +1,8 @@
 // The window's one libcurl multi handle, moved by the Qt event loop.
 #include "web/transferpool.h"
 
+#include <utility>
+
 #include "web/connectioncache.h"
 
 #include <QSocketNotifier>
@@ -45,6 +47,8 @@ void PooledFetch::finish(FetchOutcome outcome)
     m_nextAttemptAt = -1;
     if (m_pool)
         m_pool->forget(*this);
+    if (m_onFinished)
+        std::exchange(m_onFinished, {})();
 }
 
 void PooledFetch::setGate(std::function<bool(qint64)> gate)

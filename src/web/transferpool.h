@@ -47,6 +47,10 @@ public:
     // Lets a transfer paused by its gate ask the gate again.
     void resume() { m_transfer.resume(); }
 
+    // Called once, when the fetch ends (closed included). It must not start or end fetches itself:
+    // it runs inside the pool's own work.
+    void setOnFinished(std::function<void()> notify) { m_onFinished = std::move(notify); }
+
     // Keeps *slot pointing at this fetch while a request is under way and null otherwise (hUrl);
     // none: stop. The slot must outlive the binding.
     void setRequestSlot(FetchHandle** slot);
@@ -60,6 +64,7 @@ private:
     Transfer::Request m_request;
     Transfer m_transfer;
     std::function<bool(qint64)> m_gate;
+    std::function<void()> m_onFinished;
     FetchHandle** m_requestSlot = nullptr;
     FetchOutcome m_outcome = FetchOutcome::NoConnection;
     bool m_finished = false;
