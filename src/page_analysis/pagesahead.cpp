@@ -25,8 +25,8 @@ void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const Page
     const qsizetype most = qMax<qsizetype>(1, maxAhead - m_state.crawlImageConnections);
     // Pages fetched and not yet read hold memory, not connections: only the budget bounds them.
     qsizetype running = unfinished();
-    for (qsizetype i = from;
-         i < end && running < most && qsizetype(m_ahead.size()) < mostHeld && heldBytes() < aheadBudget;
+    for (qsizetype i = from; i < end && running < most && qsizetype(m_ahead.size()) < mostHeld
+         && heldBytes() < aheadBudget;
          ++i) {
         const QString& link = links.at(i);
         if (listed.contains(link) || m_ahead.count(link))

@@ -25,7 +25,8 @@ public:
     // Starts fetching the first addresses of links[from...] (at most lookedAtMost looked at), in
     // order, that are not yet read (listed) nor fetched ahead, while fewer than maxAhead fetches,
     // less the connections left to images (crawlImageConnections), are unfinished. Together the
-    // bodies fetched ahead hold at most aheadBudget bytes; a fetch that would pass it waits, paused.
+    // bodies fetched ahead hold at most aheadBudget bytes; a fetch that would pass it waits,
+    // paused.
     void fetchAhead(const QStringList& links, qsizetype from, const PageList& listed);
     // Reads page as Get_UrlData would, status texts included: from its fetch ahead when there is
     // one, else by a fetch of its own.
