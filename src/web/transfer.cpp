@@ -103,8 +103,8 @@ bool Transfer::open(const Request& request)
 bool Transfer::applyOptions(const Request& request)
 {
     CURL* easy = m_easy.get();
-    // The WinINet original sent the root glued to the colon; servers accept it (the blank after
-    // the colon is optional).
+    // The root goes glued to the colon, as Pixhound has always sent it; servers accept it (the
+    // blank after the colon is optional).
     const QByteArray referer = QByteArrayLiteral("Referer:") + request.root;
     m_headers.reset();
     // The platform's "reload" flag asked every cache on the way for a fresh answer.

@@ -224,8 +224,11 @@ void tst_LinkExtraction::buildsTheList()
         host.state.listGrew = [&early] { early->fillEarly(); };
     }
     m_site.release(false);
+    // Only this row's request releases its held answer: the other's was made rows ago.
+    const QString releasedBy
+        = typed.startsWith(u"/wait/"_s) ? u"/wait/b.htm"_s : u"/early/first.jpg"_s;
     host.onYield = [&](int) {
-        if (m_site.requestCount(u"/wait/b.htm"_s) || m_site.requestCount(u"/early/first.jpg"_s))
+        if (m_site.requestCount(releasedBy))
             m_site.release();
         if (!cancelDuring.isEmpty() && !host.state.blnCancel
             && host.state.strPageList.lngPageMax() == 1 && host.info == cancelDuring)
@@ -251,8 +254,9 @@ void tst_LinkExtraction::buildsTheList()
             && (requests.contains(request.path) || m_cancelledFolder.isEmpty()
                 || !request.path.startsWith(m_cancelledFolder)))
             requested.append(request.path);
+    // What a cancel or the end of the row abandoned may still reach the server in the next row.
     m_cancelledFolder
-        = cancelDuring.isEmpty() ? QString() : typed.left(typed.lastIndexOf(u'/') + 1);
+        = cancelDuring.isEmpty() && !early ? QString() : typed.left(typed.lastIndexOf(u'/') + 1);
     requested.sort(); // pages are fetched ahead, in any order, but each as often as it is read
     requests.sort();
     QCOMPARE(requested, requests);
