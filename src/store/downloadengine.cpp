@@ -74,7 +74,8 @@ FileResult writeWhileTransfersMove(RunHost& host, const QString& path, const QBy
         result = writeFileWhole(path, data, false);
         written.store(true, std::memory_order_release);
         // Wakes the wait below; nothing of the caller's is touched after the store.
-        QMetaObject::invokeMethod(application, [] { }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            application, [] {}, Qt::QueuedConnection);
     });
     while (!written.load(std::memory_order_acquire))
         host.waitForEvents();
