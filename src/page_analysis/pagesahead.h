@@ -35,8 +35,8 @@ public:
     // address (a redirect's).
     void forget(const QString& page);
 
-    // Fewer than the connections one server gets, so that a page fetched at its turn never waits
-    // for a connection held by a fetch ahead.
+    // The connections one server gets. A page read at its turn has nearly always been fetched
+    // ahead; one that has not waits at most for the first of them to come free.
     static constexpr qsizetype maxAhead = 6;
     static constexpr qint64 aheadBudget = 32LL * 1024 * 1024;
     static constexpr qsizetype lookedAtMost = 64;
