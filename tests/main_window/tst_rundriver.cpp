@@ -44,17 +44,10 @@ struct RunFixture
         QByteArray page = "<html><body>\r\n";
         for (const QString& link : links)
             page += "<a href=\"" + link.toUtf8() + "\"><img src=\"" + link.toUtf8() + "\"></a>\r\n";
-        const auto answer = [&](const QString& path, const QByteArray& body,
-                                const QByteArray& type) {
-            const QByteArray head = LoopbackServer::head(200,
-                "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()));
-            server.answer(path, { { head + body, 0, 1, path == held, true } });
-        };
-        answer(u"/g/index.htm"_s, page, "text/html");
-        for (const QString& link : links) {
-            const bool bad = link.startsWith(u"bad");
-            answer(u"/g/" + link, bad ? "<html>no</html>" : jpeg, bad ? "text/html" : "image/jpeg");
-        }
+        server.serve(u"/g/index.htm"_s, page, held == u"/g/index.htm");
+        for (const QString& link : links)
+            server.serve(u"/g/" + link, link.startsWith(u"bad") ? "<html>no</html>" : jpeg,
+                held == u"/g/" + link);
         return server.url(u"/g/index.htm"_s);
     }
     QAbstractButton* button(const QString& name) const

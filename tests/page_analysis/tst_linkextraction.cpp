@@ -53,10 +53,7 @@ void tst_LinkExtraction::initTestCase()
         const QString path = QString::fromUtf8(line.left(line.indexOf(' ')));
         const QByteArray text = line.mid(line.indexOf(' ') + 1);
         if (text.startsWith("=> "))
-            m_site.answer(path,
-                { { LoopbackServer::head(
-                        302, "Location: " + text.sliced(3) + "\r\nContent-Length: 0"),
-                    0, 1, false, true } });
+            m_site.answer(path, LoopbackServer::reply({}, 302, "Location: " + text.sliced(3)));
         else if (!path.isEmpty())
             m_site.serve(path, text);
     }
@@ -68,15 +65,10 @@ void tst_LinkExtraction::initTestCase()
             u"/chain/%1.html"_s.arg(n), "<a href=\"" + QByteArray::number(n + 1) + ".html\">");
     m_site.serve(u"/chain/%1.html"_s.arg(chainLength), "<img src=\"end.jpg\">");
     // Held until b.htm is asked for: the crawl must fetch ahead for the two to overlap.
-    m_site.answer(u"/wait/a.htm"_s,
-        { { LoopbackServer::head(200, "Content-Length: 33")
-                + "<img src=\"a.jpg\"><a href=\"b.htm\">",
-            0, 1, true, true } });
+    m_site.serve(u"/wait/a.htm"_s, "<img src=\"a.jpg\"><a href=\"b.htm\">", true);
     // Held until first.jpg is asked for, which only the look-ahead does while the crawl runs.
     m_site.serve(u"/early/p.htm"_s, "<img src=\"first.jpg\"><a href=\"last.htm\">");
-    m_site.answer(u"/early/last.htm"_s,
-        { { LoopbackServer::head(200, "Content-Length: 20") + "<img src=\"last.jpg\">", 0, 1, true,
-            true } });
+    m_site.serve(u"/early/last.htm"_s, "<img src=\"last.jpg\">", true);
     m_site.answer(u"/endless.htm"_s,
         { { LoopbackServer::head(200, "Connection: close") + "<img src=\"e.jpg\">" },
             { QByteArray(1024 * 1024, 'f'), 0, -1 } });

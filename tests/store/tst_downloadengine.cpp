@@ -44,7 +44,7 @@ struct Run
         const QString path = entry.section(u'>', 0, 0);
         const QString name
             = entry.contains(u'>') ? entry.section(u'>', 1) : path.mid(path.lastIndexOf(u'/') + 1);
-        server.serve(path, imageAt(path), 200, "image/jpeg");
+        server.serve(path, imageAt(path));
         host.state.udtDownload.append({ server.url(path), name });
         if (!pathOf.contains(name))
             pathOf.insert(name, path);
@@ -77,12 +77,6 @@ struct Scenario
 };
 
 QStringList items(const QString& list) { return list.isEmpty() ? QStringList() : list.split(u'|'); }
-
-Conversation answer(const QByteArray& body, bool held = false)
-{
-    const QByteArray length = "Content-Length: " + QByteArray::number(body.size());
-    return { { LoopbackServer::head(200, length) + body, 0, 1, held, true } };
-}
 
 } // namespace
 
@@ -122,9 +116,10 @@ void tst_DownloadEngine::runs_data()
     row("answers that are no JPEG are refused", "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg",
         "ok.jpg", "", "404.jpg|empty.jpg|ff.jpg|d8ff.jpg",
         "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
-        { { u"/404.jpg"_s, { { LoopbackServer::head(404, "Content-Length: 3") + "404" } } },
-            { u"/empty.jpg"_s, answer({}) }, { u"/ff.jpg"_s, answer("\xFF") },
-            { u"/d8ff.jpg"_s, answer("\xD8\xFF") } });
+        { { u"/404.jpg"_s, LoopbackServer::reply("404", 404) },
+            { u"/empty.jpg"_s, LoopbackServer::reply({}) },
+            { u"/ff.jpg"_s, LoopbackServer::reply("\xFF") },
+            { u"/d8ff.jpg"_s, LoopbackServer::reply("\xD8\xFF") } });
     // A file with content is never fetched again, even one this run has just written; names that
     // would leave the folder or that no file system holds are refused unfetched; have.jpg and
     // d2/twice.jpg come up while empty.jpg is fetched: neither is fetched ahead.
@@ -144,7 +139,7 @@ void tst_DownloadEngine::runs_data()
         "/big.jpg|/after.jpg?", {}, Event::Cancel, {}, { { u"/big.jpg"_s, trickle } });
     row("the next entries are fetched ahead, yet filed in list order", "/a.jpg|/b.jpg",
         "a.jpg|b.jpg", "", "", "/a.jpg|/b.jpg", Msg::downloadComplete, Event::Overlap, {},
-        { { u"/a.jpg"_s, answer(imageAt(u"/a.jpg"_s), true) } });
+        { { u"/a.jpg"_s, LoopbackServer::reply(imageAt(u"/a.jpg"_s), 200, {}, true) } });
     row("an image that claims 300 MB is refused unread", "/x.jpg|/ok.jpg", "ok.jpg", "", "x.jpg",
         "/x.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
         { { u"/x.jpg"_s, endless("314572800") } });
@@ -152,7 +147,7 @@ void tst_DownloadEngine::runs_data()
     const char* three = "/first.jpg|/second.jpg|/third.jpg";
     row("a disk that fills up part-way through an image", three, "first.jpg", "", "",
         "/first.jpg|/second.jpg|/third.jpg?", u"61:ディスクの空き容量が不足しています。"_s,
-        Event::DiskFull, {}, { { u"/second.jpg"_s, answer(jpegBytes(4096)) } });
+        Event::DiskFull, {}, { { u"/second.jpg"_s, LoopbackServer::reply(jpegBytes(4096)) } });
     row("names that look like a climb are written inside the folder",
         "/1.jpg>..jpg|/2.jpg>%2e%2e%2fv.jpg|/3.jpg>..%2F..%2Fv.jpg|/4.jpg>..\\..\\v.jpg|/"
         "5.jpg>a\\..\\..\\v.jpg",
@@ -163,7 +158,7 @@ void tst_DownloadEngine::runs_data()
         { { u"second.jpg"_s, "<dir>" } });
     row("a transfer moves on while a box is open", "/big.jpg", "big.jpg", "", "", "/big.jpg",
         Msg::downloadComplete, Event::Box, {},
-        { { u"/big.jpg"_s, answer(imageAt(u"/big.jpg"_s)) } });
+        { { u"/big.jpg"_s, LoopbackServer::reply(imageAt(u"/big.jpg"_s)) } });
     row("an empty list does nothing", "", "", "", "", "", {});
 }
 

@@ -36,8 +36,7 @@ struct LoopbackServer::Link
     }
 };
 
-LoopbackServer::LoopbackServer(Mode mode, const QString& certificateFile, const QString& keyFile)
-    : m_mode(mode)
+LoopbackServer::LoopbackServer(const QString& certificateFile, const QString& keyFile)
 {
     std::signal(SIGPIPE, SIG_IGN); // a client that leaves makes a write fail, nothing more
     if (!certificateFile.isEmpty()) {
@@ -56,16 +55,10 @@ LoopbackServer::LoopbackServer(Mode mode, const QString& certificateFile, const 
     ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
     m_port = ntohs(address.sin_port);
-    if (mode == Mode::Closed)
-        return;
     ::listen(m_listener, 64);
     m_acceptor = std::thread([this] {
         for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
             const int number = ++m_connections;
-            if (m_mode == Mode::HangUp) {
-                ::close(client);
-                continue;
-            }
             auto link = std::make_unique<Link>(client);
             std::lock_guard lock(m_mutex);
             m_clients.append(client);
@@ -123,8 +116,7 @@ void LoopbackServer::converse(std::unique_ptr<Link> link, int number)
             request.headers.insert(QString::fromLatin1(line.first(qMax(colon, 0))).toLower(),
                 QString::fromLatin1(line.sliced(colon + 1).trimmed()));
         }
-        Conversation conversation { { head(404, "Content-Length: 4") + "none", 0, 1, false,
-            true } };
+        Conversation conversation = reply("none", 404);
         {
             std::lock_guard lock(m_mutex);
             m_requests.append(request);
@@ -181,12 +173,12 @@ void LoopbackServer::answer(const QString& path, const Conversation& conversatio
     m_answers.insert(path, conversation);
 }
 
-void LoopbackServer::serve(
-    const QString& path, const QByteArray& body, int status, const QByteArray& contentType)
+LoopbackServer::Conversation LoopbackServer::reply(
+    const QByteArray& body, int status, const QByteArray& fields, bool held)
 {
-    const QByteArray fields
-        = "Content-Type: " + contentType + "\r\nContent-Length: " + QByteArray::number(body.size());
-    answer(path, { { head(status, fields) + body, 0, 1, false, true } });
+    const QByteArray length = "Content-Length: " + QByteArray::number(body.size());
+    return { { head(status, fields.isEmpty() ? length : fields + "\r\n" + length) + body, 0, 1,
+        held, true } };
 }
 
 QByteArray LoopbackServer::head(int status, const QByteArray& fields)

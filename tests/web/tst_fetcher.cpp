@@ -16,7 +16,6 @@
 
 using namespace Qt::StringLiterals;
 using Conversation = LoopbackServer::Conversation;
-using Mode = LoopbackServer::Mode;
 
 namespace {
 
@@ -26,17 +25,11 @@ FetchResult fetch(FakeHost& host, const QString& url, QByteArray& data, qint64 m
     return Get_UrlData(host, url, data, maxBytes);
 }
 
-QByteArray sized(const QByteArray& body)
-{
-    return LoopbackServer::head(200, "Content-Length: " + QByteArray::number(body.size())) + body;
-}
-
-// A whole answer on a connection kept open, or one that ends when the server hangs up.
-Conversation kept(const QByteArray& bytes) { return { { bytes, 0, 1, false, true } }; }
+// Answers that end when the server hangs up.
 Conversation once(const QByteArray& bytes) { return { { bytes } }; }
 Conversation redirect(const QByteArray& to, int status = 302)
 {
-    return kept(LoopbackServer::head(status, "Location: " + to + "\r\nContent-Length: 0"));
+    return LoopbackServer::reply({}, status, "Location: " + to);
 }
 
 const QByteArray block = jpegBytes(1024 * 1024, 7); // a whole number of blocks fills each limit
@@ -60,8 +53,8 @@ private slots:
 
 void tst_Fetcher::conversations_data()
 {
-    QTest::addColumn<Mode>("mode");
-    QTest::addColumn<Conversation>("answer"); // at /p; /r2, /whole and /loop are always there
+    // At /p (/r2, /whole and /loop are always there); none: a port where nobody listens.
+    QTest::addColumn<Conversation>("answer");
     QTest::addColumn<qint64>("limit");
     QTest::addColumn<int>("stopAfterMs"); // -1: never; otherwise once the request is there
     QTest::addColumn<bool>("closeWindow"); // how to stop: closing the window, or Cancel
@@ -72,31 +65,30 @@ void tst_Fetcher::conversations_data()
     const auto row = [](const char* name, const Conversation& answer, qint64 limit,
                          FetchOutcome outcome, const QByteArray& data, const QString& text = {},
                          const QString& finalPath = u"/p"_s) {
-        QTest::newRow(name) << Mode::Answer << answer << limit << -1 << false << outcome << data
-                            << text << finalPath;
+        QTest::newRow(name) << answer << limit << -1 << false << outcome << data << text
+                            << finalPath;
     };
-    const auto stop = [](const char* name, Mode mode, const Conversation& answer, int afterMs,
+    const auto stop = [](const char* name, const Conversation& answer, int afterMs,
                           bool closeWindow = false) {
-        QTest::newRow(name) << mode << answer << pageBodyLimit << afterMs << closeWindow
+        QTest::newRow(name) << answer << pageBodyLimit << afterMs << closeWindow
                             << FetchOutcome::Cancelled << QByteArray() << QString() << QString();
     };
     const QString local = u"127.0.0.1"_s;
     using enum FetchOutcome;
     const qint64 page = pageBodyLimit;
     const QByteArray noise = noiseBytes(500000), ok = "HTTP/1.1 200 OK\r\n";
-    row("several megabytes", kept(sized(block.repeated(3) + "tail")), page, Complete,
+    row("several megabytes", LoopbackServer::reply(block.repeated(3) + "tail"), page, Complete,
         block.repeated(3) + "tail");
-    row("a 404 page is data like any other, but named",
-        kept(LoopbackServer::head(404, "Content-Length: 9") + "not found"), page, Complete,
-        "not found", Msg::httpError(local, 404));
-    row("an announced length over the limit is refused unread", kept(sized(noise)), 1000, TooLarge,
-        {});
+    row("a 404 page is data like any other, but named", LoopbackServer::reply("not found", 404),
+        page, Complete, "not found", Msg::httpError(local, 404));
+    row("an announced length over the limit is refused unread", LoopbackServer::reply(noise), 1000,
+        TooLarge, {});
     row("an unannounced body is cut at the limit", once(unsized + noise), 1000, TooLarge,
         noise.first(1000));
     row("an endless page is read up to 64 MB and no further", { { unsized }, { block, 0, -1 } },
         page, TooLarge, block.repeated(64));
-    row("a body of exactly the limit is complete", kept(sized(noise.first(1000))), 1000, Complete,
-        noise.first(1000));
+    row("a body of exactly the limit is complete", LoopbackServer::reply(noise.first(1000)), 1000,
+        Complete, noise.first(1000));
     row("a chain of redirects is followed to its end", redirect("/r2"), page, Complete, "whole", {},
         u"/whole"_s);
     row("a redirect loop ends with nothing", redirect("/loop"), page, Incomplete, {}, {},
@@ -105,25 +97,20 @@ void tst_Fetcher::conversations_data()
         once(ok + "Content-Length: 900\r\n\r\nhello"), page, Incomplete, "hello");
     // A server that took the connection is not asked again; one that nobody runs is tried for
     // five seconds, then once more with a fresh session.
-    QTest::newRow("a server that hangs up at once is asked once")
-        << Mode::HangUp << Conversation() << page << -1 << false << NoConnection << QByteArray()
-        << QString() << u"/p"_s;
-    QTest::newRow("a port where nobody listens")
-        << Mode::Closed << Conversation() << page << -1 << false << NoConnection << QByteArray()
-        << Msg::connectionRefused(local) << u"/p"_s;
+    row("a server that hangs up unanswered is asked once", once({}), page, NoConnection, {},
+        Msg::noAnswer(local));
+    row("a port where nobody listens", {}, page, NoConnection, {}, Msg::connectionRefused(local));
     row("a body that stops coming", { { ok + "Content-Length: 9\r\n\r\nx" }, { {}, 10000, -1 } },
         page, Incomplete, "x", Msg::noAnswer(local));
     const Conversation trickle { { LoopbackServer::head(200, "Content-Length: 100000") },
         { "0123456789", 5, -1 } };
-    stop("Cancel during a slow body", Mode::Answer, trickle, 200);
-    stop("Cancel ends the connect retries", Mode::Closed, {}, 300);
-    stop(
-        "closing the window ends the pause before the fresh session", Mode::Closed, {}, 5600, true);
+    stop("Cancel during a slow body", trickle, 200);
+    stop("Cancel ends the connect retries", {}, 300);
+    stop("closing the window ends the pause before the fresh session", {}, 5600, true);
 }
 
 void tst_Fetcher::conversations()
 {
-    QFETCH(Mode, mode);
     QFETCH(Conversation, answer);
     QFETCH(qint64, limit);
     QFETCH(int, stopAfterMs);
@@ -132,17 +119,17 @@ void tst_Fetcher::conversations()
     QFETCH(QByteArray, data);
     QFETCH(QString, text);
     QFETCH(QString, finalPath);
-    LoopbackServer server(mode);
+    LoopbackServer server;
     server.answer(u"/p"_s, answer);
     server.answer(u"/r2"_s, redirect("/whole", 301));
-    server.answer(u"/whole"_s, kept(sized("whole")));
+    server.serve(u"/whole"_s, "whole");
     server.answer(u"/loop"_s, redirect("/loop"));
     FakeHost host;
     host.state.fetchStallSeconds = 1;
     QElapsedTimer clock;
     int stoppedAt = -1;
     host.onYield = [&](int yield) {
-        if (stopAfterMs < 0 || (mode == Mode::Answer && server.requests().isEmpty()))
+        if (stopAfterMs < 0 || (!answer.isEmpty() && server.requests().isEmpty()))
             return;
         if (!clock.isValid())
             clock.start();
@@ -153,7 +140,8 @@ void tst_Fetcher::conversations()
     };
     QByteArray got("left over from an earlier call");
 
-    const FetchResult result = fetch(host, server.url(u"/p"_s), got, limit);
+    const QString url = (answer.isEmpty() ? LoopbackServer().url({}) : server.url({})) + u"/p"_s;
+    const FetchResult result = fetch(host, url, got, limit);
     QCOMPARE(result.outcome, outcome);
     QCOMPARE(host.state.hUrl, nullptr);
     QCOMPARE(host.state.hInternet, nullptr);
@@ -162,7 +150,7 @@ void tst_Fetcher::conversations()
         QCOMPARE(host.yields, stoppedAt);
         if (!closeWindow)
             QCOMPARE(host.info, Msg::interrupted); // the Cancel handler's status stays
-        if (mode == Mode::Answer)
+        if (!answer.isEmpty())
             QTRY_VERIFY_WITH_TIMEOUT(server.clientLeft(), 10000);
         return closeFetchHandles(host.state); // a second close finds nothing to close
     }
@@ -171,9 +159,9 @@ void tst_Fetcher::conversations()
     QCOMPARE(host.info, Msg::loadingPage + u'(' + QString::number(data.size()) + Msg::bytesDone);
     if (!text.isNull())
         QCOMPARE(result.failureText, text);
-    QCOMPARE(result.finalUrl, server.url(finalPath));
+    QCOMPARE(result.finalUrl, url.chopped(2) + finalPath);
     // A server that answered, however badly, is not asked again; redirects stay bounded.
-    QCOMPARE(server.connections(), mode == Mode::Closed ? 0 : 1);
+    QCOMPARE(server.connections(), answer.isEmpty() ? 0 : 1);
     QVERIFY(server.requests().size() <= 21);
 }
 
@@ -183,7 +171,9 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
     server.serve(u"/*"_s, "ok");
     // Were the connection used again after an answer with more bytes than it announced, the next
     // fetch would take the forged answer behind them for its own.
-    server.answer(u"/a.htm"_s, kept(sized("first") + sized("forged")));
+    Conversation forged = LoopbackServer::reply("first");
+    forged.first().bytes += LoopbackServer::reply("forged").first().bytes;
+    server.answer(u"/a.htm"_s, forged);
     FakeHost host;
     QByteArray data;
     // The address served is the one asked for, exactly as written.
@@ -233,7 +223,7 @@ void tst_Fetcher::nonWebAddressesAreNeverFetched()
 {
     QFETCH(QString, target);
     QFETCH(bool, redirected);
-    LoopbackServer elsewhere(Mode::HangUp);
+    LoopbackServer elsewhere;
     const QString address = QString(target).replace(u"%1"_s, QString::number(elsewhere.port()));
     LoopbackServer server;
     server.answer(u"/p"_s, redirect(address.toUtf8()));
@@ -293,9 +283,8 @@ printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n' > ext
 openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem \
     -days 2 -extfile ext)"_s }),
         0);
-    LoopbackServer server(
-        Mode::Answer, dir.filePath(u"server.pem"_s), dir.filePath(u"server.key"_s));
-    server.serve(u"/a/pic.jpg"_s, "\xFF\xD8 over tls", 200, "image/jpeg");
+    LoopbackServer server(dir.filePath(u"server.pem"_s), dir.filePath(u"server.key"_s));
+    server.serve(u"/a/pic.jpg"_s, "\xFF\xD8 over tls");
     if (trustAuthority)
         qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath(u"ca.pem"_s)));
     const QString root = u"https://%1:%2/"_s.arg(host).arg(server.port());
