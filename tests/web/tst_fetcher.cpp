@@ -32,6 +32,10 @@ Conversation redirect(const QByteArray& to, int status = 302)
     return LoopbackServer::reply({}, status, "Location: " + to);
 }
 
+// How /p is reached: over http, or over https with a certificate for 127.0.0.1 that an authority
+// of the test's own signed, trusted or not, or asked for under another name.
+enum class Tls { None, Trusted, Untrusted, OtherName };
+
 const QByteArray block = jpegBytes(1024 * 1024, 7); // a whole number of blocks fills each limit
 const QByteArray unsized = LoopbackServer::head(200, "Connection: close");
 
@@ -47,8 +51,6 @@ private slots:
     void nonWebAddressesAreNeverFetched_data();
     void nonWebAddressesAreNeverFetched();
     void noRootDoesNothingAndTheFragmentIsCut();
-    void trustsOnlyACertifiedSite_data();
-    void trustsOnlyACertifiedSite();
 };
 
 void tst_Fetcher::conversations_data()
@@ -62,17 +64,19 @@ void tst_Fetcher::conversations_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("text"); // the failure text; null: not judged
     QTest::addColumn<QString>("finalPath"); // where the body was served from
+    QTest::addColumn<Tls>("tls");
     const auto row = [](const char* name, const Conversation& answer, qint64 limit,
                          FetchOutcome outcome, const QByteArray& data, const QString& text = {},
-                         const QString& finalPath = u"/p"_s) {
+                         const QString& finalPath = u"/p"_s, Tls tls = Tls::None) {
         QTest::newRow(name) << answer << limit << -1 << false << outcome << data << text
-                            << finalPath;
+                            << finalPath << tls;
     };
-    const auto stop = [](const char* name, const Conversation& answer, int afterMs,
-                          bool closeWindow = false) {
-        QTest::newRow(name) << answer << pageBodyLimit << afterMs << closeWindow
-                            << FetchOutcome::Cancelled << QByteArray() << QString() << QString();
-    };
+    const auto stop
+        = [](const char* name, const Conversation& answer, int afterMs, bool closeWindow = false) {
+              QTest::newRow(name) << answer << pageBodyLimit << afterMs << closeWindow
+                                  << FetchOutcome::Cancelled << QByteArray() << QString()
+                                  << QString() << Tls::None;
+          };
     const QString local = u"127.0.0.1"_s;
     using enum FetchOutcome;
     const qint64 page = pageBodyLimit;
@@ -107,6 +111,14 @@ void tst_Fetcher::conversations_data()
     stop("Cancel during a slow body", trickle, 200);
     stop("Cancel ends the connect retries", {}, 300);
     stop("closing the window ends the pause before the fresh session", {}, 5600, true);
+    // A refused certificate is refused again on every attempt: it is not tried again.
+    const QByteArray image = "\xFF\xD8 over tls";
+    row("a site certified by a trusted authority is read", LoopbackServer::reply(image), page,
+        Complete, image, {}, u"/p"_s, Tls::Trusted);
+    row("a site certified by an unknown authority is refused", LoopbackServer::reply(image), page,
+        NoConnection, {}, Msg::certificateRefused(local), u"/p"_s, Tls::Untrusted);
+    row("a certificate for another name is refused", LoopbackServer::reply(image), page,
+        NoConnection, {}, Msg::certificateRefused(u"localhost"_s), u"/p"_s, Tls::OtherName);
 }
 
 void tst_Fetcher::conversations()
@@ -119,7 +131,23 @@ void tst_Fetcher::conversations()
     QFETCH(QByteArray, data);
     QFETCH(QString, text);
     QFETCH(QString, finalPath);
-    LoopbackServer server;
+    QFETCH(Tls, tls);
+    QTemporaryDir dir;
+    if (tls != Tls::None) {
+        QCOMPARE(QProcess::execute(u"sh"_s, { u"-c"_s, u"cd '"_s + dir.path() + uR"(' && set -e
+k="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+openssl req -x509 $k -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-Authority \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
+openssl req $k -keyout server.key -out server.csr -subj /CN=127.0.0.1
+printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n' > ext
+openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem \
+    -days 2 -extfile ext)"_s }),
+            0);
+    }
+    if (tls == Tls::Trusted || tls == Tls::OtherName)
+        qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath(u"ca.pem"_s)));
+    LoopbackServer server(tls == Tls::None ? QString() : dir.filePath(u"server.pem"_s),
+        dir.filePath(u"server.key"_s));
     server.answer(u"/p"_s, answer);
     server.answer(u"/r2"_s, redirect("/whole", 301));
     server.serve(u"/whole"_s, "whole");
@@ -140,8 +168,13 @@ void tst_Fetcher::conversations()
     };
     QByteArray got("left over from an earlier call");
 
-    const QString url = (answer.isEmpty() ? LoopbackServer().url({}) : server.url({})) + u"/p"_s;
+    QString url = (answer.isEmpty() ? LoopbackServer().url({}) : server.url({})) + u"/p"_s;
+    if (tls != Tls::None)
+        url.replace(u"http:"_s, u"https:"_s);
+    if (tls == Tls::OtherName)
+        url.replace(u"127.0.0.1"_s, u"localhost"_s);
     const FetchResult result = fetch(host, url, got, limit);
+    qunsetenv("SSL_CERT_FILE");
     QCOMPARE(result.outcome, outcome);
     QCOMPARE(host.state.hUrl, nullptr);
     QCOMPARE(host.state.hInternet, nullptr);
@@ -253,54 +286,6 @@ void tst_Fetcher::noRootDoesNothingAndTheFragmentIsCut()
     const FetchResult unknown = Get_UrlData(host, u"http://pixhound.invalid/p.htm"_s, data);
     QCOMPARE(unknown.outcome, FetchOutcome::NoConnection);
     QCOMPARE(unknown.failureText, Msg::hostNotFound(u"pixhound.invalid"_s));
-}
-
-void tst_Fetcher::trustsOnlyACertifiedSite_data()
-{
-    QTest::addColumn<bool>("trustAuthority");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<bool>("read");
-    QTest::newRow("a site certified by a trusted authority is read")
-        << true << u"127.0.0.1"_s << true;
-    QTest::newRow("a site certified by an unknown authority is refused")
-        << false << u"127.0.0.1"_s << false;
-    QTest::newRow("a certificate for another name is refused") << true << u"localhost"_s << false;
-}
-
-void tst_Fetcher::trustsOnlyACertifiedSite()
-{
-    QFETCH(bool, trustAuthority);
-    QFETCH(QString, host);
-    QFETCH(bool, read);
-    // An authority of the test's own and a certificate for 127.0.0.1 signed by it.
-    QTemporaryDir dir;
-    QCOMPARE(QProcess::execute(u"sh"_s, { u"-c"_s, u"cd '"_s + dir.path() + uR"(' && set -e
-k="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-openssl req -x509 $k -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-Authority \
-    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
-openssl req $k -keyout server.key -out server.csr -subj /CN=127.0.0.1
-printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n' > ext
-openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem \
-    -days 2 -extfile ext)"_s }),
-        0);
-    LoopbackServer server(dir.filePath(u"server.pem"_s), dir.filePath(u"server.key"_s));
-    server.serve(u"/a/pic.jpg"_s, "\xFF\xD8 over tls");
-    if (trustAuthority)
-        qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath(u"ca.pem"_s)));
-    const QString root = u"https://%1:%2/"_s.arg(host).arg(server.port());
-    FakeHost window;
-    QByteArray data;
-
-    const FetchResult result = fetch(window, root + u"a/pic.jpg"_s, data, pageBodyLimit);
-    QCOMPARE(result.outcome, read ? FetchOutcome::Complete : FetchOutcome::NoConnection);
-    QCOMPARE(result.failureText, read ? QString() : Msg::certificateRefused(host));
-    qunsetenv("SSL_CERT_FILE");
-    QCOMPARE(data, read ? QByteArray("\xFF\xD8 over tls") : QByteArray());
-    QCOMPARE(server.requests().size(), read ? 1 : 0);
-    if (read)
-        QCOMPARE(server.requests().first().headers.value(u"referer"_s), root);
-    // A refused certificate is refused again on every attempt: it is not tried again.
-    QCOMPARE(server.connections(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Fetcher)
