@@ -34,14 +34,34 @@ Conversation redirect(const QByteArray& to, int status = 302)
     return LoopbackServer::reply({}, status, "Location: " + to);
 }
 
-// How /p is reached: over http, or over https with a certificate for 127.0.0.1 that an authority
-// of the test's own signed, trusted or not, or asked for under another name.
-enum class Tls { None, Trusted, Untrusted, OtherName };
+// How https is served: with a certificate for 127.0.0.1 that an authority of the test's own
+// signed, trusted or not.
+enum class Tls { None, Trusted, Untrusted };
+
+// One fetch: what is asked for, how the server answers, what comes back. In addresses, %1 stands
+// for the server's port and %2 for a port where nobody listens.
+struct Exchange
+{
+    QString asked = u"http://127.0.0.1:%1/p"_s;
+    Conversation answer {}; // at /p; /r2, /whole and /loop are always there
+    QString location {}; // not null: /p redirects there instead
+    Tls tls = Tls::None;
+    qint64 limit = pageBodyLimit;
+    int stopAfterMs = -1; // -1: never; otherwise once the request is there
+    bool closeWindow = false; // how to stop: closing the window, or Cancel
+    FetchOutcome outcome = FetchOutcome::Complete;
+    QByteArray data {}; // what the fetch leaves in the buffer
+    QString text {}; // the failure text; null: not judged
+    QString ended {}; // the address served from; null: the one asked for
+};
 
 const QByteArray block = jpegBytes(1024 * 1024, 7); // a whole number of blocks fills each limit
 const QByteArray unsized = LoopbackServer::head(200, "Connection: close");
+const QByteArray leftOver = "left over from an earlier call";
 
 } // namespace
+
+Q_DECLARE_METATYPE(Exchange)
 
 class tst_Fetcher : public QObject
 {
@@ -50,94 +70,96 @@ private slots:
     void conversations_data();
     void conversations();
     void sendsTheProgramsRequestOnOneConnection();
-    void nonWebAddressesAreNeverFetched_data();
-    void nonWebAddressesAreNeverFetched();
-    void noRootDoesNothingAndTheFragmentIsCut();
     void resolvesLinks_data();
     void resolvesLinks();
 };
 
 void tst_Fetcher::conversations_data()
 {
-    // At /p (/r2, /whole and /loop are always there); none: a port where nobody listens.
-    QTest::addColumn<Conversation>("answer");
-    QTest::addColumn<qint64>("limit");
-    QTest::addColumn<int>("stopAfterMs"); // -1: never; otherwise once the request is there
-    QTest::addColumn<bool>("closeWindow"); // how to stop: closing the window, or Cancel
-    QTest::addColumn<FetchOutcome>("outcome");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QString>("text"); // the failure text; null: not judged
-    QTest::addColumn<QString>("finalPath"); // where the body was served from
-    QTest::addColumn<Tls>("tls");
-    const auto row = [](const char* name, const Conversation& answer, qint64 limit,
-                         FetchOutcome outcome, const QByteArray& data, const QString& text = {},
-                         const QString& finalPath = u"/p"_s, Tls tls = Tls::None) {
-        QTest::newRow(name) << answer << limit << -1 << false << outcome << data << text
-                            << finalPath << tls;
-    };
-    const auto stop
-        = [](const char* name, const Conversation& answer, int afterMs, bool closeWindow = false) {
-              QTest::newRow(name) << answer << pageBodyLimit << afterMs << closeWindow
-                                  << FetchOutcome::Cancelled << QByteArray() << QString()
-                                  << QString() << Tls::None;
-          };
-    const QString local = u"127.0.0.1"_s;
+    QTest::addColumn<Exchange>("x");
     using enum FetchOutcome;
-    const qint64 page = pageBodyLimit;
+    const QString local = u"127.0.0.1"_s, dead = u"http://127.0.0.1:%2/p"_s;
     const QByteArray noise = noiseBytes(500000), ok = "HTTP/1.1 200 OK\r\n";
-    row("several megabytes", LoopbackServer::reply(block.repeated(3) + "tail"), page, Complete,
-        block.repeated(3) + "tail");
-    row("a 404 page is data like any other, but named", LoopbackServer::reply("not found", 404),
-        page, Complete, "not found", Msg::httpError(local, 404));
-    row("an announced length over the limit is refused unread", LoopbackServer::reply(noise), 1000,
-        TooLarge, {});
-    row("an unannounced body is cut at the limit", once(unsized + noise), 1000, TooLarge,
-        noise.first(1000));
-    row("an endless page is read up to 64 MB and no further", { { unsized }, { block, 0, -1 } },
-        page, TooLarge, block.repeated(64));
-    row("a body of exactly the limit is complete", LoopbackServer::reply(noise.first(1000)), 1000,
-        Complete, noise.first(1000));
-    row("a chain of redirects is followed to its end", redirect("/r2"), page, Complete, "whole", {},
-        u"/whole"_s);
-    row("a redirect loop ends with nothing", redirect("/loop"), page, Incomplete, {}, {},
-        u"/loop"_s);
-    row("a length longer than the body, then the connection closes",
-        once(ok + "Content-Length: 900\r\n\r\nhello"), page, Incomplete, "hello");
-    // A server that took the connection is not asked again; one that nobody runs is tried for
-    // five seconds, then once more with a fresh session.
-    row("a server that hangs up unanswered is asked once", once({}), page, NoConnection, {},
-        Msg::noAnswer(local));
-    row("a port where nobody listens", {}, page, NoConnection, {}, Msg::connectionRefused(local));
-    row("a body that stops coming", { { ok + "Content-Length: 9\r\n\r\nx" }, { {}, 10000, -1 } },
-        page, Incomplete, "x", Msg::noAnswer(local));
     const Conversation trickle { { LoopbackServer::head(200, "Content-Length: 100000") },
         { "0123456789", 5, -1 } };
-    stop("Cancel during a slow body", trickle, 200);
-    stop("Cancel ends the connect retries", {}, 300);
-    stop("closing the window ends the pause before the fresh session", {}, 5600, true);
+    const Conversation image = LoopbackServer::reply("\xFF\xD8 over tls");
+    // clang-format off
+    QTest::newRow("several megabytes") << Exchange { .answer = LoopbackServer::reply(
+        block.repeated(3) + "tail"), .data = block.repeated(3) + "tail" };
+    QTest::newRow("a 404 page is data like any other, but named") << Exchange {
+        .answer = LoopbackServer::reply("not found", 404), .data = "not found",
+        .text = Msg::httpError(local, 404) };
+    QTest::newRow("an announced length over the limit is refused unread") << Exchange {
+        .answer = LoopbackServer::reply(noise), .limit = 1000, .outcome = TooLarge };
+    QTest::newRow("an unannounced body is cut at the limit") << Exchange {
+        .answer = once(unsized + noise), .limit = 1000, .outcome = TooLarge,
+        .data = noise.first(1000) };
+    QTest::newRow("an endless page is read up to 64 MB and no further") << Exchange {
+        .answer = { { unsized }, { block, 0, -1 } }, .outcome = TooLarge,
+        .data = block.repeated(64) };
+    QTest::newRow("a body of exactly the limit is complete") << Exchange {
+        .answer = LoopbackServer::reply(noise.first(1000)), .limit = 1000,
+        .data = noise.first(1000) };
+    QTest::newRow("a chain of redirects is followed to its end") << Exchange {
+        .location = u"/r2"_s, .data = "whole", .ended = u"http://127.0.0.1:%1/whole"_s };
+    QTest::newRow("a redirect loop ends with nothing") << Exchange { .location = u"/loop"_s,
+        .outcome = Incomplete, .ended = u"http://127.0.0.1:%1/loop"_s };
+    QTest::newRow("a length longer than the body, then the connection closes") << Exchange {
+        .answer = once(ok + "Content-Length: 900\r\n\r\nhello"), .outcome = Incomplete,
+        .data = "hello" };
+    // A server that took the connection is not asked again; one that nobody runs is tried for
+    // five seconds, then once more with a fresh session.
+    QTest::newRow("a server that hangs up unanswered is asked once") << Exchange {
+        .answer = once({}), .outcome = NoConnection, .text = Msg::noAnswer(local) };
+    QTest::newRow("a port where nobody listens") << Exchange { .asked = dead,
+        .outcome = NoConnection, .text = Msg::connectionRefused(local) };
+    QTest::newRow("a body that stops coming") << Exchange {
+        .answer = { { ok + "Content-Length: 9\r\n\r\nx" }, { {}, 10000, -1 } },
+        .outcome = Incomplete, .data = "x", .text = Msg::noAnswer(local) };
+    QTest::newRow("Cancel during a slow body") << Exchange { .answer = trickle,
+        .stopAfterMs = 200, .outcome = Cancelled };
+    QTest::newRow("Cancel ends the connect retries") << Exchange { .asked = dead,
+        .stopAfterMs = 300, .outcome = Cancelled };
+    QTest::newRow("closing the window ends the pause before the fresh session") << Exchange {
+        .asked = dead, .stopAfterMs = 5600, .closeWindow = true, .outcome = Cancelled };
     // A refused certificate is refused again on every attempt: it is not tried again.
-    const QByteArray image = "\xFF\xD8 over tls";
-    row("a site certified by a trusted authority is read", LoopbackServer::reply(image), page,
-        Complete, image, {}, u"/p"_s, Tls::Trusted);
-    row("a site certified by an unknown authority is refused", LoopbackServer::reply(image), page,
-        NoConnection, {}, Msg::certificateRefused(local), u"/p"_s, Tls::Untrusted);
-    row("a certificate for another name is refused", LoopbackServer::reply(image), page,
-        NoConnection, {}, Msg::certificateRefused(u"localhost"_s), u"/p"_s, Tls::OtherName);
+    QTest::newRow("a site certified by a trusted authority is read") << Exchange {
+        .asked = u"https://127.0.0.1:%1/p"_s, .answer = image, .tls = Tls::Trusted,
+        .data = "\xFF\xD8 over tls", .text = u""_s };
+    QTest::newRow("a site certified by an unknown authority is refused") << Exchange {
+        .asked = u"https://127.0.0.1:%1/p"_s, .answer = image, .tls = Tls::Untrusted,
+        .outcome = NoConnection, .text = Msg::certificateRefused(local) };
+    QTest::newRow("a certificate for another name is refused") << Exchange {
+        .asked = u"https://localhost:%1/p"_s, .answer = image, .tls = Tls::Trusted,
+        .outcome = NoConnection, .text = Msg::certificateRefused(u"localhost"_s) };
+    // Nothing at all is begun for an address without a root.
+    QTest::newRow("an address without a scheme") << Exchange { .asked = u"host/page.htm"_s,
+        .outcome = NoRoot, .data = leftOver };
+    QTest::newRow("a scheme without a host") << Exchange { .asked = u"http://"_s,
+        .outcome = NoRoot, .data = leftOver };
+    QTest::newRow("a host that no name server knows") << Exchange {
+        .asked = u"http://pixhound.invalid/p.htm"_s, .outcome = NoConnection,
+        .text = Msg::hostNotFound(u"pixhound.invalid"_s) };
+    // Other schemes are never fetched, named directly or reached by a redirect; those that could
+    // reach a server would reach this one.
+    for (const QString& target : { u"FILE:///etc/hostname"_s, u"file:/etc/hostname"_s,
+             u"dict://127.0.0.1:%1/d:x.jpg"_s, u"gopher://127.0.0.1:%1/1x.jpg"_s,
+             u"ldap://127.0.0.1:%1/o=x.jpg"_s }) {
+        const bool file = target.startsWith(u"file"_s, Qt::CaseInsensitive);
+        QTest::addRow("%s, named directly", qPrintable(target)) << Exchange { .asked = target,
+            .outcome = NoConnection };
+        QTest::addRow("%s, reached by a redirect", qPrintable(target)) << Exchange {
+            .location = target, .outcome = Incomplete,
+            .ended = file ? u"file:///etc/hostname"_s : target };
+    }
+    // clang-format on
 }
 
 void tst_Fetcher::conversations()
 {
-    QFETCH(Conversation, answer);
-    QFETCH(qint64, limit);
-    QFETCH(int, stopAfterMs);
-    QFETCH(bool, closeWindow);
-    QFETCH(FetchOutcome, outcome);
-    QFETCH(QByteArray, data);
-    QFETCH(QString, text);
-    QFETCH(QString, finalPath);
-    QFETCH(Tls, tls);
+    QFETCH(Exchange, x);
     QTemporaryDir dir;
-    if (tls != Tls::None) {
+    if (x.tls != Tls::None) {
         QCOMPARE(QProcess::execute(u"sh"_s, { u"-c"_s, u"cd '"_s + dir.path() + uR"(' && set -e
 k="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
 openssl req -x509 $k -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-Authority \
@@ -148,66 +170,71 @@ openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out s
     -days 2 -extfile ext)"_s }),
             0);
     }
-    if (tls == Tls::Trusted || tls == Tls::OtherName)
+    if (x.tls == Tls::Trusted)
         qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath(u"ca.pem"_s)));
-    LoopbackServer server(tls == Tls::None ? QString() : dir.filePath(u"server.pem"_s),
+    LoopbackServer server(x.tls == Tls::None ? QString() : dir.filePath(u"server.pem"_s),
         dir.filePath(u"server.key"_s));
-    server.answer(u"/p"_s, answer);
     server.answer(u"/r2"_s, redirect("/whole", 301));
     server.serve(u"/whole"_s, "whole");
     server.answer(u"/loop"_s, redirect("/loop"));
+    const QString dead = QString::number(LoopbackServer().port());
+    const auto address = [&](QString text) {
+        return text.replace(u"%1"_s, QString::number(server.port())).replace(u"%2"_s, dead);
+    };
+    if (!x.location.isNull())
+        x.answer = redirect(address(x.location).toUtf8());
+    server.answer(u"/p"_s, x.answer);
     FakeHost host;
     host.state.fetchStallSeconds = 1;
     QElapsedTimer clock;
     int stoppedAt = -1;
     host.onYield = [&](int yield) {
-        if (stopAfterMs < 0 || (!answer.isEmpty() && server.requests().isEmpty()))
+        if (x.stopAfterMs < 0 || (!x.answer.isEmpty() && server.requests().isEmpty()))
             return;
         if (!clock.isValid())
             clock.start();
-        if (stoppedAt < 0 && clock.elapsed() >= stopAfterMs) {
+        if (stoppedAt < 0 && clock.elapsed() >= x.stopAfterMs) {
             stoppedAt = yield;
-            closeWindow ? closeFetchHandles(host.state) : host.pressCancel();
+            x.closeWindow ? closeFetchHandles(host.state) : host.pressCancel();
         }
     };
-    QByteArray got("left over from an earlier call");
+    QByteArray got = leftOver;
 
-    QString url = (answer.isEmpty() ? LoopbackServer().url({}) : server.url({})) + u"/p"_s;
-    if (tls != Tls::None)
-        url.replace(u"http:"_s, u"https:"_s);
-    if (tls == Tls::OtherName)
-        url.replace(u"127.0.0.1"_s, u"localhost"_s);
-    const FetchResult result = fetch(host, url, got, limit);
+    const FetchResult result = fetch(host, address(x.asked), got, x.limit);
     qunsetenv("SSL_CERT_FILE");
-    QCOMPARE(result.outcome, outcome);
+    QCOMPARE(result.outcome, x.outcome);
     QCOMPARE(host.state.hUrl, nullptr);
     QCOMPARE(host.state.hInternet, nullptr);
-    if (outcome == FetchOutcome::Cancelled) {
+    if (x.outcome == FetchOutcome::Cancelled) {
         // Back right after the yield that stopped it, the connection closed behind it.
         QCOMPARE(host.yields, stoppedAt);
-        if (!closeWindow)
+        if (!x.closeWindow)
             QCOMPARE(host.info, Msg::interrupted); // the Cancel handler's status stays
-        if (!answer.isEmpty())
+        if (!x.answer.isEmpty())
             QTRY_VERIFY_WITH_TIMEOUT(server.clientLeft(), 10000);
         return closeFetchHandles(host.state); // a second close finds nothing to close
     }
-    QCOMPARE(got.size(), data.size());
-    QVERIFY(got == data);
-    QCOMPARE(host.info, Msg::loadingPage + u'(' + QString::number(data.size()) + Msg::bytesDone);
-    if (!text.isNull())
-        QCOMPARE(result.failureText, text);
-    QCOMPARE(result.finalUrl, url.chopped(2) + finalPath);
+    QCOMPARE(got.size(), x.data.size());
+    QVERIFY(got == x.data);
+    if (x.outcome == FetchOutcome::NoRoot)
+        QCOMPARE(std::tuple(host.info, host.yields), std::tuple(Msg::loadingPage, 0));
+    else
+        QCOMPARE(
+            host.info, Msg::loadingPage + u'(' + QString::number(x.data.size()) + Msg::bytesDone);
+    if (!x.text.isNull())
+        QCOMPARE(result.failureText, x.text);
+    QCOMPARE(result.finalUrl, address(x.ended.isNull() ? x.asked : x.ended));
     // A server that answered, however badly, is not asked again; redirects stay bounded.
-    QCOMPARE(server.connections(), answer.isEmpty() ? 0 : 1);
+    QCOMPARE(server.connections(), x.answer.isEmpty() ? 0 : 1);
     QVERIFY(server.requests().size() <= 21);
 }
 
 void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
 {
     LoopbackServer server;
-    server.serve(u"/*"_s, "ok");
-    // Were the connection used again after an answer with more bytes than it announced, the next
-    // fetch would take the forged answer behind them for its own.
+    server.serve(u"/b.htm"_s, "ok");
+    // Were the connection used again after an answer with more bytes than it announced, the
+    // next fetch would take the forged answer behind them for its own.
     Conversation forged = LoopbackServer::reply("first");
     forged.first().bytes += LoopbackServer::reply("forged").first().bytes;
     server.answer(u"/a.htm"_s, forged);
@@ -242,54 +269,9 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
     QCOMPARE(wireAddress(u"http://h/a\r\nHost: x"_s), QByteArray("http://h/a%0D%0AHost:%20x"));
     QCOMPARE(
         wireAddress(u"http://日本.jp/画.jpg"_s), QByteArray("http://xn--wgv71a.jp/%E7%94%BB.jpg"));
-}
-
-void tst_Fetcher::nonWebAddressesAreNeverFetched_data()
-{
-    QTest::addColumn<QString>("target"); // %1: the port of a server that counts its callers
-    QTest::addColumn<bool>("redirected");
-    for (const QString& target :
-        { u"FILE:///etc/hostname"_s, u"file:/etc/hostname"_s, u"dict://127.0.0.1:%1/d:x.jpg"_s,
-            u"gopher://127.0.0.1:%1/1x.jpg"_s, u"ldap://127.0.0.1:%1/o=x.jpg"_s }) {
-        QTest::addRow("%s, named directly", qPrintable(target)) << target << false;
-        QTest::addRow("%s, reached by a redirect", qPrintable(target)) << target << true;
-    }
-}
-
-void tst_Fetcher::nonWebAddressesAreNeverFetched()
-{
-    QFETCH(QString, target);
-    QFETCH(bool, redirected);
-    LoopbackServer elsewhere;
-    const QString address = QString(target).replace(u"%1"_s, QString::number(elsewhere.port()));
-    LoopbackServer server;
-    server.answer(u"/p"_s, redirect(address.toUtf8()));
-    FakeHost host;
-    QByteArray data;
-
-    const FetchOutcome outcome
-        = fetch(host, redirected ? server.url(u"/p"_s) : address, data, pageBodyLimit).outcome;
-    QVERIFY(outcome != FetchOutcome::Complete);
-    QVERIFY(data.isEmpty());
-    QCOMPARE(elsewhere.connections(), 0);
-    QCOMPARE(server.connections(), redirected ? 1 : 0);
-}
-
-void tst_Fetcher::noRootDoesNothingAndTheFragmentIsCut()
-{
-    FakeHost host;
-    host.info = u"before"_s;
-    QByteArray data("kept");
-    for (const QString& url : { u"host/page.htm"_s, u"http://"_s })
-        QCOMPARE(Get_UrlData(host, url, data).outcome, FetchOutcome::NoRoot);
-    QCOMPARE(data, QByteArray("kept"));
-    QCOMPARE(host.info, u"before"_s);
-    QCOMPARE(host.yields, 0);
+    // Only the first "#" begins the fragment that a request leaves out.
     QCOMPARE(Cut_URLTail(u"http://h/a.htm?x=1"_s), u"http://h/a.htm?x=1"_s);
-    QCOMPARE(Cut_URLTail(u"http://h/a#b#c"_s), u"http://h/a"_s); // only the first "#" counts
-    const FetchResult unknown = Get_UrlData(host, u"http://pixhound.invalid/p.htm"_s, data);
-    QCOMPARE(unknown.outcome, FetchOutcome::NoConnection);
-    QCOMPARE(unknown.failureText, Msg::hostNotFound(u"pixhound.invalid"_s));
+    QCOMPARE(Cut_URLTail(u"http://h/a#b#c"_s), u"http://h/a"_s);
 }
 
 void tst_Fetcher::resolvesLinks_data()
