@@ -116,17 +116,12 @@ void LoopbackServer::converse(std::unique_ptr<Link> link, int number)
             request.headers.insert(QString::fromLatin1(line.first(qMax(colon, 0))).toLower(),
                 QString::fromLatin1(line.sliced(colon + 1).trimmed()));
         }
-        Conversation conversation = reply("none", 404);
+        Conversation conversation;
         {
             std::lock_guard lock(m_mutex);
             m_requests.append(request);
             ++m_countByPath[request.path];
-            QString route = m_answers.contains(request.path) ? request.path : QString();
-            for (const QString& prefix : std::as_const(m_prefixes)) {
-                if (route.isEmpty() && request.path.startsWith(prefix.chopped(1)))
-                    route = prefix;
-            }
-            conversation = m_answers.value(route, conversation);
+            conversation = m_answers.value(request.path, reply("none", 404));
         }
         bool keepOpen = false;
         for (const Piece& piece : std::as_const(conversation)) {
@@ -168,8 +163,6 @@ bool LoopbackServer::wait(Link& link, const Piece& piece)
 void LoopbackServer::answer(const QString& path, const Conversation& conversation)
 {
     std::lock_guard lock(m_mutex);
-    if (path.endsWith(u'*') && !m_answers.contains(path))
-        m_prefixes.append(path);
     m_answers.insert(path, conversation);
 }
 

@@ -47,8 +47,7 @@ public:
     explicit LoopbackServer(const QString& certificateFile = {}, const QString& keyFile = {});
     ~LoopbackServer();
 
-    // A path answers with the conversation; a path ending in "*" is a prefix (the first one given
-    // wins). Others get a 404.
+    // The path answers with the conversation; paths given none get a 404.
     void answer(const QString& path, const Conversation& conversation);
     // Serves body at path as a well-behaved server does; held: only once released.
     void serve(const QString& path, const QByteArray& body, bool held = false)
@@ -83,7 +82,6 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     QHash<QString, Conversation> m_answers;
-    QStringList m_prefixes;
     QList<RecordedRequest> m_requests;
     QHash<QString, int> m_countByPath; // asked at every yield of a long crawl: no scan
     QList<int> m_clients;
