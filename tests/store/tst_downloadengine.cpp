@@ -111,8 +111,6 @@ void tst_DownloadEngine::runs_data()
         return Conversation { { LoopbackServer::head(200, "Content-Length: " + length) },
             { megabyte, 0, -1 } };
     };
-    row("images are written whole and the run completes", "/img/a.jpg|/img/b.jpg|/c.jpeg",
-        "a.jpg|b.jpg|c.jpeg", "", "", "/img/a.jpg|/img/b.jpg|/c.jpeg");
     row("answers that are no JPEG are refused", "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg",
         "ok.jpg", "", "404.jpg|empty.jpg|ff.jpg|d8ff.jpg",
         "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
