@@ -118,10 +118,8 @@ private slots:
     void windowFitsTheScreen_data();
     void windowFitsTheScreen();
     void secondStartEndsAtOnceAndLeavesTheFirst();
-    void clipboardAddressIsTakenAtStart_data();
-    void clipboardAddressIsTakenAtStart();
-    void methodAndSourceSwitchTheControls_data();
-    void methodAndSourceSwitchTheControls();
+    void startAddressAndControls_data();
+    void startAddressAndControls();
 
 private:
     TempProgramFolder m_programFolder;
@@ -180,45 +178,38 @@ void tst_Desktop::secondStartEndsAtOnceAndLeavesTheFirst()
     QVERIFY(first.waitForFinished(10000));
 }
 
-void tst_Desktop::clipboardAddressIsTakenAtStart_data()
+void tst_Desktop::startAddressAndControls_data()
 {
     QTest::addColumn<QString>("clipboard");
-    QTest::addColumn<QString>("expected");
-    const QString none = u"http://"_s;
-    QTest::newRow("an address in any case is taken")
-        << u"HttpS://A/B.HTM"_s << u"HttpS://A/B.HTM"_s;
-    QTest::newRow("five characters are never taken") << u"ftp:/"_s << none;
-    QTest::newRow("text that merely holds an address is not taken") << u"see http://a/"_s << none;
-    QTest::newRow("only one of two line ends is removed")
-        << u"http://a/\r\n\r\n"_s << u"http://a/\r\n"_s;
-}
-
-void tst_Desktop::clipboardAddressIsTakenAtStart()
-{
-    QFETCH(QString, clipboard);
-    QFETCH(QString, expected);
-    QGuiApplication::clipboard()->setText(clipboard);
-    frmMain window;
-    QCOMPARE(window.typedAddress(), expected);
-}
-
-void tst_Desktop::methodAndSourceSwitchTheControls_data()
-{
+    QTest::addColumn<QString>("address"); // taken at start, kept through every switch
     QTest::addColumn<int>("method");
     QTest::addColumn<int>("source");
     QTest::addColumn<QString>("pattern"); // see enabledPattern
-    QTest::newRow("from a jpg list ignores address and source") << 1 << 1 << u"10001000111"_s;
-    QTest::newRow("list only with embedded images") << 2 << 1 << u"10010111111"_s;
+    const QString none = u"http://"_s, start = u"10011110111"_s;
+    QTest::newRow("an address in any case is taken")
+        << u"HttpS://A/B.HTM"_s << u"HttpS://A/B.HTM"_s << 0 << 0 << start;
+    QTest::newRow("five characters are never taken") << u"ftp:/"_s << none << 0 << 0 << start;
+    QTest::newRow("text that merely holds an address is not taken")
+        << u"see http://a/"_s << none << 0 << 0 << start;
+    QTest::newRow("only one of two line ends is removed")
+        << u"http://a/\r\n\r\n"_s << u"http://a/\r\n"_s << 0 << 0 << start;
+    QTest::newRow("from a jpg list ignores address and source")
+        << QString() << none << 1 << 1 << u"10001000111"_s;
+    QTest::newRow("list only with embedded images")
+        << QString() << none << 2 << 1 << u"10010111111"_s;
 }
 
-void tst_Desktop::methodAndSourceSwitchTheControls()
+void tst_Desktop::startAddressAndControls()
 {
+    QFETCH(QString, clipboard);
+    QFETCH(QString, address);
     QFETCH(int, method);
     QFETCH(int, source);
     QFETCH(QString, pattern);
 
-    QGuiApplication::clipboard()->clear();
+    QGuiApplication::clipboard()->setText(clipboard);
     frmMain window;
+    QCOMPARE(window.typedAddress(), address);
     QCOMPARE(enabledPattern(window), u"10011110111"_s);
     auto* skipGiven = window.findChild<QCheckBox*>(u"chkSkipCurrentPageJpg"_s);
     const auto click
@@ -234,7 +225,7 @@ void tst_Desktop::methodAndSourceSwitchTheControls()
     // Switching changes availability only: ticks and text stay.
     QVERIFY(skipGiven->isChecked());
     QVERIFY(window.findChild<QCheckBox*>(u"chkSetSaveFolder"_s)->isChecked());
-    QCOMPARE(window.typedAddress(), u"http://"_s);
+    QCOMPARE(window.typedAddress(), address);
 
     // Busy locks all but Cancel (Skip is the download loop's); idle restores the rules, no Skip.
     window.Set_Controls(false);
