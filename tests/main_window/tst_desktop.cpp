@@ -273,6 +273,13 @@ void tst_Desktop::secondStartEndsAtOnceAndLeavesTheFirst()
         std::tuple(QProcess::NormalExit, 0, QByteArray(), QProcess::Running));
     first.kill();
     QVERIFY(first.waitForFinished(10000));
+    // Once the first has gone, even killed with its lock left behind, the next start is a first.
+    second.start(QStringLiteral(PIXHOUND_EXECUTABLE), {});
+    QVERIFY(second.waitForStarted());
+    QTRY_VERIFY(readFileBytes(runtime.filePath(u"pixhound.lock"_s))
+                    .startsWith(QByteArray::number(second.processId()).append('\n')));
+    second.kill();
+    QVERIFY(second.waitForFinished(10000));
 }
 
 void tst_Desktop::startAddressAndControls_data()

@@ -1,9 +1,8 @@
-// The platform layer: code page 932 text, the program's folder and the single-start lock. The
-// validity test of addresses shows in the list and run tests.
+// The platform layer: code page 932 text and the program's folder. The validity test of addresses
+// shows in the list and run tests, the single-start lock in the second start of the program.
 #include "platform/codepage.h"
 #include "platform/pathrules.h"
 #include "platform/programfolder.h"
-#include "platform/singleinstance.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,7 +21,6 @@ private slots:
     void codePage932();
     void programFolder_data();
     void programFolder();
-    void secondInstanceIsRefusedUntilTheFirstEnds();
 };
 
 void tst_Platform::codePage932_data()
@@ -82,17 +80,6 @@ void tst_Platform::programFolder()
     QCOMPARE(withTrailingSeparator(u"/home/u"_s), u"/home/u/"_s);
     QCOMPARE(withTrailingSeparator(u"/"_s), u"/"_s);
     QCOMPARE(withTrailingSeparator(QString()), QString());
-}
-
-void tst_Platform::secondInstanceIsRefusedUntilTheFirstEnds()
-{
-    const QString name = u"pixhound-test-%1.lock"_s.arg(QCoreApplication::applicationPid());
-    {
-        SingleInstance first(name);
-        QVERIFY(first.isFirst());
-        QVERIFY(!SingleInstance(name).isFirst());
-    }
-    QVERIFY(SingleInstance(name).isFirst());
 }
 
 QTEST_GUILESS_MAIN(tst_Platform)
