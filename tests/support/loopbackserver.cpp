@@ -58,11 +58,11 @@ LoopbackServer::LoopbackServer(const QString& certificateFile, const QString& ke
     ::listen(m_listener, 64);
     m_acceptor = std::thread([this] {
         for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-            const int number = ++m_connections;
+            ++m_connections;
             auto link = std::make_unique<Link>(client);
             std::lock_guard lock(m_mutex);
             m_clients.append(client);
-            m_threads.emplace_back(&LoopbackServer::converse, this, std::move(link), number);
+            m_threads.emplace_back(&LoopbackServer::converse, this, std::move(link));
         }
     });
 }
@@ -87,7 +87,7 @@ LoopbackServer::~LoopbackServer()
     SSL_CTX_free(static_cast<SSL_CTX*>(m_tls));
 }
 
-void LoopbackServer::converse(std::unique_ptr<Link> link, int number)
+void LoopbackServer::converse(std::unique_ptr<Link> link)
 {
     if (m_tls) {
         link->ssl = SSL_new(static_cast<SSL_CTX*>(m_tls));
@@ -108,8 +108,7 @@ void LoopbackServer::converse(std::unique_ptr<Link> link, int number)
         const QList<QByteArray> lines = received.first(end).split('\n');
         received.remove(0, end + 4);
         const QList<QByteArray> words = lines.first().trimmed().split(' ');
-        RecordedRequest request { QString::fromLatin1(words.value(0)),
-            QString::fromLatin1(words.value(1)), {}, {}, number };
+        RecordedRequest request { QString::fromLatin1(words.value(1)), {}, {} };
         request.path = QUrl::fromPercentEncoding(words.value(1).split('?').first());
         for (const QByteArray& line : lines.sliced(1)) {
             const qsizetype colon = line.indexOf(':');

@@ -19,11 +19,9 @@
 
 struct RecordedRequest
 {
-    QString method;
     QString target; // the path and query as they arrived on the wire, undecoded
     QString path; // the path, percent-decoded
     QMap<QString, QString> headers; // names in lower case
-    int connection = 0; // which connection it came on, from 1
 };
 
 class LoopbackServer
@@ -72,7 +70,7 @@ public:
 
 private:
     struct Link;
-    void converse(std::unique_ptr<Link> link, int number);
+    void converse(std::unique_ptr<Link> link);
     bool wait(Link& link, const Piece& piece);
 
     int m_listener = -1;
