@@ -332,9 +332,13 @@ void tst_DownloadEngine::listFiles_data()
     QTest::newRow("every address ends in CR LF, the last one too")
         << Source::Written << QStringList { u"http://s/a.jpg"_s, u"http://s/b.jpeg"_s }
         << QByteArray("http://s/a.jpg\r\nhttp://s/b.jpeg\r\n") << QString();
-    QTest::newRow("japanese in code page 932, a character it lacks percent-encoded")
-        << Source::Written << QStringList { u"http://s/写真€.jpg"_s, u"http://s/c.jpg"_s }
-        << QByteArray("http://s/\x8e\xca\x90\x5e%E2%82%AC.jpg\r\nhttp://s/c.jpg\r\n") << QString();
+    QTest::newRow("japanese in code page 932, backslash and tilde as ASCII, € percent-encoded")
+        << Source::Written << QStringList { u"http://s/写真\\~€.jpg"_s, u"http://s/c.jpg"_s }
+        << QByteArray("http://s/\x8e\xca\x90\x5e\\~%E2%82%AC.jpg\r\nhttp://s/c.jpg\r\n")
+        << QString();
+    QTest::newRow("an emoji percent-encoded whole, and the wave dash beside kana")
+        << Source::Written << QStringList { u"http://s/\U0001F600\u301C\u3042.jpg"_s }
+        << QByteArray("http://s/%F0%9F%98%80%E3%80%9C\x82\xa0.jpg\r\n") << QString();
     fail("a read-only file is left as it is", {}, Msg::titleError,
         u"<path>"_s + Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited,
         Source::WrittenReadOnly);
@@ -350,13 +354,17 @@ void tst_DownloadEngine::listFiles_data()
         { u"http://s/a.htm"_s });
     read("utf-8 with a byte-order mark", "\xEF\xBB\xBFhttp://s/\xE5\x86\x99.jpg",
         { u"http://s/写.jpg"_s });
+    read("utf-8 without a mark where it is valid", "http://s/\xE7\x94\xBB.jpg",
+        { u"http://s/画.jpg"_s });
     refuse("line numbers count blank lines and every line-end form",
         "http://s/1.jpg\n\rhttp://s/2.jpg\r\n\n  s/5.jpg ", Msg::listInvalidUrl, 5, u"s/5.jpg"_s);
     refuse("a NUL byte makes the address invalid", QByteArray("http://s/1\0.jpg", 15),
         Msg::listInvalidUrl, 1, u"http://s/1\0.jpg"_s);
-    // A byte that is no character becomes the substitute, a control character no address holds.
+    // A byte that is no character becomes the substitute, a control character no address holds;
+    // it never swallows its neighbours.
     refuse("bytes that are no Shift_JIS make the address invalid",
-        "http://s/1.jpg\r\nhttp://s/\x81\x20\xFF.jpg", Msg::listInvalidUrl, 2);
+        "http://s/1.jpg\r\nhttp://s/a\xFFz\x81 .jpg", Msg::listInvalidUrl, 2,
+        u"http://s/a\x1Az\x1A .jpg"_s);
     refuse("a million good addresses and one bad one leave nothing in the run",
         QByteArray("http://s/1.jpg\r\n").repeated(1000000) + "http://s/x.png", Msg::listNotJpeg,
         1000001);
@@ -400,8 +408,9 @@ void tst_DownloadEngine::listFiles()
         QCOMPARE(host.info, written ? Msg::listCreated : Msg::listCannotBeCreated);
         QCOMPARE(readFileBytes(path), written ? bytes : old);
         QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
-        // What was written reads back, the lacking character as its escape.
-        urls.replaceInStrings(u"€"_s, u"%E2%82%AC"_s);
+        // What was written reads back, the characters the code page lacks as their escapes.
+        urls.replaceInStrings(u"€"_s, u"%E2%82%AC"_s)
+            .replaceInStrings(u"\U0001F600\u301C"_s, u"%F0%9F%98%80%E3%80%9C"_s);
     } else if (bytes == "<folder>") {
         QVERIFY(QDir().mkpath(path));
     } else if (bytes == "<300 MB>") {
