@@ -314,13 +314,10 @@ void tst_Desktop::startAddressAndControls()
     QCOMPARE(window.typedAddress(), address);
     QCOMPARE(enabledPattern(window), u"10011110111"_s);
     auto* skipGiven = window.findChild<QCheckBox*>(u"chkSkipCurrentPageJpg"_s);
-    const auto click
-        = [&](const QString& name) { window.findChild<QAbstractButton*>(name)->click(); };
-    click(u"optLinkJpg(1)"_s);
-    skipGiven->click();
-    for (const QString& name : { u"optLinkMethod(1)"_s, u"optLinkMethod(0)"_s,
-             u"optLinkJpg(%1)"_s.arg(source), u"optLinkMethod(%1)"_s.arg(method) })
-        click(name);
+    for (const QString& name : { u"optLinkJpg(1)"_s, u"chkSkipCurrentPageJpg"_s,
+             u"optLinkMethod(1)"_s, u"optLinkMethod(0)"_s, u"optLinkJpg(%1)"_s.arg(source),
+             u"optLinkMethod(%1)"_s.arg(method) })
+        window.findChild<QAbstractButton*>(name)->click();
     QCOMPARE(enabledPattern(window), pattern);
     QCOMPARE(window.linkMethod(), method);
     QCOMPARE(window.embeddedLinkSource(), source == 1);
