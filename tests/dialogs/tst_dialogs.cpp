@@ -28,10 +28,8 @@ private slots:
     void cleanup();
     void dialog_data();
     void dialog();
-    void windowsFolderEntry_data();
-    void windowsFolderEntry();
-    void driveTestWithoutAMountTable_data();
-    void driveTestWithoutAMountTable();
+    void folderEntryRules_data();
+    void folderEntryRules();
 
 private:
     const QString m_originalCurrent = QDir::currentPath();
@@ -62,10 +60,10 @@ void tst_Dialogs::dialog_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("entry"); // typed in the folder box
     QTest::addColumn<QString>("input"); // a control to click, "close", or a key
+    // The answer to a box the dialog shows; for a question box, the answer it gives.
     QTest::addColumn<MessageAnswer>("answer");
     QTest::addColumn<QString>("box"); // empty: none
-    // The folder stored (%1: the test's folder), or the message box's answer
-    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("result"); // the folder stored (%1: the test's folder)
     QTest::addColumn<bool>("stayedOpen");
 
     const MessageAnswer ok = MessageAnswer::Ok;
@@ -98,10 +96,10 @@ void tst_Dialogs::dialog_data()
     QTest::newRow("Cancel leaves nothing confirmed") << u"save"_s << u"%1/写真"_s << u"cmdCancel"_s
         << ok << none << none << false;
 
-    QTest::newRow("closing a question counts as No") << u"yesno"_s << none << u"close"_s << ok
-        << none << u"No"_s << false;
+    QTest::newRow("closing a question counts as No") << u"yesno"_s << none << u"close"_s
+        << MessageAnswer::No << none << none << false;
     QTest::newRow("Escape on OK and Cancel counts as Cancel") << u"okcancel"_s << none
-        << u"Escape"_s << ok << none << u"Cancel"_s << false;
+        << u"Escape"_s << MessageAnswer::Cancel << none << none << false;
     // clang-format on
 }
 
@@ -152,11 +150,9 @@ void tst_Dialogs::dialog()
     QCOMPARE(answerer.shown(), box.isEmpty() ? QStringList() : QStringList { box });
     QCOMPARE(open, stayedOpen);
     if (!dialog) {
-        const char* const answers[] = { "Ok", "Cancel", "Yes", "No" };
-        QCOMPARE(QString::fromLatin1(answers[int(pressed)]), result);
-    }
-    if (kind != u"save")
+        QCOMPARE(pressed, answer);
         return;
+    }
     auto* saveFolder = static_cast<frmSetSaveFolder*>(dialog.get());
     QCOMPARE(saveFolder->blnSaveFolderOK(), !result.isEmpty());
     QCOMPARE(saveFolder->strSaveFolder(),
@@ -167,50 +163,47 @@ void tst_Dialogs::dialog()
     QVERIFY(!QDir(m_dir->path() + u"/new"_s).exists());
 }
 
-void tst_Dialogs::windowsFolderEntry_data()
+void tst_Dialogs::folderEntryRules_data()
 {
-    // typed, the drives tested (the test passes C: only), a FolderEntryVerdict, the folder stored
+    // Typed (%1: the test's folder); on Windows the drives tested (the test passes C: only), on
+    // Linux the mount table's word ("none", "not ready"); the verdict; the folder stored.
     QTest::addColumn<QStringList>("row");
     using V = FolderEntryVerdict;
-    QTest::newRow("a failed drive test comes before the forbidden characters")
-        << QStringList { u"Q:\\a*b"_s, u"Q:\\"_s, QString::number(int(V::InvalidDrive)), {} };
-    QTest::newRow("a network path skips the drive test") << QStringList { u"\\\\server\\share"_s,
-        {}, QString::number(int(V::Accepted)), u"\\\\server\\share\\"_s };
+    const auto row = [](const char* name, const QString& typed, const QString& drive, V verdict,
+                         const QString& folder = {}) {
+        QTest::newRow(name) << QStringList { typed, drive, QString::number(int(verdict)), folder };
+    };
+    row("a failed drive test comes before the forbidden characters", u"Q:\\a*b"_s, u"Q:\\"_s,
+        V::InvalidDrive);
+    row("a network path skips the drive test", u"\\\\server\\share"_s, {}, V::Accepted,
+        u"\\\\server\\share\\"_s);
+    // Where no mount-table entry covers a folder (a plain chroot), the folder itself decides.
+    row("an existing folder no entry covers", u"%1"_s, u"none"_s, V::Accepted, u"%1/"_s);
+    row("a missing folder under a writable one", u"%1/new/sub"_s, u"none"_s, V::Accepted,
+        u"%1/new/sub/"_s);
+    row("a volume the table calls not ready", u"%1"_s, u"not ready"_s, V::InvalidDrive);
 }
 
-void tst_Dialogs::windowsFolderEntry()
+void tst_Dialogs::folderEntryRules()
 {
     QFETCH(QStringList, row);
+    row.replaceInStrings(u"%1"_s, m_dir->path());
+    const bool onLinux = row[0].startsWith(u'/');
+    const std::optional<bool> said = row[1] == u"none" ? std::nullopt : std::optional(false);
     QString tested;
-    const FolderEntryResult result = checkFolderEntry(
-        row[0], PathConventions::forWindows(), QString(), [&](const QString& drive) {
-            tested += drive;
-            return drive.startsWith(u'C');
-        });
-    QCOMPARE(
-        (QStringList { tested, QString::number(int(result.verdict)), result.folder }), row.mid(1));
-}
-
-// Where no mount-table entry covers a folder (a plain chroot), the folder itself decides.
-void tst_Dialogs::driveTestWithoutAMountTable_data()
-{
-    QTest::addColumn<QString>("path"); // below the temporary folder
-    QTest::addColumn<int>("volume"); // the mount table's word: -1 none, 0 not ready, 1 ready
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("an existing folder no entry covers") << QString() << -1 << true;
-    QTest::newRow("a missing folder under a writable one") << u"new/sub"_s << -1 << true;
-    QTest::newRow("a volume the table calls not ready") << QString() << 0 << false;
-}
-
-void tst_Dialogs::driveTestWithoutAMountTable()
-{
-    QFETCH(QString, path);
-    QFETCH(int, volume);
-    QFETCH(bool, accepted);
-    const std::optional<bool> said = volume < 0 ? std::nullopt : std::optional<bool>(volume == 1);
-    QCOMPARE(Check_Drive(m_dir->path() + u'/' + path, PathConventions::forLinux(),
-                 [&](const QString&) { return said; }),
-        accepted);
+    const auto driveTest = [&](const QString& drive) {
+        if (onLinux)
+            return Check_Drive(
+                drive, PathConventions::forLinux(), [&](const QString&) { return said; });
+        tested += drive;
+        return drive.startsWith(u'C');
+    };
+    const FolderEntryResult result = checkFolderEntry(row[0],
+        onLinux ? PathConventions::forLinux() : PathConventions::forWindows(), QString(),
+        driveTest);
+    QCOMPARE((QStringList {
+                 onLinux ? row[1] : tested, QString::number(int(result.verdict)), result.folder }),
+        row.mid(1));
 }
 
 QTEST_MAIN(tst_Dialogs)

@@ -1,16 +1,24 @@
-// The three windows at every screen scale (the @150% @200% @144dpi @192dpi runs); the main
-// window's start address and control switching; a second start of the built program.
+// The main window and its dialogs: the three windows at every screen scale (the @150% @200%
+// @144dpi @192dpi runs), the start address and control switching, a second start of the built
+// program, and whole runs against 127.0.0.1 (input, dialogs, methods, Cancel, close, restart).
 #include "dialogs/frmsetsavefolder.h"
 #include "dialogs/frmver.h"
 #include "main_window/frmmain.h"
+#include "resources/messages.h"
+#include "support/loopbackserver.h"
+#include "support/messageanswerer.h"
 #include "support/tempprogramfolder.h"
+#include "support/testfiles.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -18,6 +26,7 @@
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 
 using namespace Qt::StringLiterals;
@@ -103,7 +112,92 @@ QString enabledPattern(const frmMain& window)
     return pattern;
 }
 
+const QByteArray jpeg = jpegBytes(300);
+
+// Torn down so that a held answer goes first and the window's connections before the server.
+struct RunFixture
+{
+    TempProgramFolder folder;
+    MessageAnswerer answerer;
+    LoopbackServer server;
+    std::unique_ptr<frmMain> window = std::make_unique<frmMain>();
+    QTimer watch;
+
+    RunFixture() { window->show(); }
+    ~RunFixture()
+    {
+        server.release();
+        watch.stop();
+        window.reset();
+    }
+    // /g/index.htm links to a jpeg each (HTML if named "bad…"); held answers wait for release().
+    QString servePage(const QStringList& links, const QString& held)
+    {
+        QByteArray page = "<html><body>\r\n";
+        for (const QString& link : links)
+            page += "<a href=\"" + link.toUtf8() + "\"><img src=\"" + link.toUtf8() + "\"></a>\r\n";
+        server.serve(u"/g/index.htm"_s, page, held == u"/g/index.htm");
+        for (const QString& link : links)
+            server.serve(u"/g/" + link, link.startsWith(u"bad") ? "<html>no</html>" : jpeg,
+                held == u"/g/" + link);
+        return server.url(u"/g/index.htm"_s);
+    }
+    QAbstractButton* button(const QString& name) const
+    {
+        return window->findChild<QAbstractButton*>(name);
+    }
+};
+
+// What happens while the held answer waits (Afterwards: Cancel and close once the run ended).
+enum class During { Nothing, CancelYes, Close, StartAgain, Afterwards };
+
+struct Run
+{
+    int method = 0; // optLinkMethod
+    int source = 0; // optLinkJpg
+    bool chooseFolder = false;
+    QString typed = u"%1"_s; // %1: the page's address
+    bool byEnter = false;
+    // In the program's folder: typed in the save-folder dialog or picked in the file dialog
+    // (method 1: the links' list is written there); empty closes the dialog.
+    QString dialog {};
+    QStringList links {};
+    QString held {}; // a path under /g/ whose answer waits until `during` has happened
+    During during = During::Nothing;
+    QString present {}; // a file put beforehand into the target folder
+
+    QStringList dialogs {}; // the dialogs that opened
+    QStringList boxes {}; // %P: the program's folder, %U: the server
+    QString rows = u"previous.jpg|previous.jpg||"_s; // to do|done|there|refused, * on selected
+    QString info {};
+    QString caption = Msg::appName;
+    QString listed {}; // DownloadList.txt's addresses, as paths under /g/; empty: not written
+    QString target {}; // the folder of the images, in the program's folder; %2: the server's port
+    QString saved {}; // the target's files
+    QString requested {}; // the paths asked for under /g/, sorted
+};
+
+const QString cancelQuestion
+    = expectBox(Msg::titleCancelConfirm, MessageIcon::Question, Msg::cancelQuestion);
+const QString complete
+    = expectBox(Msg::titleDownloadComplete, MessageIcon::Information, Msg::downloadComplete);
+const QString urlError = expectBox(Msg::titleUrlError, MessageIcon::Critical, Msg::invalidUrl);
+const QString folderError
+    = expectBox(Msg::titleError, MessageIcon::Critical, Msg::folderCannotBeCreated);
+const QString listRefused = expectBox(Msg::titleUrlError, MessageIcon::Critical,
+    Msg::listNotJpeg + Msg::crlf + u"%PDownloadList.txt"_s + Msg::crlf + Msg::crlf + Msg::lineLabel
+        + u"2"_s + Msg::crlf + u"%U/g/notes.txt"_s);
+const QString makeFolder = expectBox(Msg::titleFolderCreateConfirm, MessageIcon::Question,
+    Msg::folderMissing + Msg::crlf + Msg::createFolderQuestion);
+
+const QString listReport = expectBox(Msg::titleListCreated, MessageIcon::Information,
+    Msg::listReportHead + Msg::crlf + u"%PDownloadList.txt"_s + Msg::crlf + Msg::listReportCreatedAt
+        + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf + u"%PHTMLSource.txt"_s
+        + Msg::crlf + Msg::sourceReportIsAt);
+
 } // namespace
+
+Q_DECLARE_METATYPE(Run)
 
 class tst_Desktop : public QObject
 {
@@ -118,10 +212,11 @@ private slots:
     void windowFitsTheScreen_data();
     void windowFitsTheScreen();
     void secondStartEndsAtOnceAndLeavesTheFirst();
-    void clipboardAddressIsTakenAtStart_data();
-    void clipboardAddressIsTakenAtStart();
-    void methodAndSourceSwitchTheControls_data();
-    void methodAndSourceSwitchTheControls();
+    void startAddressAndControls_data();
+    void startAddressAndControls();
+    // Last: each run's program folder replaces the one of the tests above.
+    void run_data();
+    void run();
 
 private:
     TempProgramFolder m_programFolder;
@@ -130,23 +225,21 @@ private:
 
 void tst_Desktop::windowFitsTheScreen_data()
 {
-    QTest::addColumn<QSize>("twips"); // the window's designed size, which also picks the window
-    QTest::newRow("the main window during a download") << QSize(8235, 8460);
-    QTest::newRow("the save-folder dialog") << QSize(6840, 4560);
-    QTest::newRow("the About box") << QSize(5040, 3300);
+    QTest::addColumn<int>("which");
+    QTest::newRow("the main window during a download") << 0;
+    QTest::newRow("the save-folder dialog") << 1;
+    QTest::newRow("the About box") << 2;
 }
 
 void tst_Desktop::windowFitsTheScreen()
 {
-    QFETCH(QSize, twips);
-    std::unique_ptr<QWidget> window(twips.width() == 8235 ? busyMainWindow()
-            : twips.width() == 6840 ? new frmSetSaveFolder(m_folder.path() + u'/')
-                                    : static_cast<QWidget*>(new FrmVer));
+    QFETCH(int, which);
+    std::unique_ptr<QWidget> window(which == 0 ? busyMainWindow()
+            : which == 1                       ? new frmSetSaveFolder(m_folder.path() + u'/')
+                                               : static_cast<QWidget*>(new FrmVer));
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    const QSize designed(qRound(twips.width() * window->logicalDpiX() / 1440.0),
-        qRound(twips.height() * window->logicalDpiY() / 1440.0));
-    QCOMPARE(window->size(), designed);
+    const QSize designed = window->size();
     // Also where a window manager disregards the fixed size and resizes the native window.
     window->resize(designed / 2);
     window->windowHandle()->resize(designed + QSize(300, 300));
@@ -178,63 +271,60 @@ void tst_Desktop::secondStartEndsAtOnceAndLeavesTheFirst()
         std::tuple(QProcess::NormalExit, 0, QByteArray(), QProcess::Running));
     first.kill();
     QVERIFY(first.waitForFinished(10000));
+    // Once the first has gone, even killed with its lock left behind, the next start is a first.
+    second.start(QStringLiteral(PIXHOUND_EXECUTABLE), {});
+    QVERIFY(second.waitForStarted());
+    QTRY_VERIFY(readFileBytes(runtime.filePath(u"pixhound.lock"_s))
+                    .startsWith(QByteArray::number(second.processId()).append('\n')));
+    second.kill();
+    QVERIFY(second.waitForFinished(10000));
 }
 
-void tst_Desktop::clipboardAddressIsTakenAtStart_data()
+void tst_Desktop::startAddressAndControls_data()
 {
     QTest::addColumn<QString>("clipboard");
-    QTest::addColumn<QString>("expected");
-    const QString none = u"http://"_s;
-    QTest::newRow("an address in any case is taken")
-        << u"HttpS://A/B.HTM"_s << u"HttpS://A/B.HTM"_s;
-    QTest::newRow("five characters are never taken") << u"ftp:/"_s << none;
-    QTest::newRow("text that merely holds an address is not taken") << u"see http://a/"_s << none;
-    QTest::newRow("only one of two line ends is removed")
-        << u"http://a/\r\n\r\n"_s << u"http://a/\r\n"_s;
-}
-
-void tst_Desktop::clipboardAddressIsTakenAtStart()
-{
-    QFETCH(QString, clipboard);
-    QFETCH(QString, expected);
-    QGuiApplication::clipboard()->setText(clipboard);
-    frmMain window;
-    QCOMPARE(window.typedAddress(), expected);
-}
-
-void tst_Desktop::methodAndSourceSwitchTheControls_data()
-{
+    QTest::addColumn<QString>("address"); // taken at start, kept through every switch
     QTest::addColumn<int>("method");
     QTest::addColumn<int>("source");
     QTest::addColumn<QString>("pattern"); // see enabledPattern
-    QTest::newRow("from a jpg list ignores address and source") << 1 << 1 << u"10001000111"_s;
-    QTest::newRow("list only with embedded images") << 2 << 1 << u"10010111111"_s;
+    const QString none = u"http://"_s, start = u"10011110111"_s;
+    QTest::newRow("an address in any case is taken")
+        << u"HttpS://A/B.HTM"_s << u"HttpS://A/B.HTM"_s << 0 << 0 << start;
+    QTest::newRow("five characters are never taken") << u"ftp:/"_s << none << 0 << 0 << start;
+    QTest::newRow("text that merely holds an address is not taken")
+        << u"see http://a/"_s << none << 0 << 0 << start;
+    QTest::newRow("only one of two line ends is removed")
+        << u"http://a/\r\n\r\n"_s << u"http://a/\r\n"_s << 0 << 0 << start;
+    QTest::newRow("from a jpg list ignores address and source")
+        << QString() << none << 1 << 1 << u"10001000111"_s;
+    QTest::newRow("list only with embedded images")
+        << QString() << none << 2 << 1 << u"10010111111"_s;
 }
 
-void tst_Desktop::methodAndSourceSwitchTheControls()
+void tst_Desktop::startAddressAndControls()
 {
+    QFETCH(QString, clipboard);
+    QFETCH(QString, address);
     QFETCH(int, method);
     QFETCH(int, source);
     QFETCH(QString, pattern);
 
-    QGuiApplication::clipboard()->clear();
+    QGuiApplication::clipboard()->setText(clipboard);
     frmMain window;
+    QCOMPARE(window.typedAddress(), address);
     QCOMPARE(enabledPattern(window), u"10011110111"_s);
     auto* skipGiven = window.findChild<QCheckBox*>(u"chkSkipCurrentPageJpg"_s);
-    const auto click
-        = [&](const QString& name) { window.findChild<QAbstractButton*>(name)->click(); };
-    click(u"optLinkJpg(1)"_s);
-    skipGiven->click();
-    for (const QString& name : { u"optLinkMethod(1)"_s, u"optLinkMethod(0)"_s,
-             u"optLinkJpg(%1)"_s.arg(source), u"optLinkMethod(%1)"_s.arg(method) })
-        click(name);
+    for (const QString& name : { u"optLinkJpg(1)"_s, u"chkSkipCurrentPageJpg"_s,
+             u"optLinkMethod(1)"_s, u"optLinkMethod(0)"_s, u"optLinkJpg(%1)"_s.arg(source),
+             u"optLinkMethod(%1)"_s.arg(method) })
+        window.findChild<QAbstractButton*>(name)->click();
     QCOMPARE(enabledPattern(window), pattern);
     QCOMPARE(window.linkMethod(), method);
     QCOMPARE(window.embeddedLinkSource(), source == 1);
     // Switching changes availability only: ticks and text stay.
     QVERIFY(skipGiven->isChecked());
     QVERIFY(window.findChild<QCheckBox*>(u"chkSetSaveFolder"_s)->isChecked());
-    QCOMPARE(window.typedAddress(), u"http://"_s);
+    QCOMPARE(window.typedAddress(), address);
 
     // Busy locks all but Cancel (Skip is the download loop's); idle restores the rules, no Skip.
     window.Set_Controls(false);
@@ -242,6 +332,210 @@ void tst_Desktop::methodAndSourceSwitchTheControls()
     window.setSkipEnabled(true);
     window.Set_Controls(true);
     QCOMPARE(enabledPattern(window), pattern);
+}
+
+void tst_Desktop::run_data()
+{
+    QTest::addColumn<Run>("run");
+    const QString pageFolder = u"127.0.0.1_%2_g_index.htm"_s;
+    const QStringList saveDialog { u"frmSetSaveFolder"_s };
+    const QStringList fileDialog { u"QFileDialog"_s };
+    // clang-format off
+    QTest::newRow("a name without scheme started with Enter is refused, nothing else changes")
+        << Run { .method = 2, .typed = u"index.htm"_s, .byEnter = true, .boxes = { urlError } };
+    QTest::newRow("cancelling the list dialog leaves the previous run, whatever the address box")
+        << Run { .method = 1, .chooseFolder = true, .typed = u"not an address"_s,
+        .dialogs = fileDialog };
+    QTest::newRow("a JPG list downloads into a folder named after its first address") << Run {
+        .method = 1, .dialog = u"mine.csv"_s, .links = { u"one.jpg"_s, u"bad.JPG"_s },
+        .dialogs = fileDialog, .boxes = { complete }, .rows = u"one.jpg bad.JPG*|one.jpg*||bad.JPG*"_s,
+        .caption = Msg::captionDone, .target = u"127.0.0.1_%2_g_one.jpg"_s, .saved = u"one.jpg"_s,
+        .requested = u"bad.JPG one.jpg"_s };
+    QTest::newRow("a page without images tells only on the status line") << Run {
+        .links = { u"picture.png"_s, u"other.htm"_s }, .rows = u"|||"_s, .info = Msg::noFiles,
+        .requested = u"index.htm"_s };
+    QTest::newRow("list-only writes the list, names both files, opens no dialog, downloads nothing")
+        << Run { .method = 2, .chooseFolder = true, .typed = u"%1#top\r\n"_s,
+        .links = { u"a.jpg"_s, u"sub/b.JPEG"_s, u"c.png"_s }, .boxes = { listReport },
+        .rows = u"a.jpg b.JPEG|||"_s, .info = Msg::listCreated, .caption = Msg::captionDone,
+        .listed = u"a.jpg sub/b.JPEG"_s, .requested = u"index.htm"_s };
+    QTest::newRow("a download fills the page's folder and keeps a file already there") << Run {
+        .links = { u"a.jpg"_s, u"bad.jpg"_s, u"c.jpg"_s }, .present = u"c.jpg"_s,
+        .boxes = { complete }, .rows = u"a.jpg bad.jpg c.jpg*|a.jpg*|c.jpg*|bad.jpg*"_s,
+        .caption = Msg::captionDone, .listed = u"a.jpg bad.jpg c.jpg"_s, .target = pageFolder,
+        .saved = u"a.jpg c.jpg"_s, .requested = u"a.jpg bad.jpg index.htm"_s };
+    QTest::newRow("a missing save folder is made and filled") << Run { .chooseFolder = true,
+        .dialog = u"new/photos"_s, .links = { u"a.jpg"_s }, .dialogs = saveDialog,
+        .boxes = { makeFolder, complete }, .rows = u"a.jpg*|a.jpg*||"_s, .caption = Msg::captionDone,
+        .listed = u"a.jpg"_s, .target = u"new/photos"_s, .saved = u"a.jpg"_s,
+        .requested = u"a.jpg index.htm"_s };
+    QTest::newRow("a save folder under a file cannot be made: nothing is downloaded") << Run {
+        .chooseFolder = true, .dialog = u"plain.txt/photos"_s, .links = { u"a.jpg"_s },
+        .dialogs = saveDialog, .boxes = { makeFolder, folderError }, .rows = u"a.jpg|||"_s,
+        .info = Msg::cannotDownload, .listed = u"a.jpg"_s, .requested = u"index.htm"_s };
+
+    QTest::newRow("Cancel during an image download writes the list and saves nothing more") << Run {
+        .links = { u"a.jpg"_s, u"maybe.jpg"_s }, .held = u"a.jpg"_s, .during = During::CancelYes,
+        .boxes = { cancelQuestion }, .rows = u"a.jpg maybe.jpg|||"_s, .info = Msg::interrupted,
+        .listed = u"a.jpg maybe.jpg"_s, .target = pageFolder, .requested = u"a.jpg index.htm"_s };
+    QTest::newRow("Cancel in the page fetch: no list; Enter and Download start nothing") << Run {
+        .method = 2, .links = { u"a.jpg"_s }, .held = u"index.htm"_s, .during = During::StartAgain,
+        .boxes = { cancelQuestion }, .rows = u"|||"_s, .info = Msg::interrupted,
+        .requested = u"index.htm"_s };
+    QTest::newRow("closing during the page fetch ends the program without a list") << Run {
+        .links = { u"a.jpg"_s }, .held = u"index.htm"_s, .during = During::Close,
+        .requested = u"index.htm"_s };
+    QTest::newRow("closing during an image download ends the program and keeps the list") << Run {
+        .links = { u"a.jpg"_s, u"maybe.jpg"_s }, .held = u"a.jpg"_s, .during = During::Close,
+        .listed = u"a.jpg maybe.jpg"_s, .target = pageFolder, .requested = u"a.jpg index.htm"_s };
+    QTest::newRow("Cancel while the crawl reads on from a page without images") << Run {
+        .method = 2, .source = 1, .links = { u"a.htm"_s }, .held = u"a.htm"_s,
+        .during = During::CancelYes, .boxes = { cancelQuestion }, .rows = u"|||"_s,
+        .info = Msg::interrupted, .requested = u"a.htm index.htm"_s };
+    QTest::newRow("a refused list file survives Cancel and closing unchanged") << Run {
+        .method = 1, .dialog = u"DownloadList.txt"_s, .links = { u"a.jpg"_s, u"notes.txt"_s },
+        .during = During::Afterwards, .dialogs = fileDialog, .boxes = { listRefused, cancelQuestion },
+        .listed = u"a.jpg notes.txt"_s };
+    // clang-format on
+}
+
+void tst_Desktop::run()
+{
+    QFETCH(Run, run);
+    RunFixture f;
+    const QString page = f.servePage(run.links, u"/g/"_s + run.held);
+    const QString target
+        = f.folder.file(run.target.replace(u"%2"_s, QString::number(f.server.port())));
+    QVERIFY(writeFileBytes(f.folder.file(u"plain.txt"_s), {}));
+    const auto addresses = [&](const QStringList& paths) { // one a line, under /g/
+        QByteArray list;
+        for (const QString& path : paths)
+            list += (f.server.url(u"/g/"_s + path) + u"\r\n"_s).toUtf8();
+        return list;
+    };
+    if (run.method == 1 && !run.dialog.isEmpty())
+        QVERIFY(writeFileBytes(f.folder.file(run.dialog), addresses(run.links)));
+    if (!run.present.isEmpty())
+        QVERIFY(QDir().mkpath(target) && writeFileBytes(target + u'/' + run.present, "kept"));
+    // A run before this one left its list.
+    f.window->runState().udtDownload = { { u"http://earlier/previous.jpg"_s, u"previous.jpg"_s } };
+    f.window->appendDownloadRows({ u"previous.jpg"_s });
+    f.window->appendResultRow(ResultList::Done, u"previous.jpg"_s);
+    f.button(u"optLinkMethod(%1)"_s.arg(run.method))->click();
+    f.button(u"optLinkJpg(%1)"_s.arg(run.source))->click();
+    if (f.button(u"chkSetSaveFolder"_s)->isChecked() != run.chooseFolder)
+        f.button(u"chkSetSaveFolder"_s)->click();
+    auto* address = f.window->findChild<QLineEdit*>(u"txtURL"_s);
+    address->setText(QString(run.typed).replace(u"%1"_s, page));
+
+    QStringList dialogs;
+    QTimer answerDialogs;
+    answerDialogs.callOnTimeout([&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        dialogs.append(QString::fromLatin1(modal->metaObject()->className()));
+        if (run.dialog.isEmpty()) {
+            modal->close();
+        } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            files->selectFile(f.folder.file(run.dialog));
+            static_cast<QDialog*>(files)->accept();
+        } else if (auto* entry = modal->findChild<QLineEdit*>(u"txtFolder"_s)) {
+            entry->setText(f.folder.file(run.dialog));
+            modal->findChild<QAbstractButton*>(u"cmdOK"_s)->click();
+        }
+    });
+    answerDialogs.start(5);
+    // Once the held path is asked for, from inside the run's own event processing.
+    f.watch.callOnTimeout([&] {
+        if (!f.server.requestCount(u"/g/"_s + run.held) || !f.watch.isActive())
+            return;
+        f.watch.stop();
+        QFile::remove(f.folder.file(Msg::listFileName));
+        f.answerer.answers = { MessageAnswer::Yes };
+        const auto startAgain = [&] {
+            QTest::keyClick(address, Qt::Key_Return);
+            QTest::keyClick(address, Qt::Key_Enter);
+            f.button(u"cmdDownload"_s)->click();
+        };
+        if (run.during == During::StartAgain)
+            startAgain();
+        if (run.during == During::Close)
+            f.window->close();
+        else
+            f.button(u"cmdCancel"_s)->click();
+        // After Cancel the window is idle while the run below still unwinds.
+        if (run.during == During::StartAgain)
+            startAgain();
+        f.server.release();
+    });
+    f.watch.start(5);
+    // In the program's event loop, as main() runs it, until the run returns or the window ends it.
+    QTimer::singleShot(0, f.window.get(), [&] {
+        if (run.byEnter)
+            QTest::keyClick(address, Qt::Key_Return);
+        else
+            f.button(u"cmdDownload"_s)->click();
+        if (run.during == During::Afterwards) {
+            f.answerer.answers = { MessageAnswer::Yes };
+            f.window->cmdCancel_Click();
+            f.window->close();
+        }
+        if (f.window->isVisible())
+            QCoreApplication::exit(0);
+    });
+    QTimer hung;
+    hung.callOnTimeout(qApp, [] { QCoreApplication::exit(99); });
+    hung.start(30000);
+    QCOMPARE(QApplication::exec(), 0);
+
+    QCOMPARE(dialogs, run.dialogs);
+    QCOMPARE(f.answerer.shown(),
+        run.boxes.replaceInStrings(u"%P"_s, f.folder.path())
+            .replaceInStrings(u"%U"_s, f.server.url({})));
+    QCOMPARE(readFileBytes(f.folder.file(Msg::listFileName)),
+        addresses(run.listed.split(u' ', Qt::SkipEmptyParts)));
+    const QStringList saved
+        = run.target.isEmpty() ? QStringList() : QDir(target).entryList(QDir::Files);
+    QCOMPARE(saved.join(u' '), run.saved);
+    for (const QString& name : saved) {
+        QCOMPARE(
+            readFileBytes(target + u'/' + name), name == run.present ? QByteArray("kept") : jpeg);
+    }
+    QStringList requested;
+    for (const RecordedRequest& request : f.server.requests())
+        requested.append(request.path.mid(3)); // under /g/
+    // Downloads run side by side: whether maybe.jpg is asked for, and which row is selected when
+    // the run stops, is a race.
+    requested.removeAll(u"maybe.jpg"_s);
+    const bool race = run.links.contains(u"maybe.jpg"_s);
+    requested.sort();
+    QCOMPARE(requested.join(u' '), run.requested);
+    if (run.during == During::Close || run.during == During::Afterwards) {
+        QVERIFY(!f.window->isVisible());
+        return;
+    }
+    QStringList lists;
+    for (const char* name :
+        { "lstDownload", "lstDownloadDone", "lstDownloadAlready", "lstDownloadDenied" }) {
+        const auto* list = f.window->findChild<QListWidget*>(QLatin1String(name));
+        QStringList rows;
+        for (int row = 0; row < list->count(); ++row)
+            rows.append(
+                list->item(row)->text() + (list->item(row)->isSelected() && !race ? u"*" : u""));
+        lists.append(rows.join(u' '));
+    }
+    QCOMPARE(lists.join(u'|'), run.rows);
+    QCOMPARE(f.window->findChild<QLabel*>(u"lblInfo"_s)->text(), run.info);
+    QCOMPARE(f.window->windowTitle(), run.caption);
+    QVERIFY(f.button(u"cmdDownload"_s)->isEnabled() && !f.button(u"cmdCancel"_s)->isEnabled());
+    if (run.boxes == QStringList { urlError })
+        QCOMPARE(f.window->focusWidget(), address);
+    if (run.during == During::StartAgain) {
+        // Once the run is over, Enter starts the next one.
+        QTest::keyClick(address, Qt::Key_Return);
+        QTRY_COMPARE(f.server.requestCount(u"/g/index.htm"_s), 2);
+    }
 }
 
 QTEST_MAIN(tst_Desktop)

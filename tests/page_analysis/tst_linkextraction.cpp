@@ -1,9 +1,11 @@
 // Building the download list from live pages: how a page is decoded and scanned, one page's links
 // or images, the crawl below the given page and its follow rules, Cancel, and pages built to hurt
-// the scan and the crawl.
+// the scan and the crawl; and HTMLSource.txt, the page kept byte for byte.
+#include "page_analysis/htmlsource.h"
 #include "page_analysis/linkextraction.h"
 
 #include "platform/codepage.h"
+#include "platform/programfolder.h"
 #include "resources/messages.h"
 #include "store/fetchahead.h"
 #include "support/fakehost.h"
@@ -13,6 +15,8 @@
 #include "support/testfiles.h"
 #include "web/fetcher.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -35,6 +39,8 @@ private slots:
     void initTestCase();
     void buildsTheList_data();
     void buildsTheList();
+    void replacesTheFile_data();
+    void replacesTheFile();
 
 private:
     LoopbackServer m_site;
@@ -53,10 +59,7 @@ void tst_LinkExtraction::initTestCase()
         const QString path = QString::fromUtf8(line.left(line.indexOf(' ')));
         const QByteArray text = line.mid(line.indexOf(' ') + 1);
         if (text.startsWith("=> "))
-            m_site.answer(path,
-                { { LoopbackServer::head(
-                        302, "Location: " + text.sliced(3) + "\r\nContent-Length: 0"),
-                    0, 1, false, true } });
+            m_site.answer(path, LoopbackServer::reply({}, 302, "Location: " + text.sliced(3)));
         else if (!path.isEmpty())
             m_site.serve(path, text);
     }
@@ -68,15 +71,10 @@ void tst_LinkExtraction::initTestCase()
             u"/chain/%1.html"_s.arg(n), "<a href=\"" + QByteArray::number(n + 1) + ".html\">");
     m_site.serve(u"/chain/%1.html"_s.arg(chainLength), "<img src=\"end.jpg\">");
     // Held until b.htm is asked for: the crawl must fetch ahead for the two to overlap.
-    m_site.answer(u"/wait/a.htm"_s,
-        { { LoopbackServer::head(200, "Content-Length: 33")
-                + "<img src=\"a.jpg\"><a href=\"b.htm\">",
-            0, 1, true, true } });
+    m_site.serve(u"/wait/a.htm"_s, "<img src=\"a.jpg\"><a href=\"b.htm\">", true);
     // Held until first.jpg is asked for, which only the look-ahead does while the crawl runs.
     m_site.serve(u"/early/p.htm"_s, "<img src=\"first.jpg\"><a href=\"last.htm\">");
-    m_site.answer(u"/early/last.htm"_s,
-        { { LoopbackServer::head(200, "Content-Length: 20") + "<img src=\"last.jpg\">", 0, 1, true,
-            true } });
+    m_site.serve(u"/early/last.htm"_s, "<img src=\"last.jpg\">", true);
     m_site.answer(u"/endless.htm"_s,
         { { LoopbackServer::head(200, "Connection: close") + "<img src=\"e.jpg\">" },
             { QByteArray(1024 * 1024, 'f'), 0, -1 } });
@@ -273,6 +271,57 @@ void tst_LinkExtraction::buildsTheList()
         QVERIFY(host.isIdle());
     }
     QVERIFY(m_answerer.boxes.isEmpty());
+}
+
+void tst_LinkExtraction::replacesTheFile_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<QByteArray>("written"); // after the time stamp; or how the error box begins
+    const QString p = u"http://host/p.htm"_s;
+    QTest::newRow("one crlf anywhere makes every piece end in crlf, inner lf kept")
+        << p << QByteArray("<a>\n<b>\r\n")
+        << QByteArray("\r\nhttp://host/p.htm is\r\n\r\n<a>\n<b>\r\n\r\n");
+    QTest::newRow("lf only, a lone cr is no pair")
+        << p << QByteArray("<a>\r<b>\n") << QByteArray("\nhttp://host/p.htm is\n\n<a>\r<b>\n\n");
+    QTest::newRow("page bytes unchanged whatever their encoding, the address in code page 932")
+        << u"http://host/画/€.htm"_s << QByteArray("\xE7\x94\xBB \xF0\x9F\x98\x80 \x89\xe6")
+        << QByteArray("\nhttp://host/\x89\xe6/%E2%82%AC.htm is\n\n\xE7\x94\xBB \xF0\x9F\x98\x80 "
+                      "\x89\xe6\n");
+    QTest::newRow("HTMLSource.txt is a folder") << p << QByteArray("<a>") << QByteArray("75:");
+    QTest::newRow("the program's folder has gone") << p << QByteArray("<a>") << QByteArray("76:");
+}
+
+void tst_LinkExtraction::replacesTheFile()
+{
+    QFETCH(QString, page);
+    QFETCH(QByteArray, source);
+    QFETCH(QByteArray, written);
+    TempProgramFolder folder;
+    MessageAnswerer answerer;
+    FakeHost host;
+    const QString path = folder.file(Msg::sourceFileName);
+    const bool fails = !written.startsWith('\n') && !written.startsWith('\r');
+    QVERIFY(written == "75:" ? QDir().mkdir(path) : writeFileBytes(path, QByteArray(100000, 'o')));
+    const QString programFolder = folder.path() + (written == "76:" ? u"gone/"_s : QString());
+    setProgramFolder(programFolder);
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+
+    QCOMPARE(Write_HTMLSource(host, page, source), !fails);
+    QCOMPARE(host.state.strHTMLSourceFile, programFolder + Msg::sourceFileName);
+    // Nothing half-written is left behind, and nothing beside the file.
+    QCOMPARE(folderEntries(folder.path()), QStringList { Msg::sourceFileName });
+    QCOMPARE(answerer.boxes.size(), fails ? 1 : 0);
+    if (fails) {
+        QVERIFY(answerer.last().text.startsWith(QString::fromLatin1(written)));
+        return;
+    }
+    const QByteArray file = readFileBytes(path), head("The following HTML Source on ");
+    const QByteArray stamp = file.mid(head.size(), 19);
+    const QDateTime when
+        = QDateTime::fromString(QString::fromLatin1(stamp), u"yyyy/MM/dd HH:mm:ss"_s);
+    QVERIFY2(when >= before && when <= QDateTime::currentDateTime(), stamp.constData());
+    QCOMPARE(file, head + stamp + written);
 }
 
 QTEST_GUILESS_MAIN(tst_LinkExtraction)

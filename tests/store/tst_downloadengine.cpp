@@ -1,13 +1,20 @@
-// The download loop against a scripted server on 127.0.0.1: what is written, where each row is
-// filed, how Skip, Cancel and write failures end an entry or the run, the program killed in the
-// middle of an image, and addresses that try to write outside the folder of the run.
+// The store: the download loop against a scripted server on 127.0.0.1 (what is written, where each
+// row is filed, how Skip, Cancel and write failures end an entry or the run, the program killed in
+// the middle of an image, addresses that try to write outside the folder of the run); list files
+// written and read, by hand-edited, broken or hostile files too; the page folder's name and the
+// file names of the list's entries, on Linux and on Windows.
 #include "resources/messages.h"
 #include "store/downloadengine.h"
+#include "store/downloadlist.h"
+#include "store/localpaths.h"
+#include "store/pathnames.h"
 #include "support/fakehost.h"
 #include "support/loopbackserver.h"
 #include "support/messageanswerer.h"
+#include "support/tempprogramfolder.h"
 #include "support/testfiles.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -44,7 +51,7 @@ struct Run
         const QString path = entry.section(u'>', 0, 0);
         const QString name
             = entry.contains(u'>') ? entry.section(u'>', 1) : path.mid(path.lastIndexOf(u'/') + 1);
-        server.serve(path, imageAt(path), 200, "image/jpeg");
+        server.serve(path, imageAt(path));
         host.state.udtDownload.append({ server.url(path), name });
         if (!pathOf.contains(name))
             pathOf.insert(name, path);
@@ -78,11 +85,8 @@ struct Scenario
 
 QStringList items(const QString& list) { return list.isEmpty() ? QStringList() : list.split(u'|'); }
 
-Conversation answer(const QByteArray& body, bool held = false)
-{
-    const QByteArray length = "Content-Length: " + QByteArray::number(body.size());
-    return { { LoopbackServer::head(200, length) + body, 0, 1, held, true } };
-}
+// How the row's file comes about: the run's list written, or the row's bytes put there as they are.
+enum class Source { Written, WrittenReadOnly, WrittenFullDisk, Given };
 
 } // namespace
 
@@ -94,8 +98,12 @@ class tst_DownloadEngine : public QObject
 private slots:
     void runs_data();
     void runs();
-    void killedMidImageLeavesNoPartialImage_data();
-    void killedMidImageLeavesNoPartialImage();
+    void killedWhileWritingLeavesNoPartialImage();
+    void listFiles_data();
+    void listFiles();
+    void pageFolderNames_data();
+    void pageFolderNames();
+    void fileListNamesEveryEntryInOneFill();
 };
 
 void tst_DownloadEngine::runs_data()
@@ -117,14 +125,13 @@ void tst_DownloadEngine::runs_data()
         return Conversation { { LoopbackServer::head(200, "Content-Length: " + length) },
             { megabyte, 0, -1 } };
     };
-    row("images are written whole and the run completes", "/img/a.jpg|/img/b.jpg|/c.jpeg",
-        "a.jpg|b.jpg|c.jpeg", "", "", "/img/a.jpg|/img/b.jpg|/c.jpeg");
     row("answers that are no JPEG are refused", "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg",
         "ok.jpg", "", "404.jpg|empty.jpg|ff.jpg|d8ff.jpg",
         "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
-        { { u"/404.jpg"_s, { { LoopbackServer::head(404, "Content-Length: 3") + "404" } } },
-            { u"/empty.jpg"_s, answer({}) }, { u"/ff.jpg"_s, answer("\xFF") },
-            { u"/d8ff.jpg"_s, answer("\xD8\xFF") } });
+        { { u"/404.jpg"_s, LoopbackServer::reply("404", 404) },
+            { u"/empty.jpg"_s, LoopbackServer::reply({}) },
+            { u"/ff.jpg"_s, LoopbackServer::reply("\xFF") },
+            { u"/d8ff.jpg"_s, LoopbackServer::reply("\xD8\xFF") } });
     // A file with content is never fetched again, even one this run has just written; names that
     // would leave the folder or that no file system holds are refused unfetched; have.jpg and
     // d2/twice.jpg come up while empty.jpg is fetched: neither is fetched ahead.
@@ -144,7 +151,7 @@ void tst_DownloadEngine::runs_data()
         "/big.jpg|/after.jpg?", {}, Event::Cancel, {}, { { u"/big.jpg"_s, trickle } });
     row("the next entries are fetched ahead, yet filed in list order", "/a.jpg|/b.jpg",
         "a.jpg|b.jpg", "", "", "/a.jpg|/b.jpg", Msg::downloadComplete, Event::Overlap, {},
-        { { u"/a.jpg"_s, answer(imageAt(u"/a.jpg"_s), true) } });
+        { { u"/a.jpg"_s, LoopbackServer::reply(imageAt(u"/a.jpg"_s), 200, {}, true) } });
     row("an image that claims 300 MB is refused unread", "/x.jpg|/ok.jpg", "ok.jpg", "", "x.jpg",
         "/x.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
         { { u"/x.jpg"_s, endless("314572800") } });
@@ -152,7 +159,7 @@ void tst_DownloadEngine::runs_data()
     const char* three = "/first.jpg|/second.jpg|/third.jpg";
     row("a disk that fills up part-way through an image", three, "first.jpg", "", "",
         "/first.jpg|/second.jpg|/third.jpg?", u"61:ディスクの空き容量が不足しています。"_s,
-        Event::DiskFull, {}, { { u"/second.jpg"_s, answer(jpegBytes(4096)) } });
+        Event::DiskFull, {}, { { u"/second.jpg"_s, LoopbackServer::reply(jpegBytes(4096)) } });
     row("names that look like a climb are written inside the folder",
         "/1.jpg>..jpg|/2.jpg>%2e%2e%2fv.jpg|/3.jpg>..%2F..%2Fv.jpg|/4.jpg>..\\..\\v.jpg|/"
         "5.jpg>a\\..\\..\\v.jpg",
@@ -163,7 +170,7 @@ void tst_DownloadEngine::runs_data()
         { { u"second.jpg"_s, "<dir>" } });
     row("a transfer moves on while a box is open", "/big.jpg", "big.jpg", "", "", "/big.jpg",
         Msg::downloadComplete, Event::Box, {},
-        { { u"/big.jpg"_s, answer(imageAt(u"/big.jpg"_s)) } });
+        { { u"/big.jpg"_s, LoopbackServer::reply(imageAt(u"/big.jpg"_s)) } });
     row("an empty list does nothing", "", "", "", "", "", {});
 }
 
@@ -263,23 +270,11 @@ void tst_DownloadEngine::runs()
         QCOMPARE(host.info, Msg::interrupted);
 }
 
-void tst_DownloadEngine::killedMidImageLeavesNoPartialImage_data()
+void tst_DownloadEngine::killedWhileWritingLeavesNoPartialImage()
 {
-    QTest::addColumn<bool>("whileWriting"); // otherwise while the image arrives
-    QTest::newRow("killed while the image arrives") << false;
-    QTest::newRow("killed while the image is being written") << true;
-}
-
-void tst_DownloadEngine::killedMidImageLeavesNoPartialImage()
-{
-    QFETCH(bool, whileWriting);
     Run run;
     const QByteArray image = jpegBytes(128 << 20, 5);
-    const QByteArray head
-        = LoopbackServer::head(200, "Content-Length: " + QByteArray::number(image.size()));
-    run.server.answer(u"/big.jpg"_s,
-        { { head + image.first(image.size() / 2) },
-            { image.sliced(image.size() / 2), 0, 1, !whileWriting, true } });
+    run.server.serve(u"/big.jpg"_s, image);
     const int watch = ::inotify_init1(IN_CLOEXEC);
     QVERIFY(
         ::inotify_add_watch(watch, QFile::encodeName(run.folder()).constData(), IN_CREATE) >= 0);
@@ -291,23 +286,16 @@ void tst_DownloadEngine::killedMidImageLeavesNoPartialImage()
     child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(), {});
     QVERIFY(child.waitForStarted());
-    if (whileWriting) {
-        // The temporary file appears as the write begins; the kill follows at once.
-        pollfd ready { watch, POLLIN, 0 };
-        QVERIFY2(::poll(&ready, 1, 30000) == 1, "the child never began to write");
-    } else {
-        QTRY_COMPARE_WITH_TIMEOUT(run.server.requestCount(u"/big.jpg"_s), 1, 30000);
-    }
+    // The temporary file appears as the write begins; the kill follows at once.
+    pollfd ready { watch, POLLIN, 0 };
+    QVERIFY2(::poll(&ready, 1, 30000) == 1, "the child never began to write");
     ::kill(pid_t(child.processId()), SIGKILL);
     QVERIFY(child.waitForFinished());
     ::close(watch);
-    run.server.release();
 
-    const QStringList left = folderEntries(run.folder());
-    QVERIFY2(!left.contains(u"big.jpg"_s) || readFileBytes(run.folder() + u"big.jpg"_s) == image,
+    QVERIFY2(!folderEntries(run.folder()).contains(u"big.jpg"_s)
+            || readFileBytes(run.folder() + u"big.jpg"_s) == image,
         "a partial image stands under the final name");
-    if (!whileWriting)
-        QCOMPARE(left, QStringList());
     // The next run finds no image under the name and fetches it again; it sweeps what the killed
     // write left, but not the temporary file of a writer still running.
     const QString running = u".pixhound-"_s + QString::number(::getpid()) + u"-0.part"_s;
@@ -318,8 +306,194 @@ void tst_DownloadEngine::killedMidImageLeavesNoPartialImage()
     QCOMPARE(folderEntries(run.folder()), (QStringList { running, u"big.jpg"_s }));
 }
 
-// Started by killedMidImageLeavesNoPartialImage: downloads one image into a folder, in a process
-// of its own that the test kills on the way.
+void tst_DownloadEngine::listFiles_data()
+{
+    QTest::addColumn<Source>("source");
+    // Written: the run's list, read back the same. Given: the addresses the read accepts.
+    QTest::addColumn<QStringList>("urls");
+    // Written: the new file (the old one stays when a box is shown). Given: the file ("<missing>",
+    // "<folder>", "<300 MB>": no text).
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("box"); // how the one box begins; "<path>": the list's path
+    const auto read = [](const char* name, const QByteArray& content, const QStringList& urls) {
+        QTest::newRow(name) << Source::Given << urls << content << QString();
+    };
+    const auto fail = [](const char* name, const QByteArray& content, const QString& title,
+                          const QString& text, Source source = Source::Given) {
+        QTest::newRow(name) << source << QStringList() << content
+                            << expectBox(title, MessageIcon::Critical, text);
+    };
+    const auto refuse = [&](const char* name, const QByteArray& content, const QString& reason,
+                            int line, const QString& shown = {}) {
+        fail(name, content, Msg::titleUrlError,
+            reason + u"\r\n<path>\r\n\r\n"_s + Msg::lineLabel + QString::number(line) + Msg::crlf
+                + shown);
+    };
+    QTest::newRow("every address ends in CR LF, the last one too")
+        << Source::Written << QStringList { u"http://s/a.jpg"_s, u"http://s/b.jpeg"_s }
+        << QByteArray("http://s/a.jpg\r\nhttp://s/b.jpeg\r\n") << QString();
+    QTest::newRow("japanese in code page 932, backslash and tilde as ASCII, € percent-encoded")
+        << Source::Written << QStringList { u"http://s/写真\\~€.jpg"_s, u"http://s/c.jpg"_s }
+        << QByteArray("http://s/\x8e\xca\x90\x5e\\~%E2%82%AC.jpg\r\nhttp://s/c.jpg\r\n")
+        << QString();
+    QTest::newRow("an emoji percent-encoded whole, and the wave dash beside kana")
+        << Source::Written << QStringList { u"http://s/\U0001F600\u301C\u3042.jpg"_s }
+        << QByteArray("http://s/%F0%9F%98%80%E3%80%9C\x82\xa0.jpg\r\n") << QString();
+    fail("a read-only file is left as it is", {}, Msg::titleError,
+        u"<path>"_s + Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited,
+        Source::WrittenReadOnly);
+    fail("a disk that fills up", {}, Msg::titleError, u"61:ディスクの空き容量が不足しています。"_s,
+        Source::WrittenFullDisk);
+    read("CR LF, a lone CR and a lone LF each end a line",
+        "http://s/1.jpg\r\nhttp://s/2.jpg\rhttp://s/3.jpg\nhttp://s/4.jpg",
+        { u"http://s/1.jpg"_s, u"http://s/2.jpg"_s, u"http://s/3.jpg"_s, u"http://s/4.jpg"_s });
+    read("blank lines skipped, upper case and spaces around accepted, no dot needed",
+        "\r\n   \r\n  http://s/A.JPG  \r\nhttp://s/B.JpEg\r\nhttp://s/photojpg\r\n\r\n",
+        { u"http://s/A.JPG"_s, u"http://s/B.JpEg"_s, u"http://s/photojpg"_s });
+    read("a fragment before the ending is cut from the stored address", "http://s/a.htm#b.jpg",
+        { u"http://s/a.htm"_s });
+    read("utf-8 with a byte-order mark", "\xEF\xBB\xBFhttp://s/\xE5\x86\x99.jpg",
+        { u"http://s/写.jpg"_s });
+    read("utf-8 without a mark where it is valid", "http://s/\xE7\x94\xBB.jpg",
+        { u"http://s/画.jpg"_s });
+    refuse("line numbers count blank lines and every line-end form",
+        "http://s/1.jpg\n\rhttp://s/2.jpg\r\n\n  s/5.jpg ", Msg::listInvalidUrl, 5, u"s/5.jpg"_s);
+    refuse("a NUL byte makes the address invalid", QByteArray("http://s/1\0.jpg", 15),
+        Msg::listInvalidUrl, 1, u"http://s/1\0.jpg"_s);
+    // A byte that is no character becomes the substitute, a control character no address holds;
+    // it never swallows its neighbours.
+    refuse("bytes that are no Shift_JIS make the address invalid",
+        "http://s/1.jpg\r\nhttp://s/a\xFFz\x81 .jpg", Msg::listInvalidUrl, 2,
+        u"http://s/a\x1Az\x1A .jpg"_s);
+    refuse("a million good addresses and one bad one leave nothing in the run",
+        QByteArray("http://s/1.jpg\r\n").repeated(1000000) + "http://s/x.png", Msg::listNotJpeg,
+        1000001);
+    fail("a missing file", "<missing>", Msg::titleFileError, Msg::fileNotFound);
+    fail("a folder is no list", "<folder>", Msg::titleReadImgListError, u"75:パス名が無効です。"_s);
+    fail("a file larger than any list is refused unread", "<300 MB>", Msg::titleReadImgListError,
+        u"7:メモリが不足しています。"_s);
+}
+
+void tst_DownloadEngine::listFiles()
+{
+    QFETCH(Source, source);
+    QFETCH(QStringList, urls);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, box);
+    TempProgramFolder folder;
+    MessageAnswerer answerer;
+    FakeHost host;
+    const QString path = folder.file(Msg::listFileName);
+    box.replace(u"<path>"_s, path);
+    if (source != Source::Given) {
+        for (int i = 0; i < 100 && source != Source::Written; ++i)
+            urls.append(u"http://server/gallery/%1.jpg"_s.arg(i));
+        for (const QString& url : urls)
+            host.state.udtDownload.append({ url, u"name"_s });
+        const QByteArray old("an older and longer list\r\n");
+        QVERIFY(writeFileBytes(path, old));
+        Unprivileged::setMode(path, source != Source::WrittenReadOnly);
+        bool written = true;
+        {
+            std::optional<Unprivileged> user;
+            std::optional<FileSizeLimit> limit;
+            if (source == Source::WrittenFullDisk)
+                limit.emplace(1000);
+            if (source == Source::WrittenReadOnly && !user.emplace().active())
+                QSKIP("permissions cannot be made to apply here");
+            written = Write_DownloadList(host);
+        }
+        QCOMPARE(written, box.isEmpty());
+        QCOMPARE(host.state.strDownloadListFile, path);
+        QCOMPARE(host.info, written ? Msg::listCreated : Msg::listCannotBeCreated);
+        QCOMPARE(readFileBytes(path), written ? bytes : old);
+        QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
+        // What was written reads back, the characters the code page lacks as their escapes.
+        urls.replaceInStrings(u"€"_s, u"%E2%82%AC"_s)
+            .replaceInStrings(u"\U0001F600\u301C"_s, u"%F0%9F%98%80%E3%80%9C"_s);
+    } else if (bytes == "<folder>") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (bytes == "<300 MB>") {
+        QVERIFY(writeFileBytes(path, {})
+            && ::truncate(QFile::encodeName(path).constData(), 300 << 20) == 0);
+    } else if (bytes != "<missing>") {
+        QVERIFY(writeFileBytes(path, bytes));
+    }
+    if (answerer.boxes.isEmpty()) {
+        // The list of an earlier run, which every read replaces.
+        host.state.udtDownload = { { u"http://old/1.jpg"_s, u"1.jpg"_s } };
+        host.state.strPageList.append(u"http://old/1.jpg"_s);
+        QCOMPARE(readImageList(host, path), box.isEmpty());
+        QCOMPARE(host.downloadUrls(), urls);
+        QCOMPARE(host.state.strPageList.addresses(), urls);
+    }
+    QCOMPARE(answerer.boxes.size(), box.isEmpty() ? 0 : 1);
+    if (!box.isEmpty())
+        QVERIFY2(answerer.shown().constFirst().startsWith(box),
+            qPrintable(answerer.shown().constFirst().left(300)));
+}
+
+void tst_DownloadEngine::pageFolderNames_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("name");
+    const auto row = [](const char* name, const QString& address, const QString& folder) {
+        QTest::newRow(name) << address << folder;
+    };
+    row("separators become underscores", u"http://server/photos/top.html"_s,
+        u"server_photos_top.html"_s);
+    row("port, query and semicolon go, equals and dots stay",
+        u"http://server:8080/a/b.cgi?id=3;x=4"_s, u"server_8080_a_b.cgi_id=3_x=4"_s);
+    row("ftp loses its scheme", u"ftp://server/pub/"_s, u"server_pub_"_s);
+    row("an upper-case scheme is not cut", u"HTTP://SERVER/A.HTM"_s, u"HTTP___SERVER_A.HTM"_s);
+    row("http text later in the address still cuts seven characters",
+        u"https://server/?u=http://x/"_s, u"_server__u=http___x_"_s);
+    row("backslash, comma, star, quote, angle brackets and bar are replaced",
+        u"http://a\\b,c*d\"e<f>g|h"_s, u"a_b_c_d_e_f_g_h"_s);
+    row("nothing left still names a folder of its own", u"http://"_s, u"_"_s);
+    row("two dots never name the parent", u"http://.."_s, u"__"_s);
+}
+
+void tst_DownloadEngine::pageFolderNames()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, name);
+    QCOMPARE(pageFolderPath(u"/data/"_s, address, PathConventions::forLinux()),
+        u"/data/"_s + name + u'/');
+    QCOMPARE(pageFolderPath(u"C:\\D\\"_s, address, PathConventions::forWindows()),
+        u"C:\\D\\"_s + name + u'\\');
+}
+
+void tst_DownloadEngine::fileListNamesEveryEntryInOneFill()
+{
+    FakeHost host;
+    host.state.udtDownload = { { u"http://server/a/b/c.jpg"_s, {} },
+        { u"http://other/x/c.jpg"_s, {} }, { u"http://s/x/%E5%86%99.jpg?size=2"_s, {} },
+        { u"http://server/dir/"_s, {} }, { u"c.jpg"_s, {} } };
+    QVERIFY(Get_FileList(host));
+    const QStringList names { u"c.jpg"_s, u"c.jpg"_s, u"%E5%86%99.jpg?size=2"_s, QString(),
+        QString() };
+    QCOMPARE(host.downloadRows, names);
+    QCOMPARE(host.downloadRowAppends, 1);
+    QCOMPARE(host.state.udtDownload.at(2).FileName, names.at(2));
+    // 255 fit: bytes of the local encoding on Linux, UTF-16 units on Windows; a backslash or a
+    // colon leaves the folder only on Windows.
+    using enum FileNameRefusal;
+    const PathConventions onLinux = PathConventions::forLinux(),
+                          onWindows = PathConventions::forWindows();
+    for (const PathConventions& at : { onLinux, onWindows }) {
+        QCOMPARE(fileNameRefusal(QString(251, u'a') + u".jpg"_s, at), None);
+        QCOMPARE(fileNameRefusal(QString(252, u'a') + u".jpg"_s, at), TooLong);
+        QCOMPARE(fileNameRefusal(u"../a.jpg"_s, at), Unsafe);
+    }
+    QCOMPARE(fileNameRefusal(QString(100, u'長'), onLinux), TooLong);
+    QCOMPARE(fileNameRefusal(QString(100, u'長'), onWindows), None);
+    QCOMPARE(fileNameRefusal(u"a\\b:c.jpg"_s, onLinux), None);
+    QCOMPARE(fileNameRefusal(u"a\\b:c.jpg"_s, onWindows), Unsafe);
+}
+
+// Started by killedWhileWritingLeavesNoPartialImage: downloads one image into a folder, in a
+// process of its own that the test kills on the way.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);

@@ -33,9 +33,7 @@ void FakeHost::waitForEvents()
 {
     QTimer::singleShot(10, [] {});
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    ++yields;
-    if (onYield)
-        onYield(int(yields));
+    yield();
 }
 
 void FakeHost::appendDownloadRows(const QStringList& fileNames)

@@ -36,8 +36,7 @@ struct LoopbackServer::Link
     }
 };
 
-LoopbackServer::LoopbackServer(Mode mode, const QString& certificateFile, const QString& keyFile)
-    : m_mode(mode)
+LoopbackServer::LoopbackServer(const QString& certificateFile, const QString& keyFile)
 {
     std::signal(SIGPIPE, SIG_IGN); // a client that leaves makes a write fail, nothing more
     if (!certificateFile.isEmpty()) {
@@ -56,20 +55,14 @@ LoopbackServer::LoopbackServer(Mode mode, const QString& certificateFile, const 
     ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
     ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
     m_port = ntohs(address.sin_port);
-    if (mode == Mode::Closed)
-        return;
     ::listen(m_listener, 64);
     m_acceptor = std::thread([this] {
         for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-            const int number = ++m_connections;
-            if (m_mode == Mode::HangUp) {
-                ::close(client);
-                continue;
-            }
+            ++m_connections;
             auto link = std::make_unique<Link>(client);
             std::lock_guard lock(m_mutex);
             m_clients.append(client);
-            m_threads.emplace_back(&LoopbackServer::converse, this, std::move(link), number);
+            m_threads.emplace_back(&LoopbackServer::converse, this, std::move(link));
         }
     });
 }
@@ -94,7 +87,7 @@ LoopbackServer::~LoopbackServer()
     SSL_CTX_free(static_cast<SSL_CTX*>(m_tls));
 }
 
-void LoopbackServer::converse(std::unique_ptr<Link> link, int number)
+void LoopbackServer::converse(std::unique_ptr<Link> link)
 {
     if (m_tls) {
         link->ssl = SSL_new(static_cast<SSL_CTX*>(m_tls));
@@ -115,26 +108,19 @@ void LoopbackServer::converse(std::unique_ptr<Link> link, int number)
         const QList<QByteArray> lines = received.first(end).split('\n');
         received.remove(0, end + 4);
         const QList<QByteArray> words = lines.first().trimmed().split(' ');
-        RecordedRequest request { QString::fromLatin1(words.value(0)),
-            QString::fromLatin1(words.value(1)), {}, {}, number };
+        RecordedRequest request { QString::fromLatin1(words.value(1)), {}, {} };
         request.path = QUrl::fromPercentEncoding(words.value(1).split('?').first());
         for (const QByteArray& line : lines.sliced(1)) {
             const qsizetype colon = line.indexOf(':');
             request.headers.insert(QString::fromLatin1(line.first(qMax(colon, 0))).toLower(),
                 QString::fromLatin1(line.sliced(colon + 1).trimmed()));
         }
-        Conversation conversation { { head(404, "Content-Length: 4") + "none", 0, 1, false,
-            true } };
+        Conversation conversation;
         {
             std::lock_guard lock(m_mutex);
             m_requests.append(request);
             ++m_countByPath[request.path];
-            QString route = m_answers.contains(request.path) ? request.path : QString();
-            for (const QString& prefix : std::as_const(m_prefixes)) {
-                if (route.isEmpty() && request.path.startsWith(prefix.chopped(1)))
-                    route = prefix;
-            }
-            conversation = m_answers.value(route, conversation);
+            conversation = m_answers.value(request.path, reply("none", 404));
         }
         bool keepOpen = false;
         for (const Piece& piece : std::as_const(conversation)) {
@@ -176,17 +162,15 @@ bool LoopbackServer::wait(Link& link, const Piece& piece)
 void LoopbackServer::answer(const QString& path, const Conversation& conversation)
 {
     std::lock_guard lock(m_mutex);
-    if (path.endsWith(u'*') && !m_answers.contains(path))
-        m_prefixes.append(path);
     m_answers.insert(path, conversation);
 }
 
-void LoopbackServer::serve(
-    const QString& path, const QByteArray& body, int status, const QByteArray& contentType)
+LoopbackServer::Conversation LoopbackServer::reply(
+    const QByteArray& body, int status, const QByteArray& fields, bool held)
 {
-    const QByteArray fields
-        = "Content-Type: " + contentType + "\r\nContent-Length: " + QByteArray::number(body.size());
-    answer(path, { { head(status, fields) + body, 0, 1, false, true } });
+    const QByteArray length = "Content-Length: " + QByteArray::number(body.size());
+    return { { head(status, fields.isEmpty() ? length : fields + "\r\n" + length) + body, 0, 1,
+        held, true } };
 }
 
 QByteArray LoopbackServer::head(int status, const QByteArray& fields)

@@ -19,11 +19,9 @@
 
 struct RecordedRequest
 {
-    QString method;
     QString target; // the path and query as they arrived on the wire, undecoded
     QString path; // the path, percent-decoded
     QMap<QString, QString> headers; // names in lower case
-    int connection = 0; // which connection it came on, from 1
 };
 
 class LoopbackServer
@@ -42,24 +40,22 @@ public:
     };
     using Conversation = QList<Piece>;
 
-    enum class Mode {
-        Answer, // the conversations
-        HangUp, // every connection closed at once, unanswered
-        Closed, // nothing listens: connections are refused
-    };
-
     // Listens at once on a free port. With a certificate chain and key (PEM files) it speaks https.
-    explicit LoopbackServer(
-        Mode mode = Mode::Answer, const QString& certificateFile = {}, const QString& keyFile = {});
+    // Once destroyed, its port is one where nobody listens.
+    explicit LoopbackServer(const QString& certificateFile = {}, const QString& keyFile = {});
     ~LoopbackServer();
 
-    // A path answers with the conversation; a path ending in "*" is a prefix (the first one given
-    // wins). Others get a 404.
+    // The path answers with the conversation; paths given none get a 404.
     void answer(const QString& path, const Conversation& conversation);
-    // Serves body at path as a well-behaved server does, on a connection kept open.
-    void serve(const QString& path, const QByteArray& body, int status = 200,
-        const QByteArray& contentType = "text/html");
-    static QByteArray head(int status, const QByteArray& fields = "Content-Length: 0");
+    // Serves body at path as a well-behaved server does; held: only once released.
+    void serve(const QString& path, const QByteArray& body, bool held = false)
+    {
+        answer(path, reply(body, 200, {}, held));
+    }
+    // A whole answer with its length and any further header lines, on a connection kept open.
+    static Conversation reply(
+        const QByteArray& body, int status = 200, const QByteArray& fields = {}, bool held = false);
+    static QByteArray head(int status, const QByteArray& fields);
     // Sends every held piece; release(false) holds them again.
     void release(bool send = true);
 
@@ -74,10 +70,9 @@ public:
 
 private:
     struct Link;
-    void converse(std::unique_ptr<Link> link, int number);
+    void converse(std::unique_ptr<Link> link);
     bool wait(Link& link, const Piece& piece);
 
-    Mode m_mode;
     int m_listener = -1;
     int m_port = 0;
     void* m_tls = nullptr; // SSL_CTX*
@@ -85,7 +80,6 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     QHash<QString, Conversation> m_answers;
-    QStringList m_prefixes;
     QList<RecordedRequest> m_requests;
     QHash<QString, int> m_countByPath; // asked at every yield of a long crawl: no scan
     QList<int> m_clients;

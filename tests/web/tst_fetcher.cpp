@@ -1,6 +1,8 @@
 // The fetcher against scripted servers on 127.0.0.1: what arrives and what is sent, servers that
-// lie, flood, stall or misdirect, servers that cannot be reached, Cancel, and https.
+// lie, flood, stall or misdirect, servers that cannot be reached, Cancel, and https; and the
+// absolute addresses the program builds from the links of a page.
 #include "web/fetcher.h"
+#include "web/getlinkurl.h"
 #include "web/transfer.h"
 
 #include "resources/messages.h"
@@ -16,7 +18,6 @@
 
 using namespace Qt::StringLiterals;
 using Conversation = LoopbackServer::Conversation;
-using Mode = LoopbackServer::Mode;
 
 namespace {
 
@@ -26,23 +27,41 @@ FetchResult fetch(FakeHost& host, const QString& url, QByteArray& data, qint64 m
     return Get_UrlData(host, url, data, maxBytes);
 }
 
-QByteArray sized(const QByteArray& body)
-{
-    return LoopbackServer::head(200, "Content-Length: " + QByteArray::number(body.size())) + body;
-}
-
-// A whole answer on a connection kept open, or one that ends when the server hangs up.
-Conversation kept(const QByteArray& bytes) { return { { bytes, 0, 1, false, true } }; }
+// Answers that end when the server hangs up.
 Conversation once(const QByteArray& bytes) { return { { bytes } }; }
 Conversation redirect(const QByteArray& to, int status = 302)
 {
-    return kept(LoopbackServer::head(status, "Location: " + to + "\r\nContent-Length: 0"));
+    return LoopbackServer::reply({}, status, "Location: " + to);
 }
+
+// How https is served: with a certificate for 127.0.0.1 that an authority of the test's own
+// signed, trusted or not.
+enum class Tls { None, Trusted, Untrusted };
+
+// One fetch: what is asked for, how the server answers, what comes back. In addresses, %1 stands
+// for the server's port and %2 for a port where nobody listens.
+struct Exchange
+{
+    QString asked = u"http://127.0.0.1:%1/p"_s;
+    Conversation answer {}; // at /p; /r2, /whole and /loop are always there
+    QString location {}; // not null: /p redirects there instead
+    Tls tls = Tls::None;
+    qint64 limit = pageBodyLimit;
+    int stopAfterMs = -1; // -1: never; otherwise once the request is there
+    bool closeWindow = false; // how to stop: closing the window, or Cancel
+    FetchOutcome outcome = FetchOutcome::Complete;
+    QByteArray data {}; // what the fetch leaves in the buffer
+    QString text {}; // the failure text; null: not judged
+    QString ended {}; // the address served from; null: the one asked for
+};
 
 const QByteArray block = jpegBytes(1024 * 1024, 7); // a whole number of blocks fills each limit
 const QByteArray unsized = LoopbackServer::head(200, "Connection: close");
+const QByteArray leftOver = "left over from an earlier call";
 
 } // namespace
+
+Q_DECLARE_METATYPE(Exchange)
 
 class tst_Fetcher : public QObject
 {
@@ -51,139 +70,174 @@ private slots:
     void conversations_data();
     void conversations();
     void sendsTheProgramsRequestOnOneConnection();
-    void nonWebAddressesAreNeverFetched_data();
-    void nonWebAddressesAreNeverFetched();
-    void noRootDoesNothingAndTheFragmentIsCut();
-    void trustsOnlyACertifiedSite_data();
-    void trustsOnlyACertifiedSite();
+    void resolvesLinks_data();
+    void resolvesLinks();
 };
 
 void tst_Fetcher::conversations_data()
 {
-    QTest::addColumn<Mode>("mode");
-    QTest::addColumn<Conversation>("answer"); // at /p; /r2, /whole and /loop are always there
-    QTest::addColumn<qint64>("limit");
-    QTest::addColumn<int>("stopAfterMs"); // -1: never; otherwise once the request is there
-    QTest::addColumn<bool>("closeWindow"); // how to stop: closing the window, or Cancel
-    QTest::addColumn<FetchOutcome>("outcome");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QString>("text"); // the failure text; null: not judged
-    QTest::addColumn<QString>("finalPath"); // where the body was served from
-    const auto row = [](const char* name, const Conversation& answer, qint64 limit,
-                         FetchOutcome outcome, const QByteArray& data, const QString& text = {},
-                         const QString& finalPath = u"/p"_s) {
-        QTest::newRow(name) << Mode::Answer << answer << limit << -1 << false << outcome << data
-                            << text << finalPath;
-    };
-    const auto stop = [](const char* name, Mode mode, const Conversation& answer, int afterMs,
-                          bool closeWindow = false) {
-        QTest::newRow(name) << mode << answer << pageBodyLimit << afterMs << closeWindow
-                            << FetchOutcome::Cancelled << QByteArray() << QString() << QString();
-    };
-    const QString local = u"127.0.0.1"_s;
+    QTest::addColumn<Exchange>("x");
     using enum FetchOutcome;
-    const qint64 page = pageBodyLimit;
+    const QString local = u"127.0.0.1"_s, dead = u"http://127.0.0.1:%2/p"_s;
     const QByteArray noise = noiseBytes(500000), ok = "HTTP/1.1 200 OK\r\n";
-    row("several megabytes", kept(sized(block.repeated(3) + "tail")), page, Complete,
-        block.repeated(3) + "tail");
-    row("a 404 page is data like any other, but named",
-        kept(LoopbackServer::head(404, "Content-Length: 9") + "not found"), page, Complete,
-        "not found", Msg::httpError(local, 404));
-    row("an announced length over the limit is refused unread", kept(sized(noise)), 1000, TooLarge,
-        {});
-    row("an unannounced body is cut at the limit", once(unsized + noise), 1000, TooLarge,
-        noise.first(1000));
-    row("an endless page is read up to 64 MB and no further", { { unsized }, { block, 0, -1 } },
-        page, TooLarge, block.repeated(64));
-    row("a body of exactly the limit is complete", kept(sized(noise.first(1000))), 1000, Complete,
-        noise.first(1000));
-    row("a chain of redirects is followed to its end", redirect("/r2"), page, Complete, "whole", {},
-        u"/whole"_s);
-    row("a redirect loop ends with nothing", redirect("/loop"), page, Incomplete, {}, {},
-        u"/loop"_s);
-    row("a length longer than the body, then the connection closes",
-        once(ok + "Content-Length: 900\r\n\r\nhello"), page, Incomplete, "hello");
-    // A server that took the connection is not asked again; one that nobody runs is tried for
-    // five seconds, then once more with a fresh session.
-    QTest::newRow("a server that hangs up at once is asked once")
-        << Mode::HangUp << Conversation() << page << -1 << false << NoConnection << QByteArray()
-        << QString() << u"/p"_s;
-    QTest::newRow("a port where nobody listens")
-        << Mode::Closed << Conversation() << page << -1 << false << NoConnection << QByteArray()
-        << Msg::connectionRefused(local) << u"/p"_s;
-    row("a body that stops coming", { { ok + "Content-Length: 9\r\n\r\nx" }, { {}, 10000, -1 } },
-        page, Incomplete, "x", Msg::noAnswer(local));
     const Conversation trickle { { LoopbackServer::head(200, "Content-Length: 100000") },
         { "0123456789", 5, -1 } };
-    stop("Cancel during a slow body", Mode::Answer, trickle, 200);
-    stop("Cancel ends the connect retries", Mode::Closed, {}, 300);
-    stop(
-        "closing the window ends the pause before the fresh session", Mode::Closed, {}, 5600, true);
+    const Conversation image = LoopbackServer::reply("\xFF\xD8 over tls");
+    // clang-format off
+    QTest::newRow("several megabytes") << Exchange { .answer = LoopbackServer::reply(
+        block.repeated(3) + "tail"), .data = block.repeated(3) + "tail" };
+    QTest::newRow("a 404 page is data like any other, but named") << Exchange {
+        .answer = LoopbackServer::reply("not found", 404), .data = "not found",
+        .text = Msg::httpError(local, 404) };
+    QTest::newRow("an announced length over the limit is refused unread") << Exchange {
+        .answer = LoopbackServer::reply(noise), .limit = 1000, .outcome = TooLarge };
+    QTest::newRow("an unannounced body is cut at the limit") << Exchange {
+        .answer = once(unsized + noise), .limit = 1000, .outcome = TooLarge,
+        .data = noise.first(1000) };
+    QTest::newRow("an endless page is read up to 64 MB and no further") << Exchange {
+        .answer = { { unsized }, { block, 0, -1 } }, .outcome = TooLarge,
+        .data = block.repeated(64) };
+    QTest::newRow("a body of exactly the limit is complete") << Exchange {
+        .answer = LoopbackServer::reply(noise.first(1000)), .limit = 1000,
+        .data = noise.first(1000) };
+    QTest::newRow("a chain of redirects is followed to its end") << Exchange {
+        .location = u"/r2"_s, .data = "whole", .ended = u"http://127.0.0.1:%1/whole"_s };
+    QTest::newRow("a redirect loop ends with nothing") << Exchange { .location = u"/loop"_s,
+        .outcome = Incomplete, .ended = u"http://127.0.0.1:%1/loop"_s };
+    QTest::newRow("a length longer than the body, then the connection closes") << Exchange {
+        .answer = once(ok + "Content-Length: 900\r\n\r\nhello"), .outcome = Incomplete,
+        .data = "hello" };
+    // A server that took the connection is not asked again; one that nobody runs is tried for
+    // five seconds, then once more with a fresh session.
+    QTest::newRow("a server that hangs up unanswered is asked once") << Exchange {
+        .answer = once({}), .outcome = NoConnection, .text = Msg::noAnswer(local) };
+    QTest::newRow("a port where nobody listens") << Exchange { .asked = dead,
+        .outcome = NoConnection, .text = Msg::connectionRefused(local) };
+    QTest::newRow("a body that stops coming") << Exchange {
+        .answer = { { ok + "Content-Length: 9\r\n\r\nx" }, { {}, 10000, -1 } },
+        .outcome = Incomplete, .data = "x", .text = Msg::noAnswer(local) };
+    QTest::newRow("Cancel during a slow body") << Exchange { .answer = trickle,
+        .stopAfterMs = 200, .outcome = Cancelled };
+    QTest::newRow("Cancel ends the connect retries") << Exchange { .asked = dead,
+        .stopAfterMs = 300, .outcome = Cancelled };
+    QTest::newRow("closing the window ends the pause before the fresh session") << Exchange {
+        .asked = dead, .stopAfterMs = 5600, .closeWindow = true, .outcome = Cancelled };
+    // A refused certificate is refused again on every attempt: it is not tried again.
+    QTest::newRow("a site certified by a trusted authority is read") << Exchange {
+        .asked = u"https://127.0.0.1:%1/p"_s, .answer = image, .tls = Tls::Trusted,
+        .data = "\xFF\xD8 over tls", .text = u""_s };
+    QTest::newRow("a site certified by an unknown authority is refused") << Exchange {
+        .asked = u"https://127.0.0.1:%1/p"_s, .answer = image, .tls = Tls::Untrusted,
+        .outcome = NoConnection, .text = Msg::certificateRefused(local) };
+    QTest::newRow("a certificate for another name is refused") << Exchange {
+        .asked = u"https://localhost:%1/p"_s, .answer = image, .tls = Tls::Trusted,
+        .outcome = NoConnection, .text = Msg::certificateRefused(u"localhost"_s) };
+    // Nothing at all is begun for an address without a root.
+    QTest::newRow("an address without a scheme") << Exchange { .asked = u"host/page.htm"_s,
+        .outcome = NoRoot, .data = leftOver };
+    QTest::newRow("a scheme without a host") << Exchange { .asked = u"http://"_s,
+        .outcome = NoRoot, .data = leftOver };
+    QTest::newRow("a host that no name server knows") << Exchange {
+        .asked = u"http://pixhound.invalid/p.htm"_s, .outcome = NoConnection,
+        .text = Msg::hostNotFound(u"pixhound.invalid"_s) };
+    // Other schemes are never fetched, named directly or reached by a redirect; those that could
+    // reach a server would reach this one.
+    for (const QString& target : { u"FILE:///etc/hostname"_s, u"file:/etc/hostname"_s,
+             u"dict://127.0.0.1:%1/d:x.jpg"_s, u"gopher://127.0.0.1:%1/1x.jpg"_s,
+             u"ldap://127.0.0.1:%1/o=x.jpg"_s }) {
+        const bool file = target.startsWith(u"file"_s, Qt::CaseInsensitive);
+        QTest::addRow("%s, named directly", qPrintable(target)) << Exchange { .asked = target,
+            .outcome = NoConnection };
+        QTest::addRow("%s, reached by a redirect", qPrintable(target)) << Exchange {
+            .location = target, .outcome = Incomplete,
+            .ended = file ? u"file:///etc/hostname"_s : target };
+    }
+    // clang-format on
 }
 
 void tst_Fetcher::conversations()
 {
-    QFETCH(Mode, mode);
-    QFETCH(Conversation, answer);
-    QFETCH(qint64, limit);
-    QFETCH(int, stopAfterMs);
-    QFETCH(bool, closeWindow);
-    QFETCH(FetchOutcome, outcome);
-    QFETCH(QByteArray, data);
-    QFETCH(QString, text);
-    QFETCH(QString, finalPath);
-    LoopbackServer server(mode);
-    server.answer(u"/p"_s, answer);
+    QFETCH(Exchange, x);
+    QTemporaryDir dir;
+    if (x.tls != Tls::None) {
+        QCOMPARE(QProcess::execute(u"sh"_s, { u"-c"_s, u"cd '"_s + dir.path() + uR"(' && set -e
+k="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+openssl req -x509 $k -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-Authority \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
+openssl req $k -keyout server.key -out server.csr -subj /CN=127.0.0.1
+printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n' > ext
+openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem \
+    -days 2 -extfile ext)"_s }),
+            0);
+    }
+    if (x.tls == Tls::Trusted)
+        qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath(u"ca.pem"_s)));
+    LoopbackServer server(x.tls == Tls::None ? QString() : dir.filePath(u"server.pem"_s),
+        dir.filePath(u"server.key"_s));
     server.answer(u"/r2"_s, redirect("/whole", 301));
-    server.answer(u"/whole"_s, kept(sized("whole")));
+    server.serve(u"/whole"_s, "whole");
     server.answer(u"/loop"_s, redirect("/loop"));
+    const QString dead = QString::number(LoopbackServer().port());
+    const auto address = [&](QString text) {
+        return text.replace(u"%1"_s, QString::number(server.port())).replace(u"%2"_s, dead);
+    };
+    if (!x.location.isNull())
+        x.answer = redirect(address(x.location).toUtf8());
+    server.answer(u"/p"_s, x.answer);
     FakeHost host;
     host.state.fetchStallSeconds = 1;
     QElapsedTimer clock;
     int stoppedAt = -1;
     host.onYield = [&](int yield) {
-        if (stopAfterMs < 0 || (mode == Mode::Answer && server.requests().isEmpty()))
+        if (x.stopAfterMs < 0 || (!x.answer.isEmpty() && server.requests().isEmpty()))
             return;
         if (!clock.isValid())
             clock.start();
-        if (stoppedAt < 0 && clock.elapsed() >= stopAfterMs) {
+        if (stoppedAt < 0 && clock.elapsed() >= x.stopAfterMs) {
             stoppedAt = yield;
-            closeWindow ? closeFetchHandles(host.state) : host.pressCancel();
+            x.closeWindow ? closeFetchHandles(host.state) : host.pressCancel();
         }
     };
-    QByteArray got("left over from an earlier call");
+    QByteArray got = leftOver;
 
-    const FetchResult result = fetch(host, server.url(u"/p"_s), got, limit);
-    QCOMPARE(result.outcome, outcome);
+    const FetchResult result = fetch(host, address(x.asked), got, x.limit);
+    qunsetenv("SSL_CERT_FILE");
+    QCOMPARE(result.outcome, x.outcome);
     QCOMPARE(host.state.hUrl, nullptr);
     QCOMPARE(host.state.hInternet, nullptr);
-    if (outcome == FetchOutcome::Cancelled) {
+    if (x.outcome == FetchOutcome::Cancelled) {
         // Back right after the yield that stopped it, the connection closed behind it.
         QCOMPARE(host.yields, stoppedAt);
-        if (!closeWindow)
+        if (!x.closeWindow)
             QCOMPARE(host.info, Msg::interrupted); // the Cancel handler's status stays
-        if (mode == Mode::Answer)
+        if (!x.answer.isEmpty())
             QTRY_VERIFY_WITH_TIMEOUT(server.clientLeft(), 10000);
         return closeFetchHandles(host.state); // a second close finds nothing to close
     }
-    QCOMPARE(got.size(), data.size());
-    QVERIFY(got == data);
-    QCOMPARE(host.info, Msg::loadingPage + u'(' + QString::number(data.size()) + Msg::bytesDone);
-    if (!text.isNull())
-        QCOMPARE(result.failureText, text);
-    QCOMPARE(result.finalUrl, server.url(finalPath));
+    QCOMPARE(got.size(), x.data.size());
+    QVERIFY(got == x.data);
+    if (x.outcome == FetchOutcome::NoRoot)
+        QCOMPARE(std::tuple(host.info, host.yields), std::tuple(Msg::loadingPage, 0));
+    else
+        QCOMPARE(
+            host.info, Msg::loadingPage + u'(' + QString::number(x.data.size()) + Msg::bytesDone);
+    if (!x.text.isNull())
+        QCOMPARE(result.failureText, x.text);
+    QCOMPARE(result.finalUrl, address(x.ended.isNull() ? x.asked : x.ended));
     // A server that answered, however badly, is not asked again; redirects stay bounded.
-    QCOMPARE(server.connections(), mode == Mode::Closed ? 0 : 1);
+    QCOMPARE(server.connections(), x.answer.isEmpty() ? 0 : 1);
     QVERIFY(server.requests().size() <= 21);
 }
 
 void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
 {
     LoopbackServer server;
-    server.serve(u"/*"_s, "ok");
-    // Were the connection used again after an answer with more bytes than it announced, the next
-    // fetch would take the forged answer behind them for its own.
-    server.answer(u"/a.htm"_s, kept(sized("first") + sized("forged")));
+    server.serve(u"/b.htm"_s, "ok");
+    // Were the connection used again after an answer with more bytes than it announced, the
+    // next fetch would take the forged answer behind them for its own.
+    Conversation forged = LoopbackServer::reply("first");
+    forged.first().bytes += LoopbackServer::reply("forged").first().bytes;
+    server.answer(u"/a.htm"_s, forged);
     FakeHost host;
     QByteArray data;
     // The address served is the one asked for, exactly as written.
@@ -215,103 +269,70 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
     QCOMPARE(wireAddress(u"http://h/a\r\nHost: x"_s), QByteArray("http://h/a%0D%0AHost:%20x"));
     QCOMPARE(
         wireAddress(u"http://日本.jp/画.jpg"_s), QByteArray("http://xn--wgv71a.jp/%E7%94%BB.jpg"));
-}
-
-void tst_Fetcher::nonWebAddressesAreNeverFetched_data()
-{
-    QTest::addColumn<QString>("target"); // %1: the port of a server that counts its callers
-    QTest::addColumn<bool>("redirected");
-    for (const QString& target :
-        { u"FILE:///etc/hostname"_s, u"file:/etc/hostname"_s, u"dict://127.0.0.1:%1/d:x.jpg"_s,
-            u"gopher://127.0.0.1:%1/1x.jpg"_s, u"ldap://127.0.0.1:%1/o=x.jpg"_s }) {
-        QTest::addRow("%s, named directly", qPrintable(target)) << target << false;
-        QTest::addRow("%s, reached by a redirect", qPrintable(target)) << target << true;
-    }
-}
-
-void tst_Fetcher::nonWebAddressesAreNeverFetched()
-{
-    QFETCH(QString, target);
-    QFETCH(bool, redirected);
-    LoopbackServer elsewhere(Mode::HangUp);
-    const QString address = QString(target).replace(u"%1"_s, QString::number(elsewhere.port()));
-    LoopbackServer server;
-    server.answer(u"/p"_s, redirect(address.toUtf8()));
-    FakeHost host;
-    QByteArray data;
-
-    const FetchOutcome outcome
-        = fetch(host, redirected ? server.url(u"/p"_s) : address, data, pageBodyLimit).outcome;
-    QVERIFY(outcome != FetchOutcome::Complete);
-    QVERIFY(data.isEmpty());
-    QCOMPARE(elsewhere.connections(), 0);
-    QCOMPARE(server.connections(), redirected ? 1 : 0);
-}
-
-void tst_Fetcher::noRootDoesNothingAndTheFragmentIsCut()
-{
-    FakeHost host;
-    host.info = u"before"_s;
-    QByteArray data("kept");
-    for (const QString& url : { u"host/page.htm"_s, u"http://"_s })
-        QCOMPARE(Get_UrlData(host, url, data).outcome, FetchOutcome::NoRoot);
-    QCOMPARE(data, QByteArray("kept"));
-    QCOMPARE(host.info, u"before"_s);
-    QCOMPARE(host.yields, 0);
+    // Only the first "#" begins the fragment that a request leaves out.
     QCOMPARE(Cut_URLTail(u"http://h/a.htm?x=1"_s), u"http://h/a.htm?x=1"_s);
-    QCOMPARE(Cut_URLTail(u"http://h/a#b#c"_s), u"http://h/a"_s); // only the first "#" counts
-    const FetchResult unknown = Get_UrlData(host, u"http://pixhound.invalid/p.htm"_s, data);
-    QCOMPARE(unknown.outcome, FetchOutcome::NoConnection);
-    QCOMPARE(unknown.failureText, Msg::hostNotFound(u"pixhound.invalid"_s));
+    QCOMPARE(Cut_URLTail(u"http://h/a#b#c"_s), u"http://h/a"_s);
 }
 
-void tst_Fetcher::trustsOnlyACertifiedSite_data()
+void tst_Fetcher::resolvesLinks_data()
 {
-    QTest::addColumn<bool>("trustAuthority");
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<bool>("read");
-    QTest::newRow("a site certified by a trusted authority is read")
-        << true << u"127.0.0.1"_s << true;
-    QTest::newRow("a site certified by an unknown authority is refused")
-        << false << u"127.0.0.1"_s << false;
-    QTest::newRow("a certificate for another name is refused") << true << u"localhost"_s << false;
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("expected"); // empty: the link is refused
+    const char* p = "http://host/a/b/page.htm";
+    // A row of three texts, the last one empty when the link is refused.
+    const auto row
+        = [](const char* name, const char* page, const char* link, const char* expected) {
+              QTest::newRow(name) << QString::fromUtf8(page) << QString::fromUtf8(link)
+                                  << QString::fromUtf8(expected);
+          };
+    row("a bare name lands in the page's folder", p, "pic.jpg", "http://host/a/b/pic.jpg");
+    row("dot-slash is the page's folder", p, "./img/pic.jpg", "http://host/a/b/img/pic.jpg");
+    row("a leading slash starts at the root", p, "/img/pic.jpg", "http://host/img/pic.jpg");
+    row("a scheme-relative link keeps http", p, "//other/img/pic.jpg", "http://other/img/pic.jpg");
+    row("an absolute link in capitals comes back as written", p, "HTTP://other/pic.jpg",
+        "HTTP://other/pic.jpg");
+    row("a fragment stays on the page address", p, "#top", "http://host/a/b/page.htm#top");
+    row("a lone dot is the page's folder", p, ".", "http://host/a/b/");
+    row("two dots climb one folder", p, "..", "http://host/a/");
+    row("two bare steps end at the root", p, "../..", "http://host/");
+    row("only leading steps are taken off", p, "../x/../pic.jpg", "http://host/a/x/../pic.jpg");
+    row("dots glued to a name are no step", p, "..pic.jpg", "http://host/a/b/..pic.jpg");
+    row("three steps climb into the scheme", p, "../../../pic.jpg", "http://pic.jpg");
+    row("a climb past every prefix fails", p, "../../../../../pic.jpg", "");
+    row("a dot-name that is no step fails", p, ".hidden/pic.jpg", "");
+    row("an empty link is the page's folder", p, "", "http://host/a/b/");
+    row("another scheme is taken as a relative name", p, "mailto:x@y",
+        "http://host/a/b/mailto:x@y");
+    row("a control character makes the address invalid", p, "pic\x01.jpg", "");
+    row("a fragment of a folder address fails", "http://host/a/b/", "#top", "");
+    row("a host without a slash has its own folder", "http://host", "p.jpg", "http://host/p.jpg");
+    row("a last segment counts as a file name", "http://host/dir", "p.jpg", "http://host/p.jpg");
+    row("a slash inside the query counts", "http://host/a/?q=x/y", "pic.jpg",
+        "http://host/a/?q=x/pic.jpg");
+    row("a page without a scheme resolves nothing", "host/page.htm", "pic.jpg", "");
+    row("a root link on an https page keeps its host", "https://host/x/p.htm", "/i.jpg",
+        "https://host/i.jpg");
+    row("a scheme-relative link on an https page stays https", "https://h/p.htm", "//cdn/x.jpg",
+        "https://cdn/x.jpg");
+    row("a root link keeps the port", "http://127.0.0.1:8080/a/p.htm", "/i.jpg",
+        "http://127.0.0.1:8080/i.jpg");
+    // A followed link can make a page address of megabytes; its links climb from there.
+    const QString deep = u"http://h/"_s + u"d/"_s.repeated(500000);
+    QTest::newRow("a deep climb to the host")
+        << deep + u"p.htm"_s << u"../"_s.repeated(500000) + u"x.jpg"_s << u"http://h/x.jpg"_s;
+    QTest::newRow("a deep climb past every prefix")
+        << deep + u"p.htm"_s << u"../"_s.repeated(500003) + u"x.jpg"_s << QString();
 }
 
-void tst_Fetcher::trustsOnlyACertifiedSite()
+void tst_Fetcher::resolvesLinks()
 {
-    QFETCH(bool, trustAuthority);
-    QFETCH(QString, host);
-    QFETCH(bool, read);
-    // An authority of the test's own and a certificate for 127.0.0.1 signed by it.
-    QTemporaryDir dir;
-    QCOMPARE(QProcess::execute(u"sh"_s, { u"-c"_s, u"cd '"_s + dir.path() + uR"(' && set -e
-k="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-openssl req -x509 $k -keyout ca.key -out ca.pem -days 2 -subj /CN=Test-Authority \
-    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
-openssl req $k -keyout server.key -out server.csr -subj /CN=127.0.0.1
-printf 'subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n' > ext
-openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem \
-    -days 2 -extfile ext)"_s }),
-        0);
-    LoopbackServer server(
-        Mode::Answer, dir.filePath(u"server.pem"_s), dir.filePath(u"server.key"_s));
-    server.serve(u"/a/pic.jpg"_s, "\xFF\xD8 over tls", 200, "image/jpeg");
-    if (trustAuthority)
-        qputenv("SSL_CERT_FILE", QFile::encodeName(dir.filePath(u"ca.pem"_s)));
-    const QString root = u"https://%1:%2/"_s.arg(host).arg(server.port());
-    FakeHost window;
-    QByteArray data;
-
-    const FetchResult result = fetch(window, root + u"a/pic.jpg"_s, data, pageBodyLimit);
-    QCOMPARE(result.outcome, read ? FetchOutcome::Complete : FetchOutcome::NoConnection);
-    QCOMPARE(result.failureText, read ? QString() : Msg::certificateRefused(host));
-    qunsetenv("SSL_CERT_FILE");
-    QCOMPARE(data, read ? QByteArray("\xFF\xD8 over tls") : QByteArray());
-    QCOMPARE(server.requests().size(), read ? 1 : 0);
-    if (read)
-        QCOMPARE(server.requests().first().headers.value(u"referer"_s), root);
-    // A refused certificate is refused again on every attempt: it is not tried again.
-    QCOMPARE(server.connections(), 1);
+    QFETCH(QString, page);
+    QFETCH(QString, link);
+    QFETCH(QString, expected);
+    QString result = u"stale from the previous link"_s;
+    QCOMPARE(Get_LinkAbsURL(page, link, result), !expected.isEmpty());
+    QCOMPARE(result, expected);
 }
 
 QTEST_GUILESS_MAIN(tst_Fetcher)
