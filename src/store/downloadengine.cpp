@@ -12,11 +12,8 @@
 #include "web/fetcher.h"
 #include "web/transferpool.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QThreadPool>
 
-#include <atomic>
 #include <optional>
 #include <sys/stat.h>
 #include <utility>
@@ -59,27 +56,6 @@ void fileAsDenied(RunHost& host, const QString& fileName)
 {
     host.appendResultRow(ResultList::Denied, fileName);
     host.selectLastResultRow(ResultList::Denied);
-}
-
-// Writes the image on a pool thread while this one keeps the event loop, and with it the
-// transfers ahead, moving; the loop still goes on only once the file is whole in the folder.
-FileResult writeWhileTransfersMove(RunHost& host, const QString& path, const QByteArray& data)
-{
-    QCoreApplication* const application = QCoreApplication::instance();
-    if (!application)
-        return writeFileWhole(path, data, false);
-    FileResult result;
-    std::atomic<bool> written = false;
-    QThreadPool::globalInstance()->start([&result, &written, &path, &data, application] {
-        result = writeFileWhole(path, data, false);
-        written.store(true, std::memory_order_release);
-        // Wakes the wait below; nothing of the caller's is touched after the store.
-        QMetaObject::invokeMethod(
-            application, [] {}, Qt::QueuedConnection);
-    });
-    while (!written.load(std::memory_order_acquire))
-        host.waitForEvents();
-    return result;
 }
 
 void fileAsSkipped(RunHost& host, const QString& fileName)
@@ -158,17 +134,13 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
                 data.clear();
                 fileAsSkipped(host, item.FileName);
             } else if (outcome == FetchOutcome::Complete && Is_JpegData(data)) {
-                const FileResult written = writeWhileTransfersMove(host, localPath, data);
+                const FileResult written = writeFileWhole(localPath, data, false);
                 data.clear();
-                // Cancel and closing may come while the file is written; the status line then
-                // keeps their word, and a file written whole stays listed.
                 if (written.number != 0) {
                     ahead.abandon();
-                    return state.blnCancel ? false : stopOnError(host, written);
+                    return stopOnError(host, written);
                 }
                 host.appendResultRow(ResultList::Done, item.FileName);
-                if (state.blnCancel)
-                    return false;
                 host.Show_Info(item.FileName + Msg::downloaded);
             } else {
                 // A transfer cut short may well begin FF D8; only a whole image is kept.
