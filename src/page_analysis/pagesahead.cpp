@@ -6,8 +6,6 @@
 #include "web/fetcher.h"
 #include "web/transferpool.h"
 
-#include <algorithm>
-
 PagesAhead::PagesAhead(RunState& state)
     : m_connections(state.connections ? state.connections : std::make_shared<ConnectionCache>())
     , m_state(state)
@@ -24,9 +22,9 @@ void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const Page
     const qsizetype end = qMin(links.size(), from + lookedAtMost);
     const qsizetype most = qMax<qsizetype>(1, maxAhead - m_state.crawlImageConnections);
     // Pages fetched and not yet read hold memory, not connections: only the budget bounds them.
-    qsizetype running = unfinished();
+    qsizetype running = unfinishedFetches(m_ahead);
     for (qsizetype i = from; i < end && running < most && qsizetype(m_ahead.size()) < mostHeld
-         && heldBytes() < aheadBudget;
+         && heldBodyBytes(m_ahead) < aheadBudget;
          ++i) {
         const QString& link = links.at(i);
         if (listed.contains(link) || m_ahead.count(link))
@@ -34,7 +32,8 @@ void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const Page
         std::unique_ptr<PooledFetch> fetch = startFetch(m_state, link, pageBodyLimit);
         if (!fetch)
             continue;
-        fetch->setGate([this](qint64 more) { return heldBytes() + more <= aheadBudget; });
+        fetch->setGate(
+            [this](qint64 more) { return heldBodyBytes(m_ahead) + more <= aheadBudget; });
         m_ahead.emplace(link, std::move(fetch));
         ++running;
     }
@@ -54,17 +53,3 @@ FetchResult PagesAhead::read(RunHost& host, const QString& page, QByteArray& dat
 }
 
 void PagesAhead::forget(const QString& page) { m_ahead.erase(page); }
-
-qsizetype PagesAhead::unfinished() const
-{
-    return std::count_if(m_ahead.begin(), m_ahead.end(),
-        [](const auto& ahead) { return !ahead.second->isFinished(); });
-}
-
-qint64 PagesAhead::heldBytes() const
-{
-    qint64 held = 0;
-    for (const auto& [address, fetch] : m_ahead)
-        held += fetch->body().size();
-    return held;
-}

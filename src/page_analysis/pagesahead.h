@@ -43,9 +43,6 @@ public:
     static constexpr qsizetype mostHeld = 64;
 
 private:
-    qsizetype unfinished() const;
-    qint64 heldBytes() const;
-
     // Declared first, so that the pool outlives every fetch below.
     const std::shared_ptr<ConnectionCache> m_connections;
     RunState& m_state;

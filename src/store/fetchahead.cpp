@@ -8,8 +8,6 @@
 #include "web/fetcher.h"
 #include "web/transferpool.h"
 
-#include <algorithm>
-
 namespace {
 
 std::shared_ptr<ConnectionCache> connectionsOf(RunState& state)
@@ -65,7 +63,8 @@ void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostUnfinished)
     // Bodies already fetched hold memory, not connections: only the budget bounds them. New
     // fetches start only below half of it, so that those under way seldom have to pause.
     while (m_next < list.size() && qsizetype(m_ahead.size()) < mostHeld
-        && unfinished() < mostUnfinished && heldBytes() < aheadBudget / 2) {
+        && unfinishedFetches(m_ahead) < mostUnfinished
+        && heldBodyBytes(m_ahead) < aheadBudget / 2) {
         const qsizetype index = m_next++;
         const DownloadItem& item = list.at(index);
         // An earlier entry of the same name may yet write the file this one would find there.
@@ -78,7 +77,8 @@ void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostUnfinished)
         std::unique_ptr<PooledFetch> fetch = startFetch(m_state, item.URL, imageBodyLimit);
         if (!fetch)
             continue;
-        fetch->setGate([this](qint64 more) { return heldBytes() + more <= aheadBudget; });
+        fetch->setGate(
+            [this](qint64 more) { return heldBodyBytes(m_ahead) + more <= aheadBudget; });
         fetch->setOnFinished([this] { m_refill.start(); });
         m_ahead.emplace(index, std::move(fetch));
     }
@@ -109,18 +109,4 @@ void FetchAhead::abandon()
     m_abandoned = true;
     m_ahead.clear();
     m_refill.stop();
-}
-
-qsizetype FetchAhead::unfinished() const
-{
-    return std::count_if(m_ahead.begin(), m_ahead.end(),
-        [](const auto& ahead) { return !ahead.second->isFinished(); });
-}
-
-qint64 FetchAhead::heldBytes() const
-{
-    qint64 held = 0;
-    for (const auto& [index, fetch] : m_ahead)
-        held += fetch->body().size();
-    return held;
 }

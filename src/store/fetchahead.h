@@ -51,8 +51,6 @@ public:
     static constexpr qsizetype crawlConnections = 3;
 
 private:
-    qint64 heldBytes() const;
-    qsizetype unfinished() const;
     // Starts the fetches from m_next on; entries from firstUndecided on are not decided yet.
     void fill(qsizetype firstUndecided, qsizetype mostUnfinished);
 
