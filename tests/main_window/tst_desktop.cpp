@@ -149,7 +149,7 @@ struct RunFixture
 };
 
 // What happens while the held answer waits (Afterwards: Cancel and close once the run ended).
-enum class During { Nothing, CancelYes, Close, StartAgain, Afterwards };
+enum class During { Nothing, CancelYes, CancelNo, Close, StartAgain, Afterwards };
 
 struct Run
 {
@@ -378,6 +378,11 @@ void tst_Desktop::run_data()
         .links = { u"a.jpg"_s, u"maybe.jpg"_s }, .held = u"a.jpg"_s, .during = During::CancelYes,
         .boxes = { cancelQuestion }, .rows = u"a.jpg maybe.jpg|||"_s, .info = Msg::interrupted,
         .listed = u"a.jpg maybe.jpg"_s, .target = pageFolder, .requested = u"a.jpg index.htm"_s };
+    QTest::newRow("answering No to Cancel lets the download go on to its end") << Run {
+        .links = { u"a.jpg"_s, u"b.jpg"_s }, .held = u"a.jpg"_s, .during = During::CancelNo,
+        .boxes = { cancelQuestion, complete }, .rows = u"a.jpg b.jpg*|a.jpg b.jpg*||"_s,
+        .caption = Msg::captionDone, .listed = u"a.jpg b.jpg"_s, .target = pageFolder,
+        .saved = u"a.jpg b.jpg"_s, .requested = u"a.jpg b.jpg index.htm"_s };
     QTest::newRow("Cancel in the page fetch: no list; Enter and Download start nothing") << Run {
         .method = 2, .links = { u"a.jpg"_s }, .held = u"index.htm"_s, .during = During::StartAgain,
         .boxes = { cancelQuestion }, .rows = u"|||"_s, .info = Msg::interrupted,
@@ -451,8 +456,10 @@ void tst_Desktop::run()
         if (!f.server.requestCount(u"/g/"_s + run.held) || !f.watch.isActive())
             return;
         f.watch.stop();
-        QFile::remove(f.folder.file(Msg::listFileName));
-        f.answerer.answers = { MessageAnswer::Yes };
+        if (run.during != During::CancelNo)
+            QFile::remove(f.folder.file(Msg::listFileName));
+        f.answerer.answers
+            = { run.during == During::CancelNo ? MessageAnswer::No : MessageAnswer::Yes };
         const auto startAgain = [&] {
             QTest::keyClick(address, Qt::Key_Return);
             QTest::keyClick(address, Qt::Key_Enter);
