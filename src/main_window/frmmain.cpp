@@ -317,20 +317,23 @@ void frmMain::resizeEvent(QResizeEvent* event)
 
 void frmMain::yield()
 {
-    if (m_textsDue->isActive() && m_sinceTextsShown.elapsed() >= paintIntervalMs)
-        showLatestTexts();
-    for (ListRows* rows : m_listRows)
-        rows->flushWhenDue();
+    showWhatIsDue();
     QCoreApplication::processEvents();
 }
 
 void frmMain::waitForEvents()
 {
+    showWhatIsDue();
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void frmMain::showWhatIsDue()
+{
+    // A run that yields more often than the timers can fire still shows its state every interval.
     if (m_textsDue->isActive() && m_sinceTextsShown.elapsed() >= paintIntervalMs)
         showLatestTexts();
     for (ListRows* rows : m_listRows)
         rows->flushWhenDue();
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 void frmMain::Show_Info(const QString& text)

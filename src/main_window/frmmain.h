@@ -97,6 +97,8 @@ private:
     // Puts the latest status text, caption and counter on the widgets now.
     void showLatestTexts();
     void latestTextsDue();
+    // Shows the held texts and list rows whose interval has passed.
+    void showWhatIsDue();
     int linkJpgIndex() const;
 
     RunState m_state;

@@ -25,44 +25,24 @@
 #include <QListWidget>
 
 #include <exception>
+#include <functional>
 #include <new>
 
 namespace {
 
-// Clears a flag when the scope ends, however it ends.
-class FlagScope
+// Carries out its action when the scope ends, however it ends.
+class AtScopeEnd
 {
 public:
-    explicit FlagScope(bool& flag)
-        : m_flag(flag)
-    {
-        m_flag = true;
-    }
-    ~FlagScope() { m_flag = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-private:
-    bool& m_flag;
-};
-
-// Unhooks the crawl from the images fetched early when the run ends, however it ends.
-class EarlyFetchScope
-{
-public:
-    explicit EarlyFetchScope(RunState& state)
-        : m_state(state)
+    explicit AtScopeEnd(std::function<void()> action)
+        : m_action(std::move(action))
     { }
-    ~EarlyFetchScope()
-    {
-        m_state.listGrew = nullptr;
-        m_state.crawlImageConnections = 0;
-    }
-    EarlyFetchScope(const EarlyFetchScope&) = delete;
-    EarlyFetchScope& operator=(const EarlyFetchScope&) = delete;
+    ~AtScopeEnd() { m_action(); }
+    AtScopeEnd(const AtScopeEnd&) = delete;
+    AtScopeEnd& operator=(const AtScopeEnd&) = delete;
 
 private:
-    RunState& m_state;
+    std::function<void()> m_action;
 };
 
 } // namespace
@@ -73,7 +53,8 @@ void frmMain::cmdDownload_Click()
     // also after Cancel has already made the window idle again while the run unwinds.
     if (m_running || m_closed)
         return;
-    FlagScope running(m_running);
+    m_running = true;
+    const AtScopeEnd ran([this] { m_running = false; });
     try {
         runDownload();
     } catch (const std::bad_alloc&) {
@@ -138,7 +119,11 @@ void frmMain::runDownload()
     std::unique_ptr<FetchAhead> early;
     if (method == 0)
         early = startEarlyFetch();
-    const EarlyFetchScope hooked(m_state);
+    // The crawl is unhooked from the images fetched early when the run ends, however it ends.
+    const AtScopeEnd unhooked([this] {
+        m_state.listGrew = nullptr;
+        m_state.crawlImageConnections = 0;
+    });
     if (method == 1) {
         if (!Get_FileList(*this)) {
             Set_Controls(true);
