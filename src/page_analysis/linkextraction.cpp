@@ -61,10 +61,10 @@ FetchedPage readPage(RunHost& host, const QString& page)
 {
     RunState& state = host.runState();
     FetchedPage read;
-    if (!state.lastPageAddress.isNull() && state.lastPageAddress == page) {
-        read.bytes = std::exchange(state.lastPageBytes, QByteArray());
-        read.base = std::exchange(state.lastPageBase, QString());
-        state.lastPageAddress.clear();
+    if (state.pageJustRead && state.pageJustRead->address == page) {
+        read.bytes = std::move(state.pageJustRead->bytes);
+        read.base = std::move(state.pageJustRead->base);
+        state.pageJustRead.reset();
         host.Show_Info(
             host.infoText() + u'(' + QString::number(read.bytes.size()) + Msg::bytesDone);
         return read;
@@ -190,16 +190,11 @@ std::optional<CrawlFrame> enterPage(
         }
 
         // Without a root nothing was fetched and no count shown; a second reading must show none.
-        if (fetched.outcome != FetchOutcome::NoRoot) {
-            state.lastPageAddress = page;
-            state.lastPageBytes = bytes;
-            state.lastPageBase = base;
-        }
+        if (fetched.outcome != FetchOutcome::NoRoot)
+            state.pageJustRead = RunState::PageJustRead { page, bytes, base };
         const bool collected = Make_PageList(host, page, srcPattern);
         // Kept only for the collection just made: a later reading must fetch afresh.
-        state.lastPageAddress.clear();
-        state.lastPageBytes.clear();
-        state.lastPageBase.clear();
+        state.pageJustRead.reset();
         if (!collected || state.blnCancel)
             return std::nullopt;
 
@@ -215,9 +210,7 @@ std::optional<CrawlFrame> enterPage(
             host.Show_Info(fetched.failureText); // the crawl goes on with the next page
         return frame;
     } catch (const std::exception&) {
-        state.lastPageAddress.clear();
-        state.lastPageBytes.clear();
-        state.lastPageBase.clear();
+        state.pageJustRead.reset();
         reportFailure(host);
         return std::nullopt;
     }

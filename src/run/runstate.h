@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ConnectionCache;
 class FetchHandle;
@@ -66,11 +67,15 @@ struct RunState
     // Highest index in use of udtDownload; -1 when the list is empty.
     qsizetype lngDownloadMax() const { return udtDownload.size() - 1; }
 
-    // The page the crawl has just fetched, so that collecting its images does not fetch it again,
-    // and the address its body was served from.
-    QString lastPageAddress;
-    QByteArray lastPageBytes;
-    QString lastPageBase;
+    // The page the crawl has just fetched, so that collecting its images does not fetch it again:
+    // its address, its body and the address the body was served from.
+    struct PageJustRead
+    {
+        QString address;
+        QByteArray bytes;
+        QString base;
+    };
+    std::optional<PageJustRead> pageJustRead;
 
     // Why the given page of the run could not be read as asked (a status-line text naming the
     // cause and the host); empty when it could.
