@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
 #include <map>
 #include <memory>
@@ -26,7 +28,7 @@ public:
     // order, that are not yet read (listed) nor fetched ahead, while fewer than maxAhead fetches,
     // less the connections left to images (crawlImageConnections), are unfinished. Together the
     // bodies fetched ahead hold at most aheadBudget bytes; a fetch that would pass it waits,
-    // paused.
+    // paused. The same is done again whenever a fetch ahead ends. listed must outlive the object.
     void fetchAhead(const QStringList& links, qsizetype from, const PageList& listed);
     // Reads page as Get_UrlData would, status texts included: from its fetch ahead when there is
     // one, else by a fetch of its own.
@@ -43,8 +45,15 @@ public:
     static constexpr qsizetype mostHeld = 64;
 
 private:
+    void fill();
+
     // Declared first, so that the pool outlives every fetch below.
     const std::shared_ptr<ConnectionCache> m_connections;
     RunState& m_state;
+    // The links the last fetchAhead looked at: a connection freed while the crawl waits for its
+    // page is given to the next of them at once.
+    QStringList m_candidates;
+    const PageList* m_listed = nullptr;
+    QTimer m_refill;
     std::map<QString, std::unique_ptr<PooledFetch>> m_ahead;
 };

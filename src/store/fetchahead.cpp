@@ -4,23 +4,11 @@
 #include "run/runstate.h"
 #include "store/downloadengine.h"
 #include "store/pathnames.h"
-#include "web/connectioncache.h"
 #include "web/fetcher.h"
 #include "web/transferpool.h"
 
-namespace {
-
-std::shared_ptr<ConnectionCache> connectionsOf(RunState& state)
-{
-    if (!state.connections)
-        state.connections = std::make_shared<ConnectionCache>();
-    return state.connections;
-}
-
-} // namespace
-
 FetchAhead::FetchAhead(RunState& state, const QString& folder, const PathConventions& conventions)
-    : m_connections(connectionsOf(state))
+    : m_connections(runConnections(state))
     , m_state(state)
     , m_folder(folder)
     , m_conventions(conventions)
@@ -29,7 +17,7 @@ FetchAhead::FetchAhead(RunState& state, const QString& folder, const PathConvent
     m_refill.setInterval(0);
     QObject::connect(&m_refill, &QTimer::timeout, [this] {
         // Cancel and closing the window end the run in the yield that sees them.
-        if (!m_abandoned && !m_state.blnCancel)
+        if (!m_state.blnCancel)
             fill(m_firstUndecided, m_mostUnfinished);
     });
 }
@@ -58,7 +46,6 @@ void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostUnfinished)
 {
     m_firstUndecided = firstUndecided;
     m_mostUnfinished = mostUnfinished;
-    m_abandoned = false;
     const QList<DownloadItem>& list = std::as_const(m_state.udtDownload);
     // Bodies already fetched hold memory, not connections: only the budget bounds them. New
     // fetches start only below half of it, so that those under way seldom have to pause.
@@ -106,7 +93,7 @@ void FetchAhead::makeRoom()
 
 void FetchAhead::abandon()
 {
-    m_abandoned = true;
     m_ahead.clear();
+    // The fetches just ended asked for a refill; none may follow.
     m_refill.stop();
 }

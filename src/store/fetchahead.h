@@ -61,7 +61,6 @@ private:
     QTimer m_refill;
     qsizetype m_firstUndecided = 0;
     qsizetype m_mostUnfinished = 0;
-    bool m_abandoned = false;
     RunState& m_state;
     const QString m_folder;
     const PathConventions m_conventions;

@@ -98,14 +98,19 @@ std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qin
     QString root;
     if (!Get_UrlRoot(url, root))
         return nullptr;
-    if (!state.connections)
-        state.connections = std::make_shared<ConnectionCache>();
     Transfer::Request request;
     request.url = wireAddress(url);
     request.root = wireAddress(withoutUserInfo(root));
     request.maxBytes = maxBytes;
     request.stallSeconds = state.fetchStallSeconds;
-    return state.connections->pool().start(std::move(request));
+    return runConnections(state)->pool().start(std::move(request));
+}
+
+std::shared_ptr<ConnectionCache> runConnections(RunState& state)
+{
+    if (!state.connections)
+        state.connections = std::make_shared<ConnectionCache>();
+    return state.connections;
 }
 
 FetchOutcome awaitFetch(RunHost& host, PooledFetch& fetch, QByteArray& data, bool endOnSkip)

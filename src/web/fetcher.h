@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class ConnectionCache;
 class PooledFetch;
 class RunHost;
 struct RunState;
@@ -53,6 +54,8 @@ FetchResult Get_UrlData(
 // Starts fetching url, as Get_UrlData would, in the window's pool; it moves in every event loop
 // from now on. None when no root can be formed for the address (NoRoot).
 std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes);
+// The connections of the run (state.connections), made on first use.
+std::shared_ptr<ConnectionCache> runConnections(RunState& state);
 // Waits for fetch, started by startFetch for url, and tells what it amounted to, exactly as
 // Get_UrlData(url) would have (status texts included).
 FetchResult awaitFetchResult(

@@ -1,13 +1,12 @@
 // The window's one libcurl multi handle, moved by the Qt event loop.
 #include "web/transferpool.h"
 
-#include <utility>
-
-#include "web/connectioncache.h"
+#include "web/connectioncache.h" // initialiseCurlOnce
 
 #include <QSocketNotifier>
 
 #include <limits>
+#include <utility>
 
 namespace {
 
