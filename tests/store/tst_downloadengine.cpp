@@ -68,7 +68,7 @@ enum class Event {
     None,
     Skip, // while the answer given trickles in, and again in the yield after the first refusal
     Cancel, // while the answer given trickles in
-    Overlap, // the held answer is released once the next entry is asked for
+    Overlap, // the held answer is released once the last entry is asked for
     Box, // a box stays open until the whole answer given has gone out, then is answered No
     DiskFull, // writes past 1 KB fail
 };
@@ -152,6 +152,12 @@ void tst_DownloadEngine::runs_data()
     row("the next entries are fetched ahead, yet filed in list order", "/a.jpg|/b.jpg",
         "a.jpg|b.jpg", "", "", "/a.jpg|/b.jpg", Msg::downloadComplete, Event::Overlap, {},
         { { u"/a.jpg"_s, LoopbackServer::reply(imageAt(u"/a.jpg"_s), 200, {}, true) } });
+    // Sixteen fetches ahead end while the first entry waits: the seventeenth starts at once.
+    const QByteArray many = "/a.jpg|/b.jpg|/c.jpg|/d.jpg|/e.jpg|/f.jpg|/g.jpg|/h.jpg|/i.jpg|/j.jpg|"
+                            "/k.jpg|/l.jpg|/m.jpg|/n.jpg|/o.jpg|/p.jpg|/q.jpg|/r.jpg";
+    row("fetches ahead that have ended leave their places to the entries after them", many,
+        QByteArray(many).replace("/", ""), "", "", many, Msg::downloadComplete, Event::Overlap, {},
+        { { u"/a.jpg"_s, LoopbackServer::reply(imageAt(u"/a.jpg"_s), 200, {}, true) } });
     row("an image that claims 300 MB is refused unread", "/x.jpg|/ok.jpg", "ok.jpg", "", "x.jpg",
         "/x.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
         { { u"/x.jpg"_s, endless("314572800") } });
@@ -206,9 +212,8 @@ void tst_DownloadEngine::runs()
             ++presses;
             host.state.blnSkip = true;
         } else if (s.event == Event::Overlap && presses == 0
-            && (run.server.requestCount(items(s.entries).value(1)) == 1
-                || clock.elapsed() > 10000)) {
-            presses = run.server.requestCount(items(s.entries).value(1)) == 1 ? 1 : -1;
+            && (run.server.requestCount(items(s.entries).last()) == 1 || clock.elapsed() > 10000)) {
+            presses = run.server.requestCount(items(s.entries).last()) == 1 ? 1 : -1;
             run.server.release();
         } else if (s.event == Event::Box && run.answerer.boxes.isEmpty()
             && run.server.requestCount(slow) == 1) {
