@@ -6,22 +6,9 @@
 #include "web/transferpool.h"
 
 PagesAhead::PagesAhead(RunState& state)
-    : m_connections(runConnections(state))
-    , m_state(state)
-{
-    m_refill.setSingleShot(true);
-    m_refill.setInterval(0);
-    QObject::connect(&m_refill, &QTimer::timeout, [this] {
-        if (!m_state.blnCancel)
-            fill();
-    });
-}
-
-PagesAhead::~PagesAhead()
-{
-    m_ahead.clear();
-    m_refill.stop();
-}
+    : m_state(state)
+    , m_ahead(state, aheadBudget, [this] { fill(); })
+{ }
 
 void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const PageList& listed)
 {
@@ -36,36 +23,21 @@ void PagesAhead::fill()
 {
     const qsizetype most = qMax<qsizetype>(1, maxAhead - m_state.crawlImageConnections);
     // Pages fetched and not yet read hold memory, not connections: only the budget bounds them.
-    qsizetype running = unfinishedFetches(m_ahead);
-    for (qsizetype i = 0; i < m_candidates.size() && running < most
-         && qsizetype(m_ahead.size()) < mostHeld && heldBodyBytes(m_ahead) < aheadBudget;
+    qsizetype running = m_ahead.unfinished();
+    for (qsizetype i = 0; i < m_candidates.size() && running < most && m_ahead.size() < mostHeld
+         && m_ahead.heldBytes() < aheadBudget;
          ++i) {
         const QString& link = m_candidates.at(i);
-        if (m_listed->contains(link) || m_ahead.count(link))
-            continue;
-        std::unique_ptr<PooledFetch> fetch = startFetch(m_state, link, pageBodyLimit);
-        if (!fetch)
-            continue;
-        fetch->setGate(
-            [this](qint64 more) { return heldBodyBytes(m_ahead) + more <= aheadBudget; });
-        fetch->setOnFinished([this] { m_refill.start(); });
-        m_ahead.emplace(link, std::move(fetch));
-        ++running;
+        if (!m_listed->contains(link) && !m_ahead.contains(link)
+            && m_ahead.start(link, link, pageBodyLimit))
+            ++running;
     }
 }
 
 FetchResult PagesAhead::read(RunHost& host, const QString& page, QByteArray& data)
 {
-    const auto found = m_ahead.find(page);
-    if (found == m_ahead.end())
-        return Get_UrlData(host, page, data);
-    const std::unique_ptr<PooledFetch> fetch = std::move(found->second);
-    m_ahead.erase(found);
-    fetch->releaseGate();
-    fetch->setOnFinished({});
-    for (const auto& [later, waiting] : m_ahead)
-        waiting->resume();
-    return awaitFetchResult(host, page, *fetch, data);
+    const std::unique_ptr<PooledFetch> fetch = m_ahead.take(page);
+    return fetch ? awaitFetchResult(host, page, *fetch, data) : Get_UrlData(host, page, data);
 }
 
 void PagesAhead::forget(const QString& page) { m_ahead.erase(page); }

@@ -1,16 +1,12 @@
 // The pages the crawl will read next, fetched while it reads the current one.
 #pragma once
 
+#include "web/fetchesahead.h"
+
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 
-#include <map>
-#include <memory>
-
-class ConnectionCache;
 class PageList;
-class PooledFetch;
 class RunHost;
 struct FetchResult;
 struct RunState;
@@ -20,7 +16,6 @@ class PagesAhead
 public:
     // state must outlive the object.
     explicit PagesAhead(RunState& state);
-    ~PagesAhead();
     PagesAhead(const PagesAhead&) = delete;
     PagesAhead& operator=(const PagesAhead&) = delete;
 
@@ -47,13 +42,10 @@ public:
 private:
     void fill();
 
-    // Declared first, so that the pool outlives every fetch below.
-    const std::shared_ptr<ConnectionCache> m_connections;
     RunState& m_state;
     // The links the last fetchAhead looked at: a connection freed while the crawl waits for its
     // page is given to the next of them at once.
     QStringList m_candidates;
     const PageList* m_listed = nullptr;
-    QTimer m_refill;
-    std::map<QString, std::unique_ptr<PooledFetch>> m_ahead;
+    FetchesAhead<QString> m_ahead;
 };

@@ -3,24 +3,18 @@
 #pragma once
 
 #include "platform/pathrules.h"
+#include "web/fetchesahead.h"
 
 #include <QHash>
 #include <QString>
-#include <QTimer>
 
-#include <map>
 #include <memory>
-
-class ConnectionCache;
-class PooledFetch;
-struct RunState;
 
 class FetchAhead
 {
 public:
     // folder: the folder of the run, ending in the separator. state must outlive the object.
     FetchAhead(RunState& state, const QString& folder, const PathConventions& conventions);
-    ~FetchAhead();
     FetchAhead(const FetchAhead&) = delete;
     FetchAhead& operator=(const FetchAhead&) = delete;
 
@@ -54,17 +48,14 @@ private:
     // Starts the fetches from m_next on; entries from firstUndecided on are not decided yet.
     void fill(qsizetype firstUndecided, qsizetype mostUnfinished);
 
-    // Declared first, so that the pool outlives every fetch below.
-    const std::shared_ptr<ConnectionCache> m_connections;
-    // A connection freed between two turns of the loop is given to the next entry at once, not
-    // only when the loop moves on: the last fill is made again.
-    QTimer m_refill;
-    qsizetype m_firstUndecided = 0;
-    qsizetype m_mostUnfinished = 0;
     RunState& m_state;
     const QString m_folder;
     const PathConventions m_conventions;
-    std::map<qsizetype, std::unique_ptr<PooledFetch>> m_ahead;
+    // A connection freed between two turns of the loop is given to the next entry at once, not
+    // only when the loop moves on: the last fill is made again.
+    qsizetype m_firstUndecided = 0;
+    qsizetype m_mostUnfinished = 0;
+    FetchesAhead<qsizetype> m_ahead;
     QHash<QString, qsizetype> m_lastSeen; // FileName -> the latest entry looked at with it
     qsizetype m_next = 0;
 };

@@ -11,7 +11,6 @@
 #include <QList>
 #include <QTimer>
 
-#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -113,19 +112,3 @@ private:
     QList<PooledFetch*> m_fetches;
     std::map<curl_socket_t, std::unique_ptr<Watch>> m_watches;
 };
-
-// The fetches ahead of a look-ahead, kept in a map of anything to fetch: how many have not ended,
-// and how many bytes their bodies hold together.
-template <typename Fetches> qsizetype unfinishedFetches(const Fetches& fetches)
-{
-    return std::count_if(fetches.begin(), fetches.end(),
-        [](const auto& entry) { return !entry.second->isFinished(); });
-}
-
-template <typename Fetches> qint64 heldBodyBytes(const Fetches& fetches)
-{
-    qint64 held = 0;
-    for (const auto& entry : fetches)
-        held += entry.second->body().size();
-    return held;
-}
