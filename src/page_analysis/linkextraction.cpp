@@ -55,6 +55,19 @@ struct FetchedPage
     QString failureText;
 };
 
+// Fetches page as Get_UrlData would (from its fetch ahead when the crawl has one), and keeps the
+// given page's source in HTMLSource.txt: the one place where the run writes it, once.
+FetchResult fetchPage(RunHost& host, const QString& page, QByteArray& bytes, PagesAhead* ahead)
+{
+    const FetchResult fetched
+        = ahead ? ahead->read(host, page, bytes) : Get_UrlData(host, page, bytes);
+    if (fetched.outcome == FetchOutcome::Cancelled)
+        bytes.clear();
+    else if (Cut_URLTail(host.typedAddress()) == page)
+        Write_HTMLSource(host, page, bytes);
+    return fetched;
+}
+
 // The page the crawl has just fetched for the same address, with the status texts that fetching
 // it again would have shown, or a fresh fetch. No bytes after a cancel.
 FetchedPage readPage(RunHost& host, const QString& page)
@@ -69,9 +82,7 @@ FetchedPage readPage(RunHost& host, const QString& page)
             host.infoText() + u'(' + QString::number(read.bytes.size()) + Msg::bytesDone);
         return read;
     }
-    const FetchResult fetched = Get_UrlData(host, page, read.bytes);
-    if (fetched.outcome == FetchOutcome::Cancelled)
-        read.bytes.clear();
+    const FetchResult fetched = fetchPage(host, page, read.bytes, nullptr);
     read.base = servedFrom(page, fetched);
     read.failureText = fetched.failureText;
     noteFailure(state, page, fetched.failureText);
@@ -167,13 +178,11 @@ std::optional<CrawlFrame> enterPage(
         }
         host.Show_Info(Msg::loadingPage);
         QByteArray bytes;
-        const FetchResult fetched = ahead.read(host, page, bytes);
+        const FetchResult fetched = fetchPage(host, page, bytes, &ahead);
         if (state.blnCancel) {
             reportInterrupted(host);
             return std::nullopt;
         }
-        if (fetched.outcome == FetchOutcome::Cancelled)
-            bytes.clear();
         noteFailure(state, page, fetched.failureText);
         // The address served counts as read too; reached again under another address, it is the
         // page already read, not a new one.
@@ -200,8 +209,6 @@ std::optional<CrawlFrame> enterPage(
 
         const QString text = decodePageText(bytes);
         host.Show_Info(Msg::analysingPage);
-        if (Cut_URLTail(host.typedAddress()) == page)
-            Write_HTMLSource(host, page, bytes);
         bytes.clear();
         std::optional<CrawlFrame> frame = scanPageLinks(host, base, text);
         if (!frame)
@@ -258,8 +265,6 @@ void Make_DownloadList(RunHost& host, const QString& page, const QString& patter
         }
         AttributeScan scan(decodePageText(read.bytes), pattern);
         host.Show_Info(Msg::creatingList);
-        if (Cut_URLTail(host.typedAddress()) == page)
-            Write_HTMLSource(host, page, read.bytes);
         read.bytes.clear();
 
         QString value;
