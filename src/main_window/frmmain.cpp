@@ -294,13 +294,12 @@ void frmMain::cmdAbout_Click()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    closeFetchHandles(m_state);
-    if (m_state.lngDownloadMax() != -1)
-        writeListAtClose(*this);
     // A run under way sits lower on this stack, inside a yield: it sees the flag as soon as the
     // yield returns and unwinds, and the window is destroyed only after the event loop has ended.
-    m_state.blnCancel = true;
+    stopTransfers(m_state);
     m_closed = true;
+    if (m_state.lngDownloadMax() != -1)
+        writeListAtClose(*this);
     event->accept();
     QCoreApplication::quit();
 }

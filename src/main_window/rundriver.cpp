@@ -11,6 +11,7 @@
 #include "platform/runtimeerror.h"
 #include "platform/validurl.h"
 #include "resources/messages.h"
+#include "run/cancelrun.h"
 #include "store/downloadengine.h"
 #include "store/downloadlist.h"
 #include "store/fetchahead.h"
@@ -80,6 +81,7 @@ void frmMain::runDownload()
     setCaption(Msg::appName);
     m_state.blnCancel = false;
     m_state.blnSkip = false;
+    allowTransfers(m_state);
 
     if (txtURL->text().endsWith(Msg::crlf))
         txtURL->setText(txtURL->text().chopped(Msg::crlf.size()));
@@ -266,15 +268,8 @@ void frmMain::cmdCancel_Click()
     showLatestTexts();
     const MessageAnswer answer = showMessageBox(MessageBoxRequest { Msg::cancelQuestion,
         MessageIcon::Question, MessageButtons::YesNo, MessageAnswer::No, Msg::titleCancelConfirm });
-    if (answer != MessageAnswer::Yes)
-        return;
-    closeFetchHandles(m_state);
-    if (m_state.lngDownloadMax() != -1)
-        Write_DownloadList(*this);
-    m_state.blnCancel = true;
-    Show_Info(Msg::interrupted);
-    setCaption(Msg::appName);
-    Set_Controls(true);
+    if (answer == MessageAnswer::Yes)
+        Cancel_Run(*this);
 }
 
 void frmMain::cmdSkip_Click()

@@ -7,7 +7,7 @@
 
 PagesAhead::PagesAhead(RunState& state)
     : m_state(state)
-    , m_ahead(state, aheadBudget, [this] { fill(); })
+    , m_ahead(state, [this] { fill(); })
 { }
 
 void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const PageList& listed)
@@ -21,16 +21,15 @@ void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const Page
 
 void PagesAhead::fill()
 {
-    const qsizetype most = qMax<qsizetype>(1, maxAhead - m_state.crawlImageConnections);
-    // Pages fetched and not yet read hold memory, not connections: only the budget bounds them.
-    qsizetype running = m_ahead.unfinished();
-    for (qsizetype i = 0; i < m_candidates.size() && running < most && m_ahead.size() < mostHeld
-         && m_ahead.heldBytes() < aheadBudget;
-         ++i) {
+    const qsizetype most
+        = qMax<qsizetype>(1, AheadShare::connectionsAhead - m_state.crawlImageConnections);
+    for (qsizetype i = 0; i < m_candidates.size() && m_ahead.size() < mostHeld; ++i) {
         const QString& link = m_candidates.at(i);
-        if (!m_listed->contains(link) && !m_ahead.contains(link)
-            && m_ahead.start(link, link, pageBodyLimit))
-            ++running;
+        if (m_listed->contains(link) || m_ahead.contains(link))
+            continue;
+        if (!m_ahead.hasRoomFor(link, most))
+            break;
+        m_ahead.start(link, link, pageBodyLimit);
     }
 }
 

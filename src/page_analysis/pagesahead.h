@@ -20,10 +20,9 @@ public:
     PagesAhead& operator=(const PagesAhead&) = delete;
 
     // Starts fetching the first addresses of links[from...] (at most lookedAtMost looked at), in
-    // order, that are not yet read (listed) nor fetched ahead, while fewer than maxAhead fetches,
-    // less the connections left to images (crawlImageConnections), are unfinished. Together the
-    // bodies fetched ahead hold at most aheadBudget bytes; a fetch that would pass it waits,
-    // paused. The same is done again whenever a fetch ahead ends. listed must outlive the object.
+    // order, that are not yet read (listed) nor fetched ahead, while the run's fetches ahead have
+    // room (AheadShare), the connections left to images (crawlImageConnections) aside. The same is
+    // done again whenever a fetch ahead ends. listed must outlive the object.
     void fetchAhead(const QStringList& links, qsizetype from, const PageList& listed);
     // Reads page as Get_UrlData would, status texts included: from its fetch ahead when there is
     // one, else by a fetch of its own.
@@ -32,10 +31,6 @@ public:
     // address (a redirect's).
     void forget(const QString& page);
 
-    // The connections one server gets. A page read at its turn has nearly always been fetched
-    // ahead; one that has not waits at most for the first of them to come free.
-    static constexpr qsizetype maxAhead = 6;
-    static constexpr qint64 aheadBudget = 32LL * 1024 * 1024;
     static constexpr qsizetype lookedAtMost = 64;
     static constexpr qsizetype mostHeld = 64;
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+class AheadShare;
 class ConnectionCache;
 class FetchHandle;
 
@@ -61,6 +62,8 @@ struct RunState
 
     // Connections kept alive between requests for the life of the window.
     std::shared_ptr<ConnectionCache> connections;
+    // What the pages and images fetched ahead of their turn share: one budget, the connections.
+    std::shared_ptr<AheadShare> aheadShare;
     // How long a fetch waits on a server that sends nothing before it gives up, in seconds.
     long fetchStallSeconds = 60;
 

@@ -118,10 +118,9 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
         } else {
             host.Show_Info(item.FileName + Msg::downloading);
             data.clear();
-            if (!fetch) {
-                ahead.makeRoom();
+            // A connection of its server is always free for it: the fetches ahead leave one.
+            if (!fetch)
                 fetch = startFetch(state, item.URL, imageBodyLimit);
-            }
             ahead.fillAfter(i);
             // Skip gives up the transfer at once; the fetches ahead go on.
             const FetchOutcome outcome

@@ -11,7 +11,7 @@ FetchAhead::FetchAhead(RunState& state, const QString& folder, const PathConvent
     : m_state(state)
     , m_folder(folder)
     , m_conventions(conventions)
-    , m_ahead(state, aheadBudget, [this] { fill(m_firstUndecided, m_mostUnfinished); })
+    , m_ahead(state, [this] { fill(m_firstUndecided, m_mostAtServer); })
 { }
 
 void FetchAhead::fillAfter(qsizetype current)
@@ -22,7 +22,7 @@ void FetchAhead::fillAfter(qsizetype current)
     qsizetype& seen = m_lastSeen[list.at(current).FileName];
     seen = qMax(seen, current);
     m_next = qMax(m_next, current + 1);
-    fill(current, maxAhead);
+    fill(current, AheadShare::connectionsAhead);
 }
 
 void FetchAhead::fillEarly()
@@ -32,30 +32,27 @@ void FetchAhead::fillEarly()
         fill(0, crawlConnections);
 }
 
-void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostUnfinished)
+void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostAtServer)
 {
     m_firstUndecided = firstUndecided;
-    m_mostUnfinished = mostUnfinished;
+    m_mostAtServer = mostAtServer;
     const QList<DownloadItem>& list = std::as_const(m_state.udtDownload);
-    // Bodies already fetched hold memory, not connections: only the budget bounds them. New
-    // fetches start only below half of it, so that those under way seldom have to pause.
-    while (m_next < list.size() && m_ahead.size() < mostHeld
-        && m_ahead.unfinished() < mostUnfinished && m_ahead.heldBytes() < aheadBudget / 2) {
-        const qsizetype index = m_next++;
-        const DownloadItem& item = list.at(index);
+    while (m_next < list.size() && m_ahead.size() < mostHeld && m_ahead.unfinished() < maxAhead) {
+        const DownloadItem& item = list.at(m_next);
         // An earlier entry of the same name may yet write the file this one would find there.
-        const qsizetype earlier = m_lastSeen.value(item.FileName, -1);
-        m_lastSeen.insert(item.FileName, index);
-        if (earlier >= firstUndecided
-            || fileNameRefusal(item.FileName, m_conventions) != FileNameRefusal::None
-            || !Is_NoFile(m_folder + item.FileName))
-            continue;
-        m_ahead.start(index, item.URL, imageBodyLimit);
+        const bool fetched = m_lastSeen.value(item.FileName, -1) < firstUndecided
+            && fileNameRefusal(item.FileName, m_conventions) == FileNameRefusal::None
+            && Is_NoFile(m_folder + item.FileName);
+        // The entries after it wait, so that the fetches ahead keep to list order.
+        if (fetched && !m_ahead.hasRoomFor(item.URL, mostAtServer))
+            break;
+        m_lastSeen.insert(item.FileName, m_next);
+        const qsizetype index = m_next++;
+        if (fetched)
+            m_ahead.start(index, item.URL, imageBodyLimit);
     }
 }
 
 std::unique_ptr<PooledFetch> FetchAhead::take(qsizetype index) { return m_ahead.take(index); }
-
-void FetchAhead::makeRoom() { m_ahead.eraseUnfinished(); }
 
 void FetchAhead::abandon() { m_ahead.clear(); }

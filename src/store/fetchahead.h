@@ -21,32 +21,28 @@ public:
     // Starts fetching the entries after current that may be fetched now, in list order: never one
     // that the loop refuses before any request (fileNameRefusal), one whose file is already in the
     // folder, or one whose FileName equals that of an earlier entry not yet decided (current
-    // included). Bodies fetched ahead hold at most aheadBudget bytes together; a fetch that would
-    // pass it waits, paused.
+    // included). They share the run's budget and connections (AheadShare).
     void fillAfter(qsizetype current);
     // The same from the first entry, before the loop has decided any, while the crawl still builds
-    // the list: at most crawlImageConnections fetches unfinished at once.
+    // the list: at most crawlConnections fetches of each server unfinished at once.
     void fillEarly();
     const QString& folder() const { return m_folder; }
-    // The fetch started ahead for entry index, now free of the budget; none when there is none.
+    // The fetch started ahead for entry index, now free of the budget; none when there is none
+    // (the entry is then fetched at its turn).
     std::unique_ptr<PooledFetch> take(qsizetype index);
-    // Ends the fetches ahead that have not finished, so that an entry fetched only at its turn
-    // never waits for a connection held by a fetch paused for the budget.
-    void makeRoom();
     // Ends every fetch started ahead.
     void abandon();
 
-    static constexpr qint64 aheadBudget = 32LL * 1024 * 1024;
-    // Fetches ahead unfinished at once; those beyond a server's connections wait their turn in
-    // list order.
+    // Fetches ahead unfinished at once, over all servers.
     static constexpr qsizetype maxAhead = 16;
     static constexpr qsizetype mostHeld = 128;
-    // The connections of each server images may hold while the crawl runs.
+    // The connections of each server images may hold while the crawl runs; the crawl's pages
+    // ahead keep the others.
     static constexpr qsizetype crawlConnections = 3;
 
 private:
     // Starts the fetches from m_next on; entries from firstUndecided on are not decided yet.
-    void fill(qsizetype firstUndecided, qsizetype mostUnfinished);
+    void fill(qsizetype firstUndecided, qsizetype mostAtServer);
 
     RunState& m_state;
     const QString m_folder;
@@ -54,7 +50,7 @@ private:
     // A connection freed between two turns of the loop is given to the next entry at once, not
     // only when the loop moves on: the last fill is made again.
     qsizetype m_firstUndecided = 0;
-    qsizetype m_mostUnfinished = 0;
+    qsizetype m_mostAtServer = 0;
     FetchesAhead<qsizetype> m_ahead;
     QHash<QString, qsizetype> m_lastSeen; // FileName -> the latest entry looked at with it
     qsizetype m_next = 0;

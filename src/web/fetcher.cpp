@@ -155,12 +155,21 @@ QString Cut_URLTail(const QString& url)
     return hash < 0 ? url : url.left(hash);
 }
 
-void closeFetchHandles(RunState& state)
+void stopTransfers(RunState& state)
 {
+    state.blnCancel = true;
+    if (state.connections)
+        state.connections->pool().setOpen(false);
     if (FetchHandle* request = std::exchange(state.hUrl, nullptr))
         request->close();
     if (FetchHandle* session = std::exchange(state.hInternet, nullptr))
         session->close();
     if (state.connections)
         state.connections->pool().abortAll();
+}
+
+void allowTransfers(RunState& state)
+{
+    if (state.connections)
+        state.connections->pool().setOpen(true);
 }

@@ -47,7 +47,7 @@ constexpr qint64 imageBodyLimit = 256LL * 1024 * 1024;
 // never asked again: one that then sends nothing for RunState::fetchStallSeconds ends the fetch
 // (NoConnection, or Incomplete once bytes had come). The call yields to the event loop while
 // it waits; it returns Cancelled right after the wait in which blnCancel was set or the handles
-// were closed (closeFetchHandles). The host and its run state must outlive the call.
+// were closed (stopTransfers). The host and its run state must outlive the call.
 FetchResult Get_UrlData(
     RunHost& host, const QString& url, QByteArray& data, qint64 maxBytes = pageBodyLimit);
 
@@ -70,10 +70,14 @@ FetchOutcome awaitFetch(RunHost& host, PooledFetch& fetch, QByteArray& data, boo
 // The address without its fragment: the text before the first "#".
 QString Cut_URLTail(const QString& url);
 
-// Closes the transfer under way, hUrl first, then hInternet; each handle is closed at most once
-// (both are cleared). Every other transfer of the window ends with it, so that no request leaves
-// after Cancel. Safe to call from inside a yield of Get_UrlData, and when nothing is open.
-void closeFetchHandles(RunState& state);
+// What Cancel (after Yes) and closing the window do first: sets blnCancel, closes the pool to new
+// requests until allowTransfers, then closes the transfer under way, hUrl first, then hInternet
+// (each at most once, both cleared), and every other transfer of the window. From here on no
+// request leaves, whatever event loop runs meanwhile. Safe to call from inside a yield of
+// Get_UrlData, and when nothing is open.
+void stopTransfers(RunState& state);
+// Opens the pool again: a new run starts.
+void allowTransfers(RunState& state);
 
 // The address as a browser puts it on the wire: spaces, controls and non-ASCII characters
 // percent-encoded as UTF-8 (a non-ASCII host name in its IDNA form), everything else as written.

@@ -87,7 +87,8 @@ bool Transfer::open(const Request& request)
     m_redirectedTo.clear();
     m_sizeChecked = false;
     m_tooLarge = false;
-    m_paused = false;
+    m_refused = false;
+    m_announced = 0;
     m_result = CURLE_OK;
 
     m_easy.reset(curl_easy_init());
@@ -157,21 +158,7 @@ bool Transfer::applyOptions(const Request& request)
     return ok;
 }
 
-void Transfer::close()
-{
-    m_easy.reset();
-    m_paused = false;
-}
-
-void Transfer::resume()
-{
-    if (!m_paused || !m_easy)
-        return;
-    m_paused = false;
-    const CURLcode code = curl_easy_pause(m_easy.get(), CURLPAUSE_CONT);
-    if (code != CURLE_OK)
-        qWarning("Transfer: curl_easy_pause failed: %s", curl_easy_strerror(code));
-}
+void Transfer::close() { m_easy.reset(); }
 
 void Transfer::finish(CURLcode result)
 {
@@ -270,16 +257,20 @@ size_t Transfer::receive(const char* bytes, size_t size) noexcept
                     m_tooLarge = true;
                     return 0;
                 }
-                // A gated body must not take the room it may not fill yet.
-                if (!m_gate || m_gate(announced)) {
-                    m_body.reserve(qsizetype(announced));
-                    preferHugePages(m_body);
+                if (m_gate && !m_gate(announced)) {
+                    m_refused = true;
+                    return 0;
                 }
+                m_announced = announced;
+                m_body.reserve(qsizetype(announced));
+                preferHugePages(m_body);
             }
         }
-        if (m_gate && !m_gate(qint64(size))) {
-            m_paused = true;
-            return CURL_WRITEFUNC_PAUSE;
+        // Bytes within the announced length were allowed at once.
+        const qint64 beyondClaim = m_body.size() + qint64(size) - m_announced;
+        if (m_gate && beyondClaim > 0 && !m_gate(qMin(beyondClaim, qint64(size)))) {
+            m_refused = true;
+            return 0;
         }
         const qint64 room = m_maxBytes - m_body.size();
         if (qint64(size) > room) {

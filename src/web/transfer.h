@@ -38,13 +38,19 @@ public:
     bool isOpen() const { return bool(m_easy); }
     CURL* easy() const { return m_easy.get(); }
 
-    // A transfer with a gate holds a received piece only while gate(piece size) allows it; a piece
-    // refused pauses the transfer (the bytes stay with libcurl) until resume(). No gate: every
-    // piece up to maxBytes is held. The gate stays through open().
+    // A transfer with a gate holds received bytes only while gate(more) allows them: asked once
+    // for the whole announced length before the first byte is kept, else for every piece. A
+    // refusal ends the transfer at once (refusedByGate()), so that it never holds its connection
+    // while it waits for room. No gate: every piece up to maxBytes is held. The gate stays
+    // through open().
     void setGate(std::function<bool(qint64)> gate) { m_gate = std::move(gate); }
-    // Lets a paused transfer go on; the gate is asked again for every piece. Never call it from
-    // inside a libcurl callback.
-    void resume();
+    bool refusedByGate() const { return m_refused; }
+    // The bytes the transfer holds or has been allowed to hold: the whole announced length until
+    // it has ended, else what it received.
+    qint64 claimedBytes() const
+    {
+        return m_finished ? m_body.size() : qMax<qint64>(m_body.size(), m_announced);
+    }
 
     // Records how libcurl ended the transfer.
     void finish(CURLcode result);
@@ -88,6 +94,7 @@ private:
     QByteArray m_redirectedTo;
     bool m_sizeChecked = false;
     bool m_tooLarge = false;
-    bool m_paused = false;
+    bool m_refused = false;
+    qint64 m_announced = 0; // the length the server announced and the gate allowed
     std::function<bool(qint64)> m_gate;
 };

@@ -17,9 +17,7 @@ constexpr qint64 retrySpacingMs = 250;
 constexpr qint64 freshSessionPauseMs = 1500;
 // An attempt late in the window still gets a fair chance to connect.
 constexpr qint64 shortestAttemptMs = 250;
-// The number of connections browsers keep to one server.
-constexpr long maxHostConnections = 6;
-constexpr long keptConnections = 8 * maxHostConnections;
+constexpr long keptConnections = 8 * TransferPool::hostConnections;
 
 } // namespace
 
@@ -54,13 +52,6 @@ void PooledFetch::setGate(std::function<bool(qint64)> gate)
 {
     m_gate = gate;
     m_transfer.setGate(std::move(gate));
-}
-
-void PooledFetch::releaseGate()
-{
-    m_gate = {};
-    m_transfer.setGate({});
-    m_transfer.resume();
 }
 
 void PooledFetch::setRequestSlot(FetchHandle** slot)
@@ -102,7 +93,7 @@ TransferPool::TransferPool(void* share)
         return;
     }
     // Limits, not requirements: a libcurl that knows neither still fetches correctly.
-    (void)curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, maxHostConnections);
+    (void)curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, hostConnections);
     // Otherwise libcurl keeps only as many idle connections as a few times the transfers under
     // way, and a crawl between two bursts of images would open them all again.
     (void)curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, keptConnections);
@@ -156,6 +147,10 @@ void TransferPool::attempt(PooledFetch& fetch)
     }
     fetch.m_attemptStarted = now;
     fetch.m_nextAttemptAt = -1;
+    if (!m_open) {
+        fetch.finish(FetchOutcome::Cancelled);
+        return;
+    }
     Transfer& transfer = fetch.m_transfer;
     if (!m_multi || !transfer.open(request)) {
         fetch.finish(FetchOutcome::NoConnection);
@@ -168,6 +163,7 @@ void TransferPool::attempt(PooledFetch& fetch)
         fetch.finish(FetchOutcome::NoConnection);
         return;
     }
+    ++m_startedRequests;
     if (fetch.m_requestSlot)
         *fetch.m_requestSlot = &fetch;
 }

@@ -31,6 +31,8 @@ public:
     void close() override;
     bool isOpen() const override { return !m_finished; }
     bool isFinished() const { return m_finished; }
+    // The address as it goes on the wire.
+    const QByteArray& wireUrl() const { return m_request.url; }
     // A request is under way (false while the fetch waits for its next attempt, and once ended).
     bool isAttempting() const { return m_transfer.isOpen(); }
 
@@ -41,11 +43,11 @@ public:
     const Transfer& lastAttempt() const { return m_transfer; }
     QByteArray takeBody() { return m_transfer.takeBody(); }
 
-    // See Transfer::setGate; releasing the gate lets a paused transfer go on at once.
+    // See Transfer::setGate. Released, the fetch holds whatever arrives.
     void setGate(std::function<bool(qint64)> gate);
-    void releaseGate();
-    // Lets a transfer paused by its gate ask the gate again.
-    void resume() { m_transfer.resume(); }
+    void releaseGate() { setGate({}); }
+    bool refusedByGate() const { return m_transfer.refusedByGate(); }
+    qint64 claimedBytes() const { return m_transfer.claimedBytes(); }
 
     // Called once, when the fetch ends (closed included). It must not start or end fetches itself:
     // it runs inside the pool's own work.
@@ -84,10 +86,20 @@ public:
     TransferPool& operator=(const TransferPool&) = delete;
 
     // Starts fetching request (its share is replaced by the pool's). The caller owns the fetch;
-    // the pool must outlive it.
+    // the pool must outlive it. While the pool is closed the fetch ends at once, Cancelled, and
+    // nothing is sent.
     std::unique_ptr<PooledFetch> start(Transfer::Request request);
     // Ends every fetch of the pool at once, each with Cancelled.
     void abortAll();
+    // Closed, the pool starts no request at all (a new fetch or another attempt of one under way)
+    // until it is opened again: Cancel and closing the window close it before anything else.
+    void setOpen(bool open) { m_open = open; }
+    bool isOpen() const { return m_open; }
+    // The requests started since the pool was made, every attempt counted.
+    qint64 startedRequests() const { return m_startedRequests; }
+
+    // The connections libcurl opens to one server at most.
+    static constexpr long hostConnections = 6;
 
 private:
     friend class PooledFetch;
@@ -110,5 +122,7 @@ private:
     QElapsedTimer m_clock;
     qint64 m_curlDueAt = -1; // pool clock, ms; -1: libcurl waits for nothing
     QList<PooledFetch*> m_fetches;
+    bool m_open = true;
+    qint64 m_startedRequests = 0;
     std::map<curl_socket_t, std::unique_ptr<Watch>> m_watches;
 };

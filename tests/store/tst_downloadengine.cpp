@@ -3,6 +3,7 @@
 // the middle of an image, addresses that try to write outside the folder of the run); list files
 // written and read, by hand-edited, broken or hostile files too; the page folder's name and the
 // file names of the list's entries, on Linux and on Windows.
+#include "platform/programfolder.h"
 #include "resources/messages.h"
 #include "store/downloadengine.h"
 #include "store/downloadlist.h"
@@ -13,12 +14,15 @@
 #include "support/messageanswerer.h"
 #include "support/tempprogramfolder.h"
 #include "support/testfiles.h"
+#include "web/connectioncache.h"
+#include "web/transferpool.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <optional>
@@ -59,6 +63,7 @@ struct Run
     QMap<QString, QString> pathOf; // the first entry's path of each file name
 
     QTemporaryDir dir;
+    TempProgramFolder programFolder;
     LoopbackServer server;
     FakeHost host; // its connections close before the server stops
     MessageAnswerer answerer;
@@ -68,6 +73,7 @@ enum class Event {
     None,
     Skip, // while the answer given trickles in, and again in the yield after the first refusal
     Cancel, // while the answer given trickles in
+    CancelUnwritable, // the same, DownloadList.txt cannot be written: its box is open a while
     Overlap, // the held answer is released once the last entry is asked for
     Box, // a box stays open until the whole answer given has gone out, then is answered No
     DiskFull, // writes past 1 KB fail
@@ -98,6 +104,8 @@ class tst_DownloadEngine : public QObject
 private slots:
     void runs_data();
     void runs();
+    void largeBodiesNeverStopTheRun_data();
+    void largeBodiesNeverStopTheRun();
     void killedWhileWritingLeavesNoPartialImage();
     void listFiles_data();
     void listFiles();
@@ -149,6 +157,18 @@ void tst_DownloadEngine::runs_data()
         { { u"/slow.jpg"_s, trickle } });
     row("Cancel during a fetch writes nothing and ends the run", "/big.jpg|/after.jpg", "", "", "",
         "/big.jpg|/after.jpg?", {}, Event::Cancel, {}, { { u"/big.jpg"_s, trickle } });
+    // The fetches ahead, held by the server, end at Cancel; their refill must start nothing.
+    QMap<QString, Conversation> heldAhead { { u"/a.jpg"_s, trickle } };
+    QByteArray heldList = "/a.jpg", maybeAsked = "/a.jpg";
+    for (char name = 'b'; name <= 't'; ++name) {
+        const QString path = u"/"_s + QLatin1Char(name) + u".jpg"_s;
+        heldAhead.insert(path, LoopbackServer::reply(imageAt(path), 200, {}, true));
+        heldList += "|" + path.toLatin1();
+        maybeAsked += "|" + path.toLatin1() + "?";
+    }
+    row("Cancel with a list that cannot be written starts nothing while its box is open", heldList,
+        "", "", "", maybeAsked, u"76:パスが見つかりません。"_s, Event::CancelUnwritable, {},
+        heldAhead);
     row("the next entries are fetched ahead, yet filed in list order", "/a.jpg|/b.jpg",
         "a.jpg|b.jpg", "", "", "/a.jpg|/b.jpg", Msg::downloadComplete, Event::Overlap, {},
         { { u"/a.jpg"_s, LoopbackServer::reply(imageAt(u"/a.jpg"_s), 200, {}, true) } });
@@ -199,14 +219,18 @@ void tst_DownloadEngine::runs()
             && run.server.requestCount(slow) == 1;
     };
     int presses = 0;
-    qsizetype requestsAtCancel = -1;
+    qint64 startsAtCancel = -1;
+    TransferPool& pool = host.state.connections->pool();
     QElapsedTimer clock;
     clock.start();
     host.onYield = [&](int) {
-        if (s.event == Event::Cancel && presses == 0 && slowUnderWay()) {
+        if ((s.event == Event::Cancel || s.event == Event::CancelUnwritable) && presses == 0
+            && slowUnderWay()) {
             ++presses;
+            startsAtCancel = pool.startedRequests();
+            if (s.event == Event::CancelUnwritable)
+                setProgramFolder(run.dir.path() + u"/missing/"_s);
             host.pressCancel();
-            requestsAtCancel = run.server.requests().size();
         } else if (s.event == Event::Skip
             && ((presses == 0 && slowUnderWay()) || (presses == 1 && host.rows[2].size() == 1))) {
             ++presses;
@@ -226,6 +250,8 @@ void tst_DownloadEngine::runs()
     run.answerer.onBox = [&](const MessageBoxRequest&) {
         if (s.event == Event::Box)
             QTRY_VERIFY_WITH_TIMEOUT(run.server.bytesSent() > (24 << 20), 30000);
+        if (s.event == Event::CancelUnwritable) // the fetches closed by Cancel end in here
+            QTest::qWait(50);
     };
     bool finished = false;
     {
@@ -260,9 +286,11 @@ void tst_DownloadEngine::runs()
     requested.sort();
     expected.sort();
     QCOMPARE(requested, expected);
-    if (s.event == Event::Cancel) // nothing more is asked for after Cancel
-        QCOMPARE(run.server.requests().size(), requestsAtCancel);
-    if (s.event == Event::Skip || s.event == Event::Cancel) // given up at once, not run to its end
+    const bool cancelled = s.event == Event::Cancel || s.event == Event::CancelUnwritable;
+    if (cancelled) // nothing more is asked for after Cancel
+        QCOMPARE(pool.startedRequests(), startsAtCancel);
+    QVERIFY(run.server.requests().size() <= pool.startedRequests());
+    if (s.event == Event::Skip || cancelled) // given up at once, not run to its end
         QTRY_VERIFY(run.server.clientLeft());
     if (s.event == Event::Overlap)
         QCOMPARE(presses, 1);
@@ -271,8 +299,59 @@ void tst_DownloadEngine::runs()
         QCOMPARE(run.answerer.last().text, s.box);
     if (!s.entries.isEmpty())
         QVERIFY(host.isIdle());
-    if (s.event == Event::Cancel)
+    if (cancelled)
         QCOMPARE(host.info, Msg::interrupted);
+}
+
+void tst_DownloadEngine::largeBodiesNeverStopTheRun_data()
+{
+    QTest::addColumn<QList<int>>("sizes");
+    QTest::addColumn<bool>("jpeg");
+    const QList<int> fourMegabytes(60, 4'000'000);
+    QList<int> mixed; // every size from 1.5 to 8 MB, out of order
+    for (int i = 0; i < 60; ++i)
+        mixed.append(1'500'000 + (i * 7 % 60) * 110'000);
+    QTest::newRow("60 images of 4 MB") << fourMegabytes << true;
+    QTest::newRow("60 images of 6 MB") << QList<int>(60, 6'000'000) << true;
+    QTest::newRow("60 images of 1.5 to 8 MB in mixed order") << mixed << true;
+    QTest::newRow("60 bodies of 4 MB that are no JPEG") << fourMegabytes << false;
+}
+
+// Bodies fetched ahead that fill the budget must never keep the entry whose turn it is from its
+// connection: the run ends, every image whole, none asked for more than once at a time.
+void tst_DownloadEngine::largeBodiesNeverStopTheRun()
+{
+    QFETCH(QList<int>, sizes);
+    QFETCH(bool, jpeg);
+    Run run;
+    QStringList names;
+    QList<QByteArray> bodies;
+    for (int i = 0; i < sizes.size(); ++i) {
+        names.append(u"j%1.jpg"_s.arg(i, 2, 10, QChar(u'0')));
+        bodies.append(
+            jpeg ? jpegBytes(sizes.at(i), i) : QByteArray("<html>").leftJustified(sizes.at(i)));
+        run.server.serve(u'/' + names.last(), bodies.last());
+        run.host.state.udtDownload.append({ run.server.url(u'/' + names.last()), names.last() });
+    }
+    // A run that stops for good fails here instead of at the suite's time limit.
+    QTimer stuck;
+    stuck.setSingleShot(true);
+    QObject::connect(&stuck, &QTimer::timeout, [&] { run.host.pressCancel(); });
+    stuck.start(180'000);
+    QVERIFY2(Download_ByInet(run.host, run.folder()), "the run stopped before its end");
+    QCOMPARE(run.answerer.shown(),
+        QStringList { expectBox(
+            Msg::titleDownloadComplete, MessageIcon::Information, Msg::downloadComplete) });
+    QCOMPARE(run.host.rows[int(jpeg ? ResultList::Done : ResultList::Denied)], names);
+    QCOMPARE(folderEntries(run.folder()), jpeg ? names : QStringList());
+    for (int i = 0; jpeg && i < names.size(); ++i)
+        QVERIFY2(
+            readFileBytes(run.folder() + names.at(i)) == bodies.at(i), qPrintable(names.at(i)));
+    QCOMPARE(run.server.requests().size(), run.host.state.connections->pool().startedRequests());
+    for (const QString& name : names)
+        QVERIFY2(
+            run.server.requestCount(u'/' + name) >= 1 && run.server.requestCount(u'/' + name) <= 2,
+            qPrintable(name));
 }
 
 void tst_DownloadEngine::killedWhileWritingLeavesNoPartialImage()

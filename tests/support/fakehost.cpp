@@ -4,7 +4,7 @@
 #include "web/connectioncache.h"
 #include "web/fetcher.h"
 
-#include "resources/messages.h"
+#include "run/cancelrun.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -47,13 +47,7 @@ void FakeHost::appendResultRow(ResultList list, const QString& fileName)
     rows[int(list)].append(fileName);
 }
 
-void FakeHost::pressCancel()
-{
-    closeFetchHandles(state);
-    state.blnCancel = true;
-    Show_Info(Msg::interrupted);
-    Set_Controls(true);
-}
+void FakeHost::pressCancel() { Cancel_Run(*this); }
 
 QStringList FakeHost::downloadUrls() const
 {

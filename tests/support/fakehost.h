@@ -33,7 +33,7 @@ public:
     bool embeddedLinkSource() const override { return embedded; }
     bool skipGivenPageImages() const override { return skipGivenPage; }
 
-    // Presses Cancel as the window does after Yes: closes the transfer, sets blnCancel.
+    // Presses Cancel as the window does after Yes.
     void pressCancel();
     // The URL of every entry of udtDownload, in order.
     QStringList downloadUrls() const;

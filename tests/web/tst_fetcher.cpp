@@ -195,7 +195,7 @@ openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out s
             clock.start();
         if (stoppedAt < 0 && clock.elapsed() >= x.stopAfterMs) {
             stoppedAt = yield;
-            x.closeWindow ? closeFetchHandles(host.state) : host.pressCancel();
+            x.closeWindow ? stopTransfers(host.state) : host.pressCancel();
         }
     };
     QByteArray got = leftOver;
@@ -212,7 +212,7 @@ openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out s
             QCOMPARE(host.info, Msg::interrupted); // the Cancel handler's status stays
         if (!x.answer.isEmpty())
             QTRY_VERIFY_WITH_TIMEOUT(server.clientLeft(), 10000);
-        return closeFetchHandles(host.state); // a second close finds nothing to close
+        return stopTransfers(host.state); // a second close finds nothing to close
     }
     QCOMPARE(got.size(), x.data.size());
     QVERIFY(got == x.data);
