@@ -197,9 +197,7 @@ void frmSetSaveFolder::Impl::Form_Load()
     confirmed = false;
 
     volumeRoots = usableVolumeRoots();
-    qsizetype volume = volumeOf(volumeRoots, originalFolder, conventions);
-    if (volume < 0)
-        volume = volumeOf(volumeRoots, QDir::currentPath(), conventions);
+    const qsizetype volume = volumeOf(volumeRoots, originalFolder, conventions);
     {
         const QSignalBlocker blocker(Drive1);
         Drive1->addItems(volumeRoots);
@@ -226,11 +224,9 @@ void frmSetSaveFolder::Impl::Drive1_Change()
     folderModel->setRootPath(rootPath);
     Dir1->setRootIndex(folderModel->index(rootPath));
 
-    // The drive's current folder: the process's own when it lies on this volume.
-    QString folder = QDir::currentPath();
-    if (volumeOf(volumeRoots, folder, conventions) != index)
-        folder = rootPath;
-    setDir1(folder);
+    // The drive's current folder: the one the dialog started from when it lies on this volume.
+    setDir1(
+        volumeOf(volumeRoots, originalFolder, conventions) == index ? originalFolder : rootPath);
 }
 
 bool frmSetSaveFolder::Impl::setDir1(const QString& folder)

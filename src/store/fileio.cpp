@@ -70,11 +70,19 @@ FileResult makeFolder(const QString& path)
     return success;
 }
 
-FileResult enterFolder(const QString& path)
+FileResult checkFolder(const QString& path)
 {
     if (holdsNul(path))
         return runtimeError(ErrorNumber::BadFileName);
-    if (::chdir(QFile::encodeName(path).constData()) != 0)
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status
+    {
+    };
+    if (::stat(name.constData(), &status) != 0)
+        return failure(errno);
+    if (!S_ISDIR(status.st_mode))
+        return failure(ENOTDIR);
+    if (::access(name.constData(), X_OK) != 0)
         return failure(errno);
     return success;
 }

@@ -13,8 +13,9 @@ using FileResult = RuntimeError;
 // Makes one folder (its parent must exist). An existing folder or file gives 75.
 FileResult makeFolder(const QString& path);
 
-// Makes path the process's current folder. A missing folder gives 76.
-FileResult enterFolder(const QString& path);
+// Whether path is a folder that can be entered; the process's current folder stays as it is. A
+// missing folder gives 76.
+FileResult checkFolder(const QString& path);
 
 // Writes data to a hidden temporary file in path's folder and renames it to path once it is
 // complete, so that path holds either its old content or all of data. Every failure removes the

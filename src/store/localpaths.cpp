@@ -8,8 +8,6 @@
 #include "store/fileio.h"
 #include "store/pathnames.h"
 
-#include <QDir>
-
 bool Get_LocalPath(const QString& base, QString& address, const PathConventions& conventions)
 {
     const QString folder = pageFolderPath(base, address, conventions);
@@ -26,13 +24,7 @@ bool Get_LocalPath(const QString& base, QString& address, const PathConventions&
 
 bool Make_Dir(const QString& path, const PathConventions& conventions)
 {
-    // Check_Dir enters every folder it tests, so a relative path would be read against a
-    // different folder at each step.
-    QString absolute = path;
-    if (!path.isEmpty() && QDir::isRelativePath(path))
-        absolute = withTrailingSeparator(QDir::currentPath(), conventions) + path;
-
-    for (const QString& prefix : folderPrefixes(absolute, conventions)) {
+    for (const QString& prefix : folderPrefixes(path, conventions)) {
         int errorNumber = 0;
         if (Check_Dir(prefix, errorNumber))
             continue;
@@ -57,7 +49,7 @@ bool Make_Dir_Sub(const QString& path, int& errorNumber)
 
 bool Check_Dir(const QString& path, int& errorNumber)
 {
-    const FileResult entered = enterFolder(path);
+    const FileResult entered = checkFolder(path);
     if (entered.number == 0)
         return true;
     errorNumber = entered.number;

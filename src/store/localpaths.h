@@ -19,8 +19,8 @@ bool Make_Dir(const QString& path, const PathConventions& conventions = PathConv
 // Makes one folder. True and errorNumber 0, or False and the runtime error number.
 bool Make_Dir_Sub(const QString& path, int& errorNumber);
 
-// True when the folder exists and can be entered; it becomes the current folder. On failure the
-// runtime error number (76: missing, reported silently; others with a message).
+// True when the folder exists and can be entered. On failure the runtime error number (76:
+// missing, reported silently; others with a message).
 bool Check_Dir(const QString& path, int& errorNumber);
 
 // Gives the entries of the download list from index first on their FileName and appends their

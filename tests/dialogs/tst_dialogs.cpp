@@ -46,8 +46,8 @@ void tst_Dialogs::init()
 
 void tst_Dialogs::cleanup()
 {
-    // The folder test enters the folders it checks.
-    QDir::setCurrent(m_originalCurrent);
+    // Checking a folder never makes it the process's current one.
+    QCOMPARE(QDir::currentPath(), m_originalCurrent);
     QFile::setPermissions(m_dir->path() + u"/locked"_s, QFile::ReadOwner | QFile::ExeOwner);
     m_dir.reset();
     for (QWidget* window : QApplication::topLevelWidgets())
