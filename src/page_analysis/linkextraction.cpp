@@ -152,7 +152,9 @@ QString folderOf(const QString& address, bool modern)
 // feed would be parsed as one.
 bool isPageType(const QByteArray& contentType)
 {
-    const QByteArray type = contentType.left(contentType.indexOf(';')).trimmed().toLower();
+    const qsizetype parameters = contentType.indexOf(';');
+    const QByteArray type
+        = (parameters < 0 ? contentType : contentType.first(parameters)).trimmed().toLower();
     return type == "text/html" || type == "application/xhtml+xml";
 }
 
