@@ -184,14 +184,17 @@ std::optional<CrawlFrame> scanPageLinks(RunHost& host, const QString& page, cons
         const std::optional<ParsedPage> parsed = parsePage(host, text, page);
         if (!parsed)
             return std::nullopt;
-        // A page already read under its folder's other address is not even fetched ahead.
-        for (const QString& link : parsed->pageLinks) {
-            const QString address = pageKey(withoutDotSegments(link));
-            if (withoutDotSegments(folderOf(address, true)).startsWith(curDir)
-                && !isRead(host.runState().strPageList, address, true))
-                frame.links.append(address);
+        if (!parsed->tooComplex) {
+            // A page already read under its folder's other address is not even fetched ahead.
+            for (const QString& link : parsed->pageLinks) {
+                const QString address = pageKey(withoutDotSegments(link));
+                if (withoutDotSegments(folderOf(address, true)).startsWith(curDir)
+                    && !isRead(host.runState().strPageList, address, true))
+                    frame.links.append(address);
+            }
+            return frame;
         }
-        return frame;
+        host.Show_Info(Msg::pageReadPlainly);
     }
     AttributeScan scan(text, hrefPattern);
     QString value;
@@ -329,13 +332,16 @@ void Make_DownloadList(RunHost& host, const QString& page, const QString& patter
             const std::optional<ParsedPage> parsed = parsePage(host, text, read.base);
             if (!parsed)
                 return;
-            // The address keeps its query for the request; the file's name is without it.
-            for (const QString& address :
-                pattern == srcPattern ? parsed->images : parsed->jpegLinks)
-                state.udtDownload.append(DownloadItem { address, fileNameOfAddress(address) });
-            if (!read.failureText.isEmpty())
-                host.Show_Info(read.failureText);
-            return;
+            if (!parsed->tooComplex) {
+                // The address keeps its query for the request; the file's name is without it.
+                for (const QString& address :
+                    pattern == srcPattern ? parsed->images : parsed->jpegLinks)
+                    state.udtDownload.append(DownloadItem { address, fileNameOfAddress(address) });
+                if (!read.failureText.isEmpty())
+                    host.Show_Info(read.failureText);
+                return;
+            }
+            host.Show_Info(Msg::pageReadPlainly);
         }
         AttributeScan scan(text, pattern);
 

@@ -8,6 +8,7 @@
 #include "web/fetcher.h"
 #include "web/getlinkurl.h"
 
+#include <QByteArrayList>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QSet>
@@ -21,6 +22,38 @@ namespace {
 
 constexpr qint64 yieldIntervalMs = 10;
 constexpr int nodesBetweenClockLooks = 1024;
+// About 2 s of parsing and 450 MB of tree at most, for pages that real sites never come near.
+constexpr qsizetype maxParsedBytes = 16 * 1024 * 1024;
+// The parser looks through its stack of open elements for nearly every tag, so its time grows
+// with the tags times their depth: 1 MB of unclosed <div> takes it a minute. This bounds that
+// sum (about 3 * 10^8 steps a second), counting every tag not closed as open, which only
+// overestimates.
+constexpr qint64 maxNestingCost = 300'000'000;
+
+qint64 nestingCost(const QByteArray& html)
+{
+    static const QByteArrayList voids { "area", "base", "br", "col", "embed", "hr", "img", "input",
+        "link", "meta", "source", "track", "wbr", "param" };
+    qint64 depth = 0, cost = 0;
+    for (qsizetype at = html.indexOf('<'); at >= 0 && at + 1 < html.size();
+         at = html.indexOf('<', at + 1)) {
+        const bool closing = html.at(at + 1) == '/';
+        const qsizetype start = at + (closing ? 2 : 1);
+        qsizetype end = start;
+        while (end < html.size() && isalnum(uchar(html.at(end))))
+            ++end;
+        if (end == start)
+            continue;
+        if (closing) {
+            depth = qMax<qint64>(depth - 1, 0);
+        } else if (!voids.contains(html.sliced(start, end - start).toLower())) {
+            cost += ++depth;
+            if (cost > maxNestingCost)
+                break;
+        }
+    }
+    return cost;
+}
 
 bool isElement(const GumboNode* node, GumboTag tag)
 {
@@ -202,6 +235,11 @@ std::optional<ParsedPage> parsePage(RunHost& host, const QString& text, const QS
     // A broken page could otherwise fill memory with the parser's notes on what is wrong with it.
     options.max_errors = 0;
     const QByteArray utf8 = text.toUtf8();
+    if (utf8.size() > maxParsedBytes || nestingCost(utf8) > maxNestingCost) {
+        ParsedPage plain;
+        plain.tooComplex = true;
+        return plain;
+    }
     const std::unique_ptr<GumboOutput, GumboDeleter> tree(
         gumbo_parse_with_options(&options, utf8.constData(), size_t(utf8.size())),
         GumboDeleter { &options });

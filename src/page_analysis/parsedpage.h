@@ -20,6 +20,9 @@ struct ParsedPage
     // The targets of <a href>, <area href>, <frame src> and <iframe src> whose path names a page
     // (isPagePath), in document order.
     QStringList pageLinks;
+    // The page was not parsed (all lists empty): it is larger than 16 MB, or nests its elements
+    // so deeply that the parser, which cannot be interrupted, would hold the window for seconds.
+    bool tooComplex = false;
 };
 
 // Parses text, the decoded page served from page. Every address is resolved (Get_LinkAbsURL)

@@ -241,14 +241,19 @@ void tst_LinkExtraction::buildsTheList_data()
     images("a JPEG with a query keeps it, a query ending in jpg is no JPEG",
         "<img src=\"photo.jpg?w=800#x\"><img src=\"photo.png?x.jpg\">", { u"photo.jpg?w=800"_s },
         true);
+    images("a page nested too deeply to parse in time is read by the old rules",
+        "<img src=\"a.jpg\">" + QByteArray("<div>").repeated(60000) + "<img src='b.jpg'>",
+        { u"a.jpg"_s }, true);
     images("the link source lists each JPEG link once, whatever its quotes",
         "<a href='big.jpg?s=l'>b</a><a href=big.jpg?s=l>b</a><a href=x.htm><img src=e.jpg></a>",
         { u"big.jpg?s=l"_s }, true, Links);
     const QStringList folders { u"/m/f/"_s, u"/m/f/blog/first-post/"_s, u"/m/f/pic/"_s,
-        u"/m/f/feed"_s, u"/m/f/x.xhtml"_s, u"/m/f/about"_s };
+        u"/m/f/feed"_s, u"/m/f/x.xhtml"_s, u"/m/f/about"_s, u"/m/f/go/"_s };
+    // A folder redirected to its index.html is the same page, not one read already.
     row("folder links are followed, only what the server calls HTML is read", u"/m/f/"_s, {}, Crawl,
-        { u"/m/f/f.jpg"_s, u"/m/f/blog/first-post/b-2.jpg"_s, u"/m/f/x.jpg"_s, u"/m/f/a.jpg"_s },
-        folders, false, {}, {}, true);
+        { u"/m/f/f.jpg"_s, u"/m/f/blog/first-post/b-2.jpg"_s, u"/m/f/x.jpg"_s, u"/m/f/a.jpg"_s,
+            u"/m/f/go/g.jpg"_s },
+        folders, false, {}, folders + QStringList { u"/m/f/go/index.html"_s }, true);
     row("a folder and its index.html are one page", u"/m/s/index.html"_s, {}, Crawl,
         { u"/m/s/i.jpg"_s, u"/m/s/s.jpg"_s }, { u"/m/s/index.html"_s, u"/m/s/sub"_s }, false, {},
         {}, true);
