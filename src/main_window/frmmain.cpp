@@ -68,8 +68,9 @@ void frmMain::buildControls()
     using K = ControlKind;
     using Row = ControlRow;
     // Captions sit at the top of their boxes, so that labels of different heights line up.
-    const FormDesign design { 8235, 8460, Qt::AlignLeft | Qt::AlignTop };
+    const FormDesign design { 8235, 8820, Qt::AlignLeft | Qt::AlignTop };
     const char* frame = "fraLinkMethod";
+    const QString modernPagesCaption = u"最新のページ形式にも対応する"_s;
     // clang-format off
     buildForm(this, design, {
         Row(keepIn(Label4), K::Label, "Label4", Msg::appName, { 240, 240, 1695, 375 })
@@ -95,24 +96,26 @@ void frmMain::buildControls()
             { 720, 1560, 7215, 375 }).fitsToMargin(),
         Row(keepIn(chkSkipCurrentPageJpg), K::CheckBox, "chkSkipCurrentPageJpg",
             u"指定ページに埋め込まれているjpgファイルは読み込まない"_s, { 960, 1920, 5535, 180 }).fitsToMargin(),
-        Row(keepIn(Label2), K::Label, "Label2", u"ダウンロードリスト"_s, { 240, 2400, 1440, 165 })
+        Row(keepIn(chkModernPages), K::CheckBox, "chkModernPages", modernPagesCaption,
+            { 720, 2340, 3255, 180 }).accessibleName(modernPagesCaption).fitsToMargin(),
+        Row(keepIn(Label2), K::Label, "Label2", u"ダウンロードリスト"_s, { 240, 2760, 1440, 165 })
             .names("lstDownload").fitsUpTo("Label3"),
-        Row(keepIn(lstDownload), K::ListBox, "lstDownload", {}, { 240, 2640, 3780, 5100 })
+        Row(keepIn(lstDownload), K::ListBox, "lstDownload", {}, { 240, 3000, 3780, 5100 })
             .background(listGrey).madeBy(makeListBox),
-        Row(keepIn(Label3), K::Label, "Label3", u"ダウンロード済みリスト"_s, { 4200, 2400, 1785, 165 })
+        Row(keepIn(Label3), K::Label, "Label3", u"ダウンロード済みリスト"_s, { 4200, 2760, 1785, 165 })
             .names("lstDownloadDone").fitsToMargin(),
-        Row(keepIn(lstDownloadDone), K::ListBox, "lstDownloadDone", {}, { 4200, 2640, 3765, 1500 })
+        Row(keepIn(lstDownloadDone), K::ListBox, "lstDownloadDone", {}, { 4200, 3000, 3765, 1500 })
             .background(listGrey).madeBy(makeListBox),
         Row(keepIn(Label5), K::Label, "Label5", u"既にダウンロードされていたリスト"_s,
-            { 4200, 4200, 3105, 165 }).names("lstDownloadAlready").fitsToMargin(),
+            { 4200, 4560, 3105, 165 }).names("lstDownloadAlready").fitsToMargin(),
         Row(keepIn(lstDownloadAlready), K::ListBox, "lstDownloadAlready", {},
-            { 4200, 4440, 3765, 1500 }).background(listGrey).madeBy(makeListBox),
-        Row(keepIn(Label6), K::Label, "Label6", u"読込拒否されたリスト"_s, { 4200, 6000, 3105, 165 })
+            { 4200, 4800, 3765, 1500 }).background(listGrey).madeBy(makeListBox),
+        Row(keepIn(Label6), K::Label, "Label6", u"読込拒否されたリスト"_s, { 4200, 6360, 3105, 165 })
             .names("lstDownloadDenied").fitsToMargin(),
         Row(keepIn(lstDownloadDenied), K::ListBox, "lstDownloadDenied", {},
-            { 4200, 6240, 3765, 1500 }).background(listGrey).madeBy(makeListBox),
+            { 4200, 6600, 3765, 1500 }).background(listGrey).madeBy(makeListBox),
         // A frame without a border: its caption is never drawn.
-        Row(keepIn(fraLinkMethod), K::Frame, frame, {}, { 240, 7800, 7935, 255 })
+        Row(keepIn(fraLinkMethod), K::Frame, frame, {}, { 240, 8160, 7935, 255 })
             .accessibleName(u"読込方法"_s),
         // The three reading methods share one row: each starts where the one before it ends.
         Row(keepIn(optLinkMethod[0]), K::OptionButton, "optLinkMethod(0)", u"リンク取得後ダウンロード"_s,
@@ -122,12 +125,15 @@ void frmMain::buildControls()
             .inFrame(frame).followsPrevious().fitsToEdge(),
         Row(keepIn(optLinkMethod[2]), K::OptionButton, "optLinkMethod(2)", u"jpgリストのみ作成"_s,
             { 4920, 0, 1815, 255 }).inFrame(frame).followsPrevious().fitsToEdge(),
-        Row(keepIn(lblInfo), K::Label, "lblInfo", {}, { 360, 8160, 6540, 255 })
+        Row(keepIn(lblInfo), K::Label, "lblInfo", {}, { 360, 8520, 6540, 255 })
             .fitsUpTo("lblDLFileNum"),
-        Row(keepIn(lblDLFileNum), K::Label, "lblDLFileNum", {}, { 6840, 8160, 1215, 375 })
+        Row(keepIn(lblDLFileNum), K::Label, "lblDLFileNum", {}, { 6840, 8520, 1215, 375 })
             .fitsToEdge(),
     });
     // clang-format on
+    chkModernPages->setToolTip(u"srcset・picture・遅延読み込み（data-src など）の画像から一番大きい"
+                               u"jpgを選び、?付きアドレスのjpgも読み込み、フォルダ形式のリンク"
+                               u"（/blog/記事/ など）のページもたどります"_s);
     // The counter's design runs past the bottom edge, where nothing could be seen anyway.
     lblDLFileNum->setGeometry(lblDLFileNum->geometry().intersected(rect()));
 
@@ -155,8 +161,8 @@ void frmMain::buildControls()
     connect(txtURL, &QLineEdit::returnPressed, this, [this] { txtURL_KeyPress(13); });
 
     QWidget* order[] = { txtURL, cmdDownload, cmdSkip, cmdCancel, chkSetSaveFolder, cmdHelp,
-        cmdAbout, optLinkJpg[0], optLinkJpg[1], chkSkipCurrentPageJpg, lstDownload, lstDownloadDone,
-        lstDownloadAlready, lstDownloadDenied, optLinkMethod[0], optLinkMethod[1],
+        cmdAbout, optLinkJpg[0], optLinkJpg[1], chkSkipCurrentPageJpg, chkModernPages, lstDownload,
+        lstDownloadDone, lstDownloadAlready, lstDownloadDenied, optLinkMethod[0], optLinkMethod[1],
         optLinkMethod[2] };
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -217,6 +223,7 @@ void frmMain::Set_Controls(bool idle)
         for (QRadioButton* button : optLinkJpg)
             button->setEnabled(true);
         chkSkipCurrentPageJpg->setEnabled(!optLinkJpg[0]->isChecked());
+        chkModernPages->setEnabled(!optLinkMethod[1]->isChecked());
         for (QRadioButton* button : optLinkMethod)
             button->setEnabled(true);
         if (const int method = linkMethod(); method >= 0)
@@ -230,6 +237,7 @@ void frmMain::Set_Controls(bool idle)
         for (QRadioButton* button : optLinkJpg)
             button->setEnabled(false);
         chkSkipCurrentPageJpg->setEnabled(false);
+        chkModernPages->setEnabled(false);
         for (QRadioButton* button : optLinkMethod)
             button->setEnabled(false);
     }
@@ -257,6 +265,7 @@ void frmMain::optLinkMethod_Click(int Index)
         if (const int source = linkJpgIndex(); source >= 0)
             optLinkJpg_Click(source);
         chkSetSaveFolder->setEnabled(Index == 0);
+        chkModernPages->setEnabled(true);
         break;
     case 1:
         txtURL->setEnabled(false);
@@ -264,6 +273,7 @@ void frmMain::optLinkMethod_Click(int Index)
             button->setEnabled(false);
         chkSkipCurrentPageJpg->setEnabled(false);
         chkSetSaveFolder->setEnabled(true);
+        chkModernPages->setEnabled(false);
         break;
     default:
         break;
@@ -450,3 +460,5 @@ QString frmMain::typedAddress() const { return txtURL->text(); }
 bool frmMain::embeddedLinkSource() const { return optLinkJpg[1]->isChecked(); }
 
 bool frmMain::skipGivenPageImages() const { return chkSkipCurrentPageJpg->isChecked(); }
+
+bool frmMain::modernPages() const { return chkModernPages->isChecked(); }

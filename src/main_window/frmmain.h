@@ -51,6 +51,7 @@ public:
     QString typedAddress() const override;
     bool embeddedLinkSource() const override;
     bool skipGivenPageImages() const override;
+    bool modernPages() const override;
 
     // The selected reading method: 0 links then download, 1 from a JPG list, 2 list only.
     int linkMethod() const;
@@ -140,6 +141,7 @@ private:
     QPushButton* cmdAbout = nullptr;
     QCheckBox* chkSetSaveFolder = nullptr;
     QCheckBox* chkSkipCurrentPageJpg = nullptr;
+    QCheckBox* chkModernPages = nullptr;
     QLineEdit* txtURL = nullptr;
     std::array<QRadioButton*, 2> optLinkJpg {};
     std::array<QRadioButton*, 3> optLinkMethod {};

@@ -5,10 +5,13 @@
 #include "page_analysis/htmlsource.h"
 #include "page_analysis/pagesahead.h"
 #include "page_analysis/pagetext.h"
+#include "page_analysis/parsedpage.h"
+#include "platform/nameendings.h"
 #include "resources/messages.h"
 #include "run/runhost.h"
 #include "run/runstate.h"
 #include "store/localpaths.h"
+#include "store/pathnames.h"
 #include "web/fetcher.h"
 #include "web/getlinkurl.h"
 
@@ -123,6 +126,49 @@ QString withoutDotSegments(const QString& address)
     return root + kept.join(u'/') + address.sliced(end);
 }
 
+// A folder's page has two addresses, "/a/" and "/a/index.html": the crawl lists the folder's.
+QString pageKey(const QString& address)
+{
+    static constexpr QLatin1StringView index("/index.html");
+    const qsizetype pathEnd = pathPart(address).size();
+    if (!pathPart(address).endsWith(index))
+        return address;
+    return address.left(pathEnd - index.size() + 1) + address.sliced(pathEnd);
+}
+
+// Whether the page was read already. Read as browsers read pages, a page counts as read under
+// either of its folder's addresses.
+bool isRead(const PageList& listed, const QString& address, bool modern)
+{
+    if (listed.contains(address))
+        return true;
+    if (!modern)
+        return false;
+    const QString key = pageKey(address);
+    const qsizetype pathEnd = pathPart(key).size();
+    return listed.contains(key)
+        || (pathEnd > 0 && key.at(pathEnd - 1) == u'/'
+            && listed.contains(key.left(pathEnd) + u"index.html" + key.sliced(pathEnd)));
+}
+
+// The folder an address lies in. Read as browsers read pages, a "/" in the query names no folder.
+QString folderOf(const QString& address, bool modern)
+{
+    QString dir;
+    Get_UrlPath(modern ? pathPart(address).toString() : address, dir);
+    return dir;
+}
+
+// What a server calls a page. Without this, a folder-style link that answers with an image or a
+// feed would be parsed as one.
+bool isPageType(const QByteArray& contentType)
+{
+    const qsizetype parameters = contentType.indexOf(';');
+    const QByteArray type
+        = (parameters < 0 ? contentType : contentType.first(parameters)).trimmed().toLower();
+    return type == "text/html" || type == "application/xhtml+xml";
+}
+
 // One page of the crawl whose links are still being followed: only the addresses it links to in
 // its folder or below, in document order, not its text, so that a deep crawl holds little per
 // level.
@@ -137,14 +183,30 @@ struct CrawlFrame
 // Nothing when the scan was cancelled.
 std::optional<CrawlFrame> scanPageLinks(RunHost& host, const QString& page, const QString& text)
 {
-    QString curDir;
-    Get_UrlPath(page, curDir);
+    const bool modern = host.modernPages();
+    QString curDir = folderOf(page, modern);
     CrawlFrame frame;
     // A page whose own folder is unknown would make every address look like one below it.
     if (curDir.isEmpty())
         return frame;
     curDir = withoutDotSegments(curDir);
     frame.curDir = curDir;
+    if (modern) {
+        const std::optional<ParsedPage> parsed = parsePage(host, text, page);
+        if (!parsed)
+            return std::nullopt;
+        if (!parsed->tooComplex) {
+            // A page already read under its folder's other address is not even fetched ahead.
+            for (const QString& link : parsed->pageLinks) {
+                const QString address = pageKey(withoutDotSegments(link));
+                if (withoutDotSegments(folderOf(address, true)).startsWith(curDir)
+                    && !isRead(host.runState().strPageList, address, true))
+                    frame.links.append(address);
+            }
+            return frame;
+        }
+        host.Show_Info(Msg::pageReadPlainly);
+    }
     AttributeScan scan(text, hrefPattern);
     QString value;
     AttributeScan::Step step;
@@ -183,16 +245,20 @@ std::optional<CrawlFrame> enterPage(
             reportInterrupted(host);
             return std::nullopt;
         }
+        const bool modern = host.modernPages();
+        // A link in folder form may name anything: what the server does not call a page is not
+        // read as one, and not told either.
+        if (modern && !parentDir.isNull() && !isPageType(fetched.contentType))
+            return std::nullopt;
         noteFailure(state, page, fetched.failureText);
         // The address served counts as read too; reached again under another address, it is the
         // page already read, not a new one.
         const QString base = servedFrom(page, fetched);
         const QString served = Cut_URLTail(base);
-        if (served != page) {
+        if (served != page && !(modern && pageKey(served) == pageKey(page))) {
             // A redirect may not take the crawl above the folder of the page that led there.
-            QString dir;
-            Get_UrlPath(served, dir);
-            if (!Is_NotListed(served, state.strPageList)
+            const QString dir = folderOf(served, modern);
+            if (isRead(state.strPageList, served, modern)
                 || (!parentDir.isNull() && !withoutDotSegments(dir).startsWith(parentDir)))
                 return std::nullopt;
             state.strPageList.append(served);
@@ -263,9 +329,26 @@ void Make_DownloadList(RunHost& host, const QString& page, const QString& patter
             reportInterrupted(host);
             return;
         }
-        AttributeScan scan(decodePageText(read.bytes), pattern);
+        const QString text = decodePageText(read.bytes);
         host.Show_Info(Msg::creatingList);
         read.bytes.clear();
+
+        if (host.modernPages()) {
+            const std::optional<ParsedPage> parsed = parsePage(host, text, read.base);
+            if (!parsed)
+                return;
+            if (!parsed->tooComplex) {
+                // The address keeps its query for the request; the file's name is without it.
+                for (const QString& address :
+                    pattern == srcPattern ? parsed->images : parsed->jpegLinks)
+                    state.udtDownload.append(DownloadItem { address, fileNameOfAddress(address) });
+                if (!read.failureText.isEmpty())
+                    host.Show_Info(read.failureText);
+                return;
+            }
+            host.Show_Info(Msg::pageReadPlainly);
+        }
+        AttributeScan scan(text, pattern);
 
         QString value;
         AttributeScan::Step step;
@@ -309,7 +392,7 @@ void Get_PageLinks(RunHost& host, const QString& page)
             continue;
         }
         const QString next = std::exchange(frame.links[frame.next++], QString());
-        if (!Is_NotListed(next, state.strPageList)) {
+        if (isRead(state.strPageList, next, host.modernPages())) {
             ahead.forget(next);
             continue;
         }

@@ -14,3 +14,11 @@ bool endsWithAsciiNoCase(QStringView text, QLatin1StringView suffix);
 // "htm" or "html", in any letter case, with no dot required.
 bool isImageValue(QStringView value);
 bool isPageValue(QStringView value);
+
+// The path of an address or link: the text before its first "?" or "#".
+QStringView pathPart(QStringView address);
+// The tests of pages read as browsers read them, on the path part alone, so that a query or a
+// fragment never hides what the address names: a JPEG ends in ".jpg" or ".jpeg"; a page ends in
+// "/", ".htm", ".html", ".xhtml", ".php", ".asp" or ".aspx", or its last segment has no dot.
+bool isJpegPath(QStringView address);
+bool isPagePath(QStringView address);

@@ -48,6 +48,9 @@ inline const QString bytesDone = QStringLiteral("Bytes完了)");
 inline const QString loadingPage = QStringLiteral("ページを読込中...");
 inline const QString creatingList = QStringLiteral("ダウンロードリスト作成中...");
 inline const QString analysingPage = QStringLiteral("ページ解析中...");
+// A page too large or too deeply nested to parse in reasonable time is read by the old rules.
+inline const QString pageReadPlainly
+    = QStringLiteral("ページが大きすぎるか入れ子が深すぎるため、従来の方法で読み込みました");
 
 // Why a fetch failed, for the status line; host is the server's name.
 inline QString certificateRefused(const QString& host)

@@ -49,4 +49,7 @@ public:
     virtual QString typedAddress() const = 0; // the text of txtURL
     virtual bool embeddedLinkSource() const = 0; // optLinkJpg(1) selected
     virtual bool skipGivenPageImages() const = 0; // chkSkipCurrentPageJpg ticked
+    // chkModernPages ticked: pages are parsed as browsers parse them, each image gives its largest
+    // JPEG, and the crawl follows folder-style links.
+    virtual bool modernPages() const = 0;
 };

@@ -73,7 +73,10 @@ bool Get_FileList(RunHost& host, qsizetype first)
     names.reserve(list.size() - qMin(first, list.size()));
     for (qsizetype i = first; i < list.size(); ++i) {
         DownloadItem& item = list[i];
-        item.FileName = fileNameOfUrl(item.URL);
+        // An entry named where it was found keeps its name: there the address was known to carry a
+        // query that is no part of the file's name.
+        if (item.FileName.isNull())
+            item.FileName = fileNameOfUrl(item.URL);
         names.append(item.FileName);
     }
     if (!names.isEmpty())

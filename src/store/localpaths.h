@@ -23,8 +23,8 @@ bool Make_Dir_Sub(const QString& path, int& errorNumber);
 // missing, reported silently; others with a message).
 bool Check_Dir(const QString& path, int& errorNumber);
 
-// Gives the entries of the download list from index first on their FileName and appends their
-// rows to lstDownload in one go; lstDownload must hold the rows of the entries before first (a
-// list being built only grows). False, after the no-files ending (status, caption, idle), when
-// the list is empty.
+// Gives the entries of the download list from index first whose FileName is null the text
+// after the last "/" of their URL, and appends their rows to lstDownload in one go; lstDownload
+// must hold the rows of the entries before first (a list being built only grows). False, after
+// the no-files ending (status, caption, idle), when the list is empty.
 bool Get_FileList(RunHost& host, qsizetype first = 0);

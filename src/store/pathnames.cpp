@@ -1,6 +1,8 @@
 // The pure naming rules of the store.
 #include "store/pathnames.h"
 
+#include "platform/nameendings.h"
+
 #include <QFile>
 
 QString pageFolderName(const QString& address)
@@ -54,6 +56,13 @@ QString fileNameOfUrl(const QString& url)
 {
     const qsizetype slash = url.lastIndexOf(u'/');
     return slash < 0 ? QString() : url.mid(slash + 1);
+}
+
+QString fileNameOfAddress(const QString& address)
+{
+    const QString name = fileNameOfUrl(pathPart(address).toString());
+    // Never null: a null FileName is one not yet given (Get_FileList).
+    return name.isNull() ? QStringLiteral("") : name;
 }
 
 FileNameRefusal fileNameRefusal(const QString& name, const PathConventions& conventions)

@@ -23,6 +23,9 @@ QStringList folderPrefixes(const QString& path, const PathConventions& conventio
 
 // The text after the last "/" of url; empty when url ends in "/" or holds no "/" at all.
 QString fileNameOfUrl(const QString& url);
+// The last segment of the address's path, without its query or fragment: "a/photo.jpg?w=800"
+// gives "photo.jpg".
+QString fileNameOfAddress(const QString& address);
 
 // Why a list entry's name is refused before any request, or None when it may be written.
 enum class FileNameRefusal {

@@ -90,6 +90,7 @@ FetchResult awaitFetchResult(
         result.finalUrl = QString::fromUtf8(redirectedTo);
     if (result.outcome != FetchOutcome::Cancelled)
         result.failureText = fetch.lastAttempt().failureText();
+    result.contentType = fetch.lastAttempt().contentType();
     return result;
 }
 

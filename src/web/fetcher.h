@@ -32,6 +32,8 @@ struct FetchResult
     // text naming the cause and the host (a refused certificate, an unknown host, a refused
     // connection, no answer, an HTTP status of 400 or more on a Complete body, ...).
     QString failureText;
+    // The Content-Type the server sent with the body; empty when it sent none.
+    QByteArray contentType;
 };
 
 constexpr qint64 pageBodyLimit = 64LL * 1024 * 1024;

@@ -85,6 +85,7 @@ bool Transfer::open(const Request& request)
     m_status = 0;
     m_endedAt.clear();
     m_redirectedTo.clear();
+    m_contentType.clear();
     m_sizeChecked = false;
     m_tooLarge = false;
     m_refused = false;
@@ -173,6 +174,10 @@ void Transfer::finish(CURLcode result)
     if (curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_COUNT, &redirects) == CURLE_OK
         && redirects > 0)
         m_redirectedTo = m_endedAt;
+    char* contentType = nullptr;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK
+        && contentType)
+        m_contentType = contentType;
     // Only HTTP has statuses; libcurl reports an FTP server's last reply code in the same place.
     char* scheme = nullptr;
     const bool http = curl_easy_getinfo(m_easy.get(), CURLINFO_SCHEME, &scheme) == CURLE_OK

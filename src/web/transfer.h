@@ -69,6 +69,8 @@ public:
     bool mayRetry() const;
     // The address the transfer ended at, as on the wire, when it followed a redirect; else empty.
     QByteArray redirectedTo() const { return m_redirectedTo; }
+    // The Content-Type the server sent, as sent; empty when it sent none.
+    QByteArray contentType() const { return m_contentType; }
     // What failed, for the status line, naming the host the transfer ended at: a refused
     // certificate, an unknown host, a refused connection, no answer, or an HTTP status of 400 or
     // more on a complete body. Empty for any other ending.
@@ -92,6 +94,7 @@ private:
     long m_status = 0; // the HTTP status; 0 for other protocols
     QByteArray m_endedAt; // the address the transfer ended at, as on the wire
     QByteArray m_redirectedTo;
+    QByteArray m_contentType;
     bool m_sizeChecked = false;
     bool m_tooLarge = false;
     bool m_refused = false;

@@ -106,8 +106,8 @@ QString enabledPattern(const frmMain& window)
 {
     QString pattern;
     for (const char* name : { "cmdDownload", "cmdSkip", "cmdCancel", "txtURL", "chkSetSaveFolder",
-             "optLinkJpg(0)", "optLinkJpg(1)", "chkSkipCurrentPageJpg", "optLinkMethod(0)",
-             "optLinkMethod(1)", "optLinkMethod(2)" })
+             "optLinkJpg(0)", "optLinkJpg(1)", "chkSkipCurrentPageJpg", "chkModernPages",
+             "optLinkMethod(0)", "optLinkMethod(1)", "optLinkMethod(2)" })
         pattern += window.findChild<QWidget*>(QLatin1String(name))->isEnabled() ? u'1' : u'0';
     return pattern;
 }
@@ -155,6 +155,7 @@ struct Run
 {
     int method = 0; // optLinkMethod
     int source = 0; // optLinkJpg
+    bool modern = false; // chkModernPages
     bool chooseFolder = false;
     QString typed = u"%1"_s; // %1: the page's address
     bool byEnter = false;
@@ -287,7 +288,7 @@ void tst_Desktop::startAddressAndControls_data()
     QTest::addColumn<int>("method");
     QTest::addColumn<int>("source");
     QTest::addColumn<QString>("pattern"); // see enabledPattern
-    const QString none = u"http://"_s, start = u"10011110111"_s;
+    const QString none = u"http://"_s, start = u"100111101111"_s;
     QTest::newRow("an address in any case is taken")
         << u"HttpS://A/B.HTM"_s << u"HttpS://A/B.HTM"_s << 0 << 0 << start;
     QTest::newRow("five characters are never taken") << u"ftp:/"_s << none << 0 << 0 << start;
@@ -296,9 +297,9 @@ void tst_Desktop::startAddressAndControls_data()
     QTest::newRow("only one of two line ends is removed")
         << u"http://a/\r\n\r\n"_s << u"http://a/\r\n"_s << 0 << 0 << start;
     QTest::newRow("from a jpg list ignores address and source")
-        << QString() << none << 1 << 1 << u"10001000111"_s;
+        << QString() << none << 1 << 1 << u"100010000111"_s;
     QTest::newRow("list only with embedded images")
-        << QString() << none << 2 << 1 << u"10010111111"_s;
+        << QString() << none << 2 << 1 << u"100101111111"_s;
 }
 
 void tst_Desktop::startAddressAndControls()
@@ -312,23 +313,24 @@ void tst_Desktop::startAddressAndControls()
     QGuiApplication::clipboard()->setText(clipboard);
     frmMain window;
     QCOMPARE(window.typedAddress(), address);
-    QCOMPARE(enabledPattern(window), u"10011110111"_s);
+    QCOMPARE(enabledPattern(window), u"100111101111"_s);
+    QVERIFY(!window.modernPages());
     auto* skipGiven = window.findChild<QCheckBox*>(u"chkSkipCurrentPageJpg"_s);
     for (const QString& name : { u"optLinkJpg(1)"_s, u"chkSkipCurrentPageJpg"_s,
-             u"optLinkMethod(1)"_s, u"optLinkMethod(0)"_s, u"optLinkJpg(%1)"_s.arg(source),
-             u"optLinkMethod(%1)"_s.arg(method) })
+             u"optLinkMethod(1)"_s, u"chkModernPages"_s, u"optLinkMethod(0)"_s, u"chkModernPages"_s,
+             u"optLinkJpg(%1)"_s.arg(source), u"optLinkMethod(%1)"_s.arg(method) })
         window.findChild<QAbstractButton*>(name)->click();
     QCOMPARE(enabledPattern(window), pattern);
     QCOMPARE(window.linkMethod(), method);
     QCOMPARE(window.embeddedLinkSource(), source == 1);
     // Switching changes availability only: ticks and text stay.
-    QVERIFY(skipGiven->isChecked());
+    QVERIFY(skipGiven->isChecked() && window.modernPages());
     QVERIFY(window.findChild<QCheckBox*>(u"chkSetSaveFolder"_s)->isChecked());
     QCOMPARE(window.typedAddress(), address);
 
     // Busy locks all but Cancel (Skip is the download loop's); idle restores the rules, no Skip.
     window.Set_Controls(false);
-    QCOMPARE(enabledPattern(window), u"00100000000"_s);
+    QCOMPARE(enabledPattern(window), u"001000000000"_s);
     window.setSkipEnabled(true);
     window.Set_Controls(true);
     QCOMPARE(enabledPattern(window), pattern);
@@ -359,6 +361,10 @@ void tst_Desktop::run_data()
         .links = { u"a.jpg"_s, u"sub/b.JPEG"_s, u"c.png"_s }, .boxes = { listReport },
         .rows = u"a.jpg b.JPEG|||"_s, .info = Msg::listCreated, .caption = Msg::captionDone,
         .listed = u"a.jpg sub/b.JPEG"_s, .requested = u"index.htm"_s };
+    QTest::newRow("ticked, a list-only run lists a JPEG link with a query under its own name")
+        << Run { .method = 2, .modern = true, .links = { u"a.jpg?w=1"_s, u"b.jpg"_s },
+        .boxes = { listReport }, .rows = u"a.jpg b.jpg|||"_s, .info = Msg::listCreated,
+        .caption = Msg::captionDone, .listed = u"a.jpg?w=1 b.jpg"_s, .requested = u"index.htm"_s };
     QTest::newRow("a download fills the page's folder and keeps a file already there") << Run {
         .links = { u"a.jpg"_s, u"bad.jpg"_s, u"c.jpg"_s }, .present = u"c.jpg"_s,
         .boxes = { complete }, .rows = u"a.jpg bad.jpg c.jpg*|a.jpg*|c.jpg*|bad.jpg*"_s,
@@ -428,6 +434,8 @@ void tst_Desktop::run()
     f.window->appendResultRow(ResultList::Done, u"previous.jpg"_s);
     f.button(u"optLinkMethod(%1)"_s.arg(run.method))->click();
     f.button(u"optLinkJpg(%1)"_s.arg(run.source))->click();
+    if (run.modern)
+        f.button(u"chkModernPages"_s)->click();
     if (f.button(u"chkSetSaveFolder"_s)->isChecked() != run.chooseFolder)
         f.button(u"chkSetSaveFolder"_s)->click();
     auto* address = f.window->findChild<QLineEdit*>(u"txtURL"_s);

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <QUrl>
 
 #include <optional>
 
@@ -52,14 +53,21 @@ private:
 void tst_LinkExtraction::initTestCase()
 {
     // The site: a page per line of site.txt, its path, a space and its text ("=> path": a
-    // redirect there); the Japanese pages in code page 932.
+    // redirect there; under /m/ an HTML page unless "~type " says otherwise, "_" for a blank); the
+    // Japanese pages in code page 932.
     QFile site(QFINDTESTDATA("page_analysis/site.txt"));
     QVERIFY(site.open(QIODevice::ReadOnly));
     for (const QByteArray& line : site.readAll().split('\n')) {
         const QString path = QString::fromUtf8(line.left(line.indexOf(' ')));
         const QByteArray text = line.mid(line.indexOf(' ') + 1);
+        const qsizetype typeEnd = text.indexOf(' ');
         if (text.startsWith("=> "))
             m_site.answer(path, LoopbackServer::reply({}, 302, "Location: " + text.sliced(3)));
+        else if (path.startsWith(u"/m/"))
+            m_site.answer(path,
+                text.startsWith('~') ? LoopbackServer::reply(text.sliced(typeEnd + 1), 200,
+                    "Content-Type: " + text.first(typeEnd).sliced(1).replace('_', ' '))
+                                     : LoopbackServer::reply(text, 200, "Content-Type: text/html"));
         else if (!path.isEmpty())
             m_site.serve(path, text);
     }
@@ -93,21 +101,23 @@ void tst_LinkExtraction::buildsTheList_data()
     QTest::addColumn<QStringList>("images"); // paths on the site, or whole addresses
     QTest::addColumn<QStringList>("pages"); // the pages taken into the run, in order
     QTest::addColumn<QStringList>("requests"); // the paths requested; empty: the pages
-    const auto row
-        = [](const char* name, const QString& typed, const QByteArray& page, Method method,
-              const QStringList& images, const QStringList& pages, bool skip = false,
-              const QString& cancelDuring = {}, const QStringList& requests = {}) {
-              QTest::newRow(name) << typed << page << method << skip << cancelDuring << images
-                                  << pages << (requests.isEmpty() ? pages : requests);
-          };
-    // One page read for its images, at a path of its own.
+    QTest::addColumn<bool>("modern"); // chkModernPages ticked
+    const auto row = [](const char* name, const QString& typed, const QByteArray& page,
+                         Method method, const QStringList& images, const QStringList& pages,
+                         bool skip = false, const QString& cancelDuring = {},
+                         const QStringList& requests = {}, bool modern = false) {
+        QTest::newRow(name) << typed << page << method << skip << cancelDuring << images << pages
+                            << (requests.isEmpty() ? pages : requests) << modern;
+    };
+    // One page read for its images (or links), at a path of its own.
     int pageNumber = 0;
-    const auto images = [&](const char* name, const QByteArray& page, const QStringList& found) {
+    const auto images = [&](const char* name, const QByteArray& page, const QStringList& found,
+                            bool modern = false, Method method = Method::Images) {
         const QString path = u"/h/%1.htm"_s.arg(++pageNumber);
         QStringList addresses;
         for (const QString& image : found)
             addresses.append(u"/h/"_s + image);
-        row(name, path, page, Method::Images, addresses, { path });
+        row(name, path, page, method, addresses, { path }, false, {}, {}, modern);
     };
     using enum Method;
     row("links are taken as found, above the host and embedded images left out", u"/one/p.htm"_s,
@@ -203,6 +213,53 @@ void tst_LinkExtraction::buildsTheList_data()
         "<img src=\"" + QByteArray(10 << 20, 'v') + ".jpg>", {});
     row("an endless page is read to 64 MB and scanned as far as it came", u"/endless.htm"_s, {},
         Images, { u"/e.jpg"_s }, { u"/endless.htm"_s });
+
+    // Ticked: pages parsed as browsers parse them, one entry per image, its largest JPEG.
+    images("the widest w rendition, else the densest x, a comma inside an address kept",
+        "<img src=\"s.jpg\" srcset=\"m.jpg 800w, l.jpg 1600w, xl.webp 2400w\">"
+        "<img src=a1.jpg srcset=\"a2.jpg 2x, a3.jpg 3x,a4.jpg 1x\">"
+        "<img srcset=\"c/w_400,h_3/k.jpg 400w, c/w_900,h_6/k.jpg 900w\">",
+        { u"l.jpg"_s, u"a3.jpg"_s, u"c/w_900,h_6/k.jpg"_s }, true);
+    images("a picture's webp source never counts, its jpeg source even without the ending",
+        "<picture><source type=\"image/webp\" srcset=\"p.webp 800w, p-1600.jpg 1600w\">"
+        "<source type=\"image/jpeg\" srcset=\"img?id=7&amp;w=1200 1200w, p-600.jpg 600w\">"
+        "<img src=\"p-400.jpg\"></picture>",
+        { u"img?id=7&w=1200"_s }, true);
+    images("lazy addresses win over a placeholder, a noscript twin or a repeat adds nothing",
+        "<img src=\"data:image/jpeg;base64,R0l.jpg\" data-src=\"z-4.jpg\" "
+        "data-srcset=\"z-4.jpg 400w, z-20.jpg 2000w\"><noscript><img src=\"z-12.jpg\"></noscript>"
+        "<img src=blank.gif data-original='o.jpg'><img src=\"o.jpg\"><img data-lazy-src=\"y.jpg\">",
+        { u"z-20.jpg"_s, u"o.jpg"_s, u"y.jpg"_s }, true);
+    images("a thumbnail that links to a JPEG stands for it, one linking to a page does not",
+        "<a href=\"full/1.jpg\"><img src=\"t/1.jpg\" srcset=\"t/1x2.jpg 2x\"></a>"
+        "<a href=\"p.htm\"><img src=\"t/2.jpg\"></a>",
+        { u"full/1.jpg"_s, u"t/2.jpg"_s }, true);
+    images("any quotes, references decoded, base honoured, comments and scripts no markup",
+        "<base href=\"/h/pics/\"><img src='q1.jpg'><img src=q2.jpg><img src = \" a&amp;b.jpg\">"
+        "<!-- <img src=\"c.jpg\"> --><script>x='<img src=\"s.jpg\">'</script>",
+        { u"pics/q1.jpg"_s, u"pics/q2.jpg"_s, u"pics/a&b.jpg"_s }, true);
+    images("a JPEG with a query keeps it, a query ending in jpg is no JPEG",
+        "<img src=\"photo.jpg?w=800#x\"><img src=\"photo.png?x.jpg\">", { u"photo.jpg?w=800"_s },
+        true);
+    images("a page nested too deeply to parse in time is read by the old rules",
+        "<img src=\"a.jpg\">" + QByteArray("<div>").repeated(60000) + "<img src='b.jpg'>",
+        { u"a.jpg"_s }, true);
+    images("the link source lists each JPEG link once, whatever its quotes",
+        "<a href='big.jpg?s=l'>b</a><a href=big.jpg?s=l>b</a><a href=x.htm><img src=e.jpg></a>",
+        { u"big.jpg?s=l"_s }, true, Links);
+    const QStringList folders { u"/m/f/"_s, u"/m/f/blog/first-post/"_s, u"/m/f/pic/"_s,
+        u"/m/f/feed"_s, u"/m/f/x.xhtml"_s, u"/m/f/about"_s, u"/m/f/go/"_s };
+    // A folder redirected to its index.html is the same page, not one read already.
+    row("folder links are followed, only what the server calls HTML is read", u"/m/f/"_s, {}, Crawl,
+        { u"/m/f/f.jpg"_s, u"/m/f/blog/first-post/b-2.jpg"_s, u"/m/f/x.jpg"_s, u"/m/f/a.jpg"_s,
+            u"/m/f/go/g.jpg"_s },
+        folders, false, {}, folders + QStringList { u"/m/f/go/index.html"_s }, true);
+    row("a folder and its index.html are one page", u"/m/s/index.html"_s, {}, Crawl,
+        { u"/m/s/i.jpg"_s, u"/m/s/s.jpg"_s }, { u"/m/s/index.html"_s, u"/m/s/sub"_s }, false, {},
+        {}, true);
+    row("Cancel in the parse of a followed page ends the whole crawl", u"/m/f/"_s, {}, Crawl,
+        { u"/m/f/f.jpg"_s, u"/m/f/blog/first-post/b-2.jpg"_s }, folders.first(2), false,
+        Msg::analysingPage, {}, true);
 }
 
 void tst_LinkExtraction::buildsTheList()
@@ -215,6 +272,7 @@ void tst_LinkExtraction::buildsTheList()
     QFETCH(QStringList, images);
     QFETCH(QStringList, pages);
     QFETCH(QStringList, requests);
+    QFETCH(bool, modern);
     if (!page.isNull())
         m_site.serve(Cut_URLTail(typed), page);
     const qsizetype earlier = m_site.requests().size();
@@ -225,6 +283,7 @@ void tst_LinkExtraction::buildsTheList()
     FakeHost host;
     host.typed = m_site.url(typed);
     host.skipGivenPage = skipGivenPage;
+    host.modern = modern;
     // Unhooked, as in every other row, a crawl asks for no image at all.
     std::optional<FetchAhead> early;
     if (typed.startsWith(u"/early/"_s)) {
@@ -257,6 +316,9 @@ void tst_LinkExtraction::buildsTheList()
         image = image.startsWith(u'/') ? m_site.url(image) : image;
     QCOMPARE(host.downloadUrls(), images);
     QCOMPARE(host.downloadRows.size(), images.size()); // each row added once
+    for (const DownloadItem& item : std::as_const(host.state.udtDownload))
+        QCOMPARE(item.FileName,
+            modern ? QUrl(item.URL).fileName() : item.URL.sliced(item.URL.lastIndexOf(u'/') + 1));
     QStringList requested;
     for (const RecordedRequest& request : m_site.requests().sliced(earlier))
         if (((cancelDuring.isEmpty() && !early) || requests.contains(request.path)) // some ahead

@@ -32,6 +32,7 @@ public:
     QString typedAddress() const override { return typed; }
     bool embeddedLinkSource() const override { return embedded; }
     bool skipGivenPageImages() const override { return skipGivenPage; }
+    bool modernPages() const override { return modern; }
 
     // Presses Cancel as the window does after Yes.
     void pressCancel();
@@ -43,6 +44,7 @@ public:
     QString typed = QStringLiteral("http://");
     bool embedded = false;
     bool skipGivenPage = false;
+    bool modern = false;
 
     // Called at every yield with the yield's number (from 1).
     std::function<void(int)> onYield;
