@@ -3,6 +3,7 @@
 
 #include "dialogs/frmver.h"
 #include "dialogs/help.h"
+#include "main_window/controlstates.h"
 #include "main_window/listbox.h"
 #include "main_window/listrows.h"
 #include "main_window/paintthrottle.h"
@@ -213,34 +214,10 @@ void frmMain::Set_Controls(bool idle)
     showLatestTexts();
     const bool stillBusy = m_holdTexts && !idle;
     m_holdTexts = !idle;
-    if (idle) {
-        cmdDownload->setEnabled(true);
-        cmdCancel->setEnabled(false);
+    m_busy = !idle;
+    if (idle)
         cmdSkip->setEnabled(false);
-        txtURL->setEnabled(true);
-        chkSetSaveFolder->setEnabled(
-            optLinkMethod[0]->isChecked() || optLinkMethod[1]->isChecked());
-        for (QRadioButton* button : optLinkJpg)
-            button->setEnabled(true);
-        chkSkipCurrentPageJpg->setEnabled(!optLinkJpg[0]->isChecked());
-        chkModernPages->setEnabled(!optLinkMethod[1]->isChecked());
-        for (QRadioButton* button : optLinkMethod)
-            button->setEnabled(true);
-        if (const int method = linkMethod(); method >= 0)
-            optLinkMethod_Click(method);
-    } else {
-        cmdDownload->setEnabled(false);
-        cmdCancel->setEnabled(true);
-        cmdSkip->setEnabled(false);
-        txtURL->setEnabled(false);
-        chkSetSaveFolder->setEnabled(false);
-        for (QRadioButton* button : optLinkJpg)
-            button->setEnabled(false);
-        chkSkipCurrentPageJpg->setEnabled(false);
-        chkModernPages->setEnabled(false);
-        for (QRadioButton* button : optLinkMethod)
-            button->setEnabled(false);
-    }
+    applyControlStates();
     // A crawl tells every page that the window is busy; shown once, it need not be painted again.
     if (stillBusy)
         return;
@@ -254,39 +231,24 @@ void frmMain::Set_Controls(bool idle)
     cmdSkip->repaint();
 }
 
-void frmMain::optLinkMethod_Click(int Index)
+void frmMain::applyControlStates()
 {
-    switch (Index) {
-    case 0:
-    case 2:
-        txtURL->setEnabled(true);
-        for (QRadioButton* button : optLinkJpg)
-            button->setEnabled(true);
-        if (const int source = linkJpgIndex(); source >= 0)
-            optLinkJpg_Click(source);
-        chkSetSaveFolder->setEnabled(Index == 0);
-        chkModernPages->setEnabled(true);
-        break;
-    case 1:
-        txtURL->setEnabled(false);
-        for (QRadioButton* button : optLinkJpg)
-            button->setEnabled(false);
-        chkSkipCurrentPageJpg->setEnabled(false);
-        chkSetSaveFolder->setEnabled(true);
-        chkModernPages->setEnabled(false);
-        break;
-    default:
-        break;
-    }
+    const ControlStates states = enabledControls(m_busy, linkMethod(), linkJpgIndex());
+    cmdDownload->setEnabled(states.download);
+    cmdCancel->setEnabled(states.cancel);
+    txtURL->setEnabled(states.address);
+    chkSetSaveFolder->setEnabled(states.saveFolder);
+    for (QRadioButton* button : optLinkJpg)
+        button->setEnabled(states.linkSource);
+    chkSkipCurrentPageJpg->setEnabled(states.skipGivenPage);
+    chkModernPages->setEnabled(states.modernPages);
+    for (QRadioButton* button : optLinkMethod)
+        button->setEnabled(states.method);
 }
 
-void frmMain::optLinkJpg_Click(int Index)
-{
-    if (Index == 0)
-        chkSkipCurrentPageJpg->setEnabled(false);
-    else if (Index == 1)
-        chkSkipCurrentPageJpg->setEnabled(true);
-}
+void frmMain::optLinkMethod_Click(int) { applyControlStates(); }
+
+void frmMain::optLinkJpg_Click(int) { applyControlStates(); }
 
 void frmMain::txtURL_KeyPress(int KeyAscii)
 {

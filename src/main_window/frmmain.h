@@ -85,6 +85,8 @@ protected:
 
 private:
     void buildControls();
+    // Enables the controls as enabledControls decides for the run and the options chosen.
+    void applyControlStates();
     void Form_Load();
 
     void runDownload();
@@ -106,6 +108,8 @@ private:
     ListDialogMemory m_listDialogMemory;
     bool m_running = false;
     bool m_closed = false;
+    bool m_busy = false; // as Set_Controls last set the controls
+
     // A busy window is painted at most this often; the latest state always follows.
     static constexpr int paintIntervalMs = 50;
     PaintThrottle* m_paintThrottle = nullptr;

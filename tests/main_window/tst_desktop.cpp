@@ -298,6 +298,8 @@ void tst_Desktop::startAddressAndControls_data()
         << u"http://a/\r\n\r\n"_s << u"http://a/\r\n"_s << 0 << 0 << start;
     QTest::newRow("from a jpg list ignores address and source")
         << QString() << none << 1 << 1 << u"100010000111"_s;
+    QTest::newRow("list only from the page's own links")
+        << QString() << none << 2 << 0 << u"100101101111"_s;
     QTest::newRow("list only with embedded images")
         << QString() << none << 2 << 1 << u"100101111111"_s;
 }
