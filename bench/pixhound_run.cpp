@@ -10,6 +10,7 @@
 #include "resources/messages.h"
 #include "resources/resourceinit.h"
 #include "web/connectioncache.h"
+#include "web/fetchesahead.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -134,6 +135,9 @@ int main(int argc, char* argv[])
         { QStringLiteral("run_s"), runSeconds },
         { QStringLiteral("idle_rss_kb"), static_cast<qint64>(idleKb) },
         { QStringLiteral("peak_rss_kb"), static_cast<qint64>(peakResidentKb()) },
+        { QStringLiteral("ahead_peak_kb"),
+            window.runState().aheadShare ? window.runState().aheadShare->peakClaimedBytes() / 1024
+                                         : 0 },
         { QStringLiteral("boxes"), boxes },
         { QStringLiteral("rows"), rows },
     };

@@ -479,6 +479,9 @@ def target_lines(manifest, medians, results, rtt_ms):
     if memory is not None:
         lines.append(f"- Pixhound peak memory above the idle window {above:.1f} MB, target ≤ {memory} MB: "
                      f"{verdict(above <= memory)}")
+    ahead = max(r.driver.get("ahead_peak_kb", 0) for r in runs) / 1024
+    lines.append(f"- Pixhound's fetches ahead held at most {ahead:.1f} MB at once (pages and images "
+                 f"together), budget ≤ 32 MB: {verdict(ahead <= 32)}")
     n_pages, n_images = len(manifest["pages"]), len(manifest["images"])
     pages = sorted({r.pages for r in runs})
     images = sorted({r.images for r in runs})

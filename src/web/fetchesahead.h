@@ -26,6 +26,17 @@ public:
     // Counts fetch, started ahead by owner, until it leaves.
     void join(const PooledFetch* fetch, const void* owner) { m_fetches.emplace(fetch, owner); }
     void leave(const PooledFetch* fetch) { m_fetches.erase(fetch); }
+    // Whether more bytes fit in the budget beside those claimed; the peak is kept.
+    bool admit(qint64 more)
+    {
+        const qint64 claimed = claimedBytes() + more;
+        if (claimed > budget)
+            return false;
+        m_peakClaimed = qMax(m_peakClaimed, claimed);
+        return true;
+    }
+    // The most the fetches ahead have claimed at once since the share was made.
+    qint64 peakClaimedBytes() const { return m_peakClaimed; }
     // The bytes held or allowed to the fetches ahead.
     qint64 claimedBytes() const
     {
@@ -54,6 +65,7 @@ private:
     }
 
     std::map<const PooledFetch*, const void*> m_fetches;
+    qint64 m_peakClaimed = 0;
 };
 
 // The share of the run, made on first use.
@@ -103,9 +115,7 @@ public:
         std::unique_ptr<PooledFetch> fetch = startFetch(m_state, url, maxBytes);
         if (!fetch)
             return false;
-        fetch->setGate([share = m_share.get()](qint64 more) {
-            return share->claimedBytes() + more <= AheadShare::budget;
-        });
+        fetch->setGate([share = m_share.get()](qint64 more) { return share->admit(more); });
         fetch->setOnFinished([this, ended = fetch.get()] {
             if (ended->refusedByGate())
                 ended->takeBody(); // its memory goes back to the budget at once

@@ -15,6 +15,7 @@
 #include "support/tempprogramfolder.h"
 #include "support/testfiles.h"
 #include "web/connectioncache.h"
+#include "web/fetchesahead.h"
 #include "web/transferpool.h"
 
 #include <QDir>
@@ -348,6 +349,8 @@ void tst_DownloadEngine::largeBodiesNeverStopTheRun()
         QVERIFY2(
             readFileBytes(run.folder() + names.at(i)) == bodies.at(i), qPrintable(names.at(i)));
     QCOMPARE(run.server.requests().size(), run.host.state.connections->pool().startedRequests());
+    const qint64 peak = runAheadShare(run.host.state)->peakClaimedBytes();
+    QVERIFY2(peak > 0 && peak <= AheadShare::budget, qPrintable(QString::number(peak)));
     for (const QString& name : names)
         QVERIFY2(
             run.server.requestCount(u'/' + name) >= 1 && run.server.requestCount(u'/' + name) <= 2,
