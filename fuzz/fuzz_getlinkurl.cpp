@@ -21,11 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (Get_UrlRoot(page, root))
         FUZZ_CHECK(root.endsWith(u'/'));
 
-    QStringList dirs;
-    Get_UrlDirs(page, dirs);
-    for (const QString& dir : dirs)
-        FUZZ_CHECK(dir.endsWith(u'/') && page.startsWith(dir));
-
     QString rest;
     const int steps = Cut_ParentDirs(link, rest);
     FUZZ_CHECK(steps >= 0 && rest.size() <= link.size() + 1);

@@ -2,7 +2,6 @@
 #include "main_window/readimglistfromfile.h"
 
 #include "dialogs/clsgetopenfile.h"
-#include "platform/messagebox.h"
 #include "platform/runtimeerror.h"
 #include "resources/messages.h"
 #include "store/downloadlist.h"
@@ -30,19 +29,8 @@ bool Read_ImgListFromFile(RunHost& host, QWidget* owner, ListDialogMemory& memor
         fileTitle = dialog.FileTitle();
     }
 
+    // The dialog asks for an existing file and turns every failure into a cancel it has told of.
     if (error == ErrorNumber::DialogCancelled)
-        return false;
-    if (error == ErrorNumber::FileNotFound) {
-        showMessage(Msg::fileNotFound, MessageIcon::Critical, Msg::titleFileError);
-        return false;
-    }
-    if (error != 0) {
-        showMessage(runtimeError(error).numberAndDescription(), MessageIcon::Critical,
-            Msg::titleReadImgListError);
-        return false;
-    }
-    // A dialog that failed without a pending error has reported itself; there is nothing to read.
-    if (fileName.isEmpty())
         return false;
 
     memory.remember(fileName, fileTitle);

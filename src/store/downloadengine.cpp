@@ -84,12 +84,6 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
         host.yield();
         if (state.blnCancel)
             return false;
-        // Nothing else may change the list during a run; should it shrink all the same, the run
-        // stops with the error an index past its end gives.
-        if (i >= state.udtDownload.size()) {
-            ahead.abandon();
-            return stopOnError(host, runtimeError(ErrorNumber::SubscriptOutOfRange));
-        }
         const DownloadItem item = std::as_const(state.udtDownload).at(i);
         // An entry decided without a request drops what was fetched ahead for it.
         std::unique_ptr<PooledFetch> fetch = ahead.take(i);

@@ -40,8 +40,3 @@ enum class FileNameRefusal {
 
 // The one rule that decides whether a list entry's name may be written into the folder of a run.
 FileNameRefusal fileNameRefusal(const QString& name, const PathConventions& conventions);
-
-inline bool isSafeFileName(const QString& name, const PathConventions& conventions)
-{
-    return fileNameRefusal(name, conventions) == FileNameRefusal::None;
-}

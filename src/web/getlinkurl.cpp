@@ -67,14 +67,6 @@ bool Get_UrlPath(const QString& address, QString& path)
     return true;
 }
 
-void Get_UrlDirs(const QString& address, QStringList& dirs)
-{
-    for (qsizetype n = address.size() - 1; n >= 0; --n) {
-        if (address.at(n) == u'/')
-            dirs.append(address.left(n + 1));
-    }
-}
-
 int Cut_ParentDirs(const QString& link, QString& rest)
 {
     // ".." alone, or at the end of a run of steps, is one more step up.
@@ -99,8 +91,6 @@ bool Get_LinkAbsURL(const QString& page, const QString& link, QString& result)
 
     for (const QLatin1StringView prefix : absolutePrefixes) {
         if (link.startsWith(prefix, Qt::CaseInsensitive)) {
-            if (!isValidUrl(prefix))
-                return false;
             result = link;
             return true;
         }
@@ -127,10 +117,9 @@ bool Get_LinkAbsURL(const QString& page, const QString& link, QString& result)
     if (link.startsWith(u"..")) {
         QString rest;
         const int count = Cut_ParentDirs(link, rest);
-        // The prefix count steps up is found directly: listing every prefix (Get_UrlDirs) would
-        // cost the square of the address's length, gigabytes for an address a hostile site made
-        // megabytes long. Climbing past the last prefix is the silent failure of a link that
-        // leaves the site.
+        // The prefix count steps up is found directly: listing every prefix would cost the square
+        // of the address's length, gigabytes for an address a hostile site made megabytes long.
+        // Climbing past the last prefix is the silent failure of a link that leaves the site.
         qsizetype slash = page.size();
         for (int step = 0; step <= count; ++step) {
             slash = slash > 0 ? page.lastIndexOf(u'/', slash - 1) : -1;

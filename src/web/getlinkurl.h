@@ -18,8 +18,5 @@ bool Get_UrlPath(const QString& address, QString& path);
 // root empty when no root can be formed.
 bool Get_UrlRoot(const QString& address, QString& root);
 
-// Appends every prefix of address that ends in "/", longest first.
-void Get_UrlDirs(const QString& address, QStringList& dirs);
-
 // Strips the leading "../" steps of link into rest and returns how many there were.
 int Cut_ParentDirs(const QString& link, QString& rest);
