@@ -87,10 +87,13 @@ void frmMain::runDownload()
         txtURL->setText(txtURL->text().chopped(Msg::crlf.size()));
 
     const int method = linkMethod();
+    // Spaces and line breaks pasted around an address are no part of it.
+    if (method != 1 && txtURL->text() != txtURL->text().trimmed())
+        txtURL->setText(txtURL->text().trimmed());
     if (method == 1) {
         if (!Read_ImgListFromFile(*this, this, m_listDialogMemory))
             return;
-    } else if (!isValidUrl(txtURL->text())) {
+    } else if (!isFetchedAddress(txtURL->text())) {
         showMessage(Msg::invalidUrl, MessageIcon::Critical, Msg::titleUrlError);
         txtURL->setFocus();
         return;

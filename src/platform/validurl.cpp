@@ -29,3 +29,13 @@ bool isValidUrl(const QString& text)
     }
     return true;
 }
+
+bool isFetchedAddress(const QString& text)
+{
+    if (!isValidUrl(text))
+        return false;
+    const qsizetype separator = text.indexOf(u"://");
+    const QString scheme = text.left(separator).toLower();
+    return separator > 0 && (scheme == u"http" || scheme == u"https" || scheme == u"ftp")
+        && separator + 3 < text.size() && text.at(separator + 3) != u'/';
+}

@@ -7,3 +7,8 @@
 // "+", "-" or ".") followed by ":", and holds no control character. "http://" and
 // "http://host/a/index.htm" are valid; "index.htm", "host/page.htm" and "C:\x" are not.
 bool isValidUrl(const QString& text);
+
+// True when text is a valid address (isValidUrl) that the program can fetch: http, https or ftp
+// in any case, then "://" and a host. "http://" alone, "localhost:8080/page.html" (the scheme
+// "localhost"), "file:///x" and "javascript:x" are not.
+bool isFetchedAddress(const QString& text);

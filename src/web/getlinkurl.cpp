@@ -117,16 +117,14 @@ bool Get_LinkAbsURL(const QString& page, const QString& link, QString& result)
     if (link.startsWith(u"..")) {
         QString rest;
         const int count = Cut_ParentDirs(link, rest);
-        // The prefix count steps up is found directly: listing every prefix would cost the square
-        // of the address's length, gigabytes for an address a hostile site made megabytes long.
-        // Climbing past the last prefix is the silent failure of a link that leaves the site.
+        // The prefix count steps up is found directly: listing every prefix would cost the
+        // square of the address's length, gigabytes for an address a hostile site made megabytes
+        // long. A climb past the root stays at the root, as browsers resolve it.
+        const qsizetype rootSlash = root.size() - 1;
         qsizetype slash = page.size();
-        for (int step = 0; step <= count; ++step) {
-            slash = slash > 0 ? page.lastIndexOf(u'/', slash - 1) : -1;
-            if (slash < 0)
-                return false;
-        }
-        return accept(page.left(slash + 1) + rest, result);
+        for (int step = 0; step <= count && slash > rootSlash; ++step)
+            slash = page.lastIndexOf(u'/', slash - 1);
+        return accept(slash > rootSlash ? page.left(slash + 1) + rest : root + rest, result);
     }
     return false;
 }

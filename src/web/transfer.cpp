@@ -132,6 +132,8 @@ bool Transfer::applyOptions(const Request& request)
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     set(CURLOPT_BUFFERSIZE, receiveBufferSize);
+    // Every encoding this libcurl can decode is asked for; bodies arrive decoded.
+    set(CURLOPT_ACCEPT_ENCODING, "");
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, qMax(request.stallSeconds, 1L));
     set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_maxBytes));

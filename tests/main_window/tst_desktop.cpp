@@ -347,6 +347,10 @@ void tst_Desktop::run_data()
     // clang-format off
     QTest::newRow("a name without scheme started with Enter is refused, nothing else changes")
         << Run { .method = 2, .typed = u"index.htm"_s, .byEnter = true, .boxes = { urlError } };
+    QTest::newRow("a bare scheme is refused") << Run { .method = 2, .typed = u"http://"_s,
+        .boxes = { urlError } };
+    QTest::newRow("a host and port without a scheme is refused")
+        << Run { .typed = u"localhost:8080/page.html"_s, .boxes = { urlError } };
     QTest::newRow("cancelling the list dialog leaves the previous run, whatever the address box")
         << Run { .method = 1, .chooseFolder = true, .typed = u"not an address"_s,
         .dialogs = fileDialog };
@@ -359,7 +363,7 @@ void tst_Desktop::run_data()
         .links = { u"picture.png"_s, u"other.htm"_s }, .rows = u"|||"_s, .info = Msg::noFiles,
         .requested = u"index.htm"_s };
     QTest::newRow("list-only writes the list, names both files, opens no dialog, downloads nothing")
-        << Run { .method = 2, .chooseFolder = true, .typed = u"%1#top\r\n"_s,
+        << Run { .method = 2, .chooseFolder = true, .typed = u" \t%1#top\n"_s,
         .links = { u"a.jpg"_s, u"sub/b.JPEG"_s, u"c.png"_s }, .boxes = { listReport },
         .rows = u"a.jpg b.JPEG|||"_s, .info = Msg::listCreated, .caption = Msg::captionDone,
         .listed = u"a.jpg sub/b.JPEG"_s, .requested = u"index.htm"_s };
@@ -548,6 +552,8 @@ void tst_Desktop::run()
     QVERIFY(f.button(u"cmdDownload"_s)->isEnabled() && !f.button(u"cmdCancel"_s)->isEnabled());
     if (run.boxes == QStringList { urlError })
         QCOMPARE(f.window->focusWidget(), address);
+    if (run.method != 1) // the address checked is the one the box shows
+        QCOMPARE(address->text(), address->text().trimmed());
     if (run.during == During::StartAgain) {
         // Once the run is over, Enter starts the next one.
         QTest::keyClick(address, Qt::Key_Return);
