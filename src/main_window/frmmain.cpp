@@ -126,9 +126,9 @@ void frmMain::buildControls()
             .inFrame(frame).followsPrevious().fitsToEdge(),
         Row(keepIn(optLinkMethod[2]), K::OptionButton, "optLinkMethod(2)", u"jpgリストのみ作成"_s,
             { 4920, 0, 1815, 255 }).inFrame(frame).followsPrevious().fitsToEdge(),
-        Row(keepIn(lblInfo), K::Label, "lblInfo", {}, { 360, 8520, 6540, 255 })
+        Row(keepIn(lblInfo), K::Label, "lblInfo", {}, { 360, 8520, 5700, 255 })
             .fitsUpTo("lblDLFileNum"),
-        Row(keepIn(lblDLFileNum), K::Label, "lblDLFileNum", {}, { 6840, 8520, 1215, 375 })
+        Row(keepIn(lblDLFileNum), K::Label, "lblDLFileNum", {}, { 6060, 8520, 1995, 375 })
             .fitsToEdge(),
     });
     // clang-format on

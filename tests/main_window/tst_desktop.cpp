@@ -40,9 +40,10 @@ QWidget* busyMainWindow()
     window->appendDownloadRows({ u"IMG_1001.jpg"_s, u"IMG_1002.jpg"_s, u"IMG_1003.jpg"_s });
     for (int i = 0; i < 3; ++i)
         window->appendResultRow(ResultList(i), u"IMG_1001.jpg"_s);
-    window->Set_Controls(false);
+    // Set while idle, the texts reach their labels at once.
     window->Show_Info(u"IMG_1003.jpgをダウンロード中..."_s);
-    window->setFileCounter(u"2/3Files"_s);
+    window->setFileCounter(u"100000/100000Files"_s); // the widest count a list can give
+    window->Set_Controls(false);
     return window;
 }
 
