@@ -120,9 +120,11 @@ void tst_LinkExtraction::buildsTheList_data()
         row(name, path, page, method, addresses, { path }, false, {}, {}, modern);
     };
     using enum Method;
-    row("links are taken as found, above the host and embedded images left out", u"/one/p.htm"_s,
-        {}, Links,
-        { u"/one/dup.jpg"_s, u"/one/dup.jpg"_s, u"/up.jpeg"_s, u"https://other/x.jpg"_s },
+    row("links are taken as found, a climb above the host kept at the root, embedded images left "
+        "out",
+        u"/one/p.htm"_s, {}, Links,
+        { u"/one/dup.jpg"_s, u"/one/dup.jpg"_s, u"/up.jpeg"_s, u"https://other/x.jpg"_s,
+            u"/x.jpg"_s },
         { u"/one/p.htm"_s });
     // Never above the folder, never another host, never a page twice, never a value that ends in
     // a fragment; a 404 page is read like any other.
