@@ -215,8 +215,8 @@ void frmMain::Set_Controls(bool idle)
     const bool stillBusy = m_holdTexts && !idle;
     m_holdTexts = !idle;
     m_busy = !idle;
-    if (idle)
-        cmdSkip->setEnabled(false);
+    // Skip is the download loop's own: it enables it for each entry.
+    cmdSkip->setEnabled(false);
     applyControlStates();
     // A crawl tells every page that the window is busy; shown once, it need not be painted again.
     if (stillBusy)
