@@ -4,8 +4,8 @@
 set -euo pipefail
 
 build=(qt6-base-dev qt6-base-dev-tools qt6-svg-dev libcurl4-openssl-dev libcpp-httplib-dev
-       pkg-config cmake ninja-build g++ fonts-noto-cjk python3-pyftpdlib openssl libgl-dev
-       libgumbo-dev)
+       pkg-config cmake ninja-build g++ fonts-noto-cjk qt6-translations-l10n python3-pyftpdlib
+       openssl libgl-dev libgumbo-dev)
 case "${1:-build}" in
     build) wanted=("${build[@]}") ;;
     bench) wanted=("${build[@]}" nginx-light wget wget2 curl xvfb xauth time valgrind) ;;

@@ -5,6 +5,7 @@
 #include "platform/singleinstance.h"
 #include "resources/messages.h"
 #include "resources/resourceinit.h"
+#include "ui/qttranslations.h"
 #include "ui/windowsfont.h"
 #include "web/connectioncache.h"
 
@@ -28,6 +29,7 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pixhound.svg")));
     // Message boxes and dialogs show Japanese in the program's own font, never as empty boxes.
     QApplication::setFont(uiFont());
+    installQtTranslations(app);
     installMessageBoxPresenter(presentMessageBox);
 
     frmMain window;

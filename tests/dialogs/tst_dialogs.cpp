@@ -5,7 +5,9 @@
 #include "platform/runtimeerror.h"
 #include "resources/messages.h"
 #include "support/messageanswerer.h"
+#include "ui/qttranslations.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -23,7 +25,11 @@ class tst_Dialogs : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(installQtTranslations(*qApp));
+    }
     void init();
     void cleanup();
     void dialog_data();
@@ -121,12 +127,15 @@ void tst_Dialogs::dialog()
     std::unique_ptr<QDialog> dialog(kind == u"save" ? new frmSetSaveFolder(start) : nullptr);
     bool open = false;
     QWidget* focus = nullptr;
+    QStringList buttons;
     QTimer modalWatch; // acts once the dialog is up
     modalWatch.callOnTimeout([&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible())
             return;
         modalWatch.stop();
+        for (const QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+            buttons.append(button->text());
         if (auto* txtFolder = modal->findChild<QLineEdit*>(u"txtFolder"_s))
             txtFolder->setText(entry.replace(u"%1"_s, m_dir->path()));
         if (input == u"close")
@@ -151,6 +160,9 @@ void tst_Dialogs::dialog()
     QCOMPARE(open, stayedOpen);
     if (!dialog) {
         QCOMPARE(pressed, answer);
+        // Qt's own buttons speak Japanese too.
+        QVERIFY2(buttons.filter(yesNo ? u"いいえ"_s : u"キャンセル"_s).size() == 1,
+            qPrintable(buttons.join(u", ")));
         return;
     }
     auto* saveFolder = static_cast<frmSetSaveFolder*>(dialog.get());
