@@ -81,6 +81,7 @@ void frmMain::runDownload()
     setCaption(Msg::appName);
     m_state.blnCancel = false;
     m_state.blnSkip = false;
+    m_state.shownWriteError = 0;
     allowTransfers(m_state);
 
     if (txtURL->text().endsWith(Msg::crlf))
@@ -217,8 +218,9 @@ void frmMain::reportList()
     restoreAndActivate();
     setCaption(Msg::captionDone);
     showMessage(Msg::listReportHead + Msg::crlf + m_state.strDownloadListFile + Msg::crlf
-            + Msg::listReportCreatedAt + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf
-            + m_state.strHTMLSourceFile + Msg::crlf + Msg::sourceReportIsAt,
+            + Msg::listReportCreatedAt + Msg::crlf + Msg::listCount(m_state.udtDownload.size())
+            + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf + m_state.strHTMLSourceFile
+            + Msg::crlf + Msg::sourceReportIsAt,
         MessageIcon::Information, Msg::titleListCreated);
     Set_Controls(true);
 }

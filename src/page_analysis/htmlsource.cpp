@@ -2,7 +2,6 @@
 #include "page_analysis/htmlsource.h"
 
 #include "platform/codepage.h"
-#include "platform/messagebox.h"
 #include "platform/pathrules.h"
 #include "platform/programfolder.h"
 #include "platform/runtimeerror.h"
@@ -10,6 +9,7 @@
 #include "run/runhost.h"
 #include "run/runstate.h"
 #include "store/fileio.h"
+#include "store/writefailure.h"
 
 #include <QDateTime>
 
@@ -39,6 +39,7 @@ bool Write_HTMLSource(RunHost& host, const QString& page, const QByteArray& page
     if (written.number == 0)
         return true;
     host.Show_Info(Msg::listCannotBeCreated);
-    showMessage(written.numberAndDescription(), MessageIcon::Critical, Msg::titleError);
+    showWriteFailure(state, written.number,
+        written.numberAndDescription() + Msg::crlf + state.strHTMLSourceFile);
     return false;
 }

@@ -27,6 +27,15 @@ namespace {
 // goes on, and its driver makes the window idle once the run ends.
 void reportFailure(RunHost& host) { host.Show_Info(Msg::cannotDownload); }
 
+// The counter is blank while the list is built: it tells how far the reading has come, the pages
+// taken into the run and the images found.
+void showListProgress(RunHost& host)
+{
+    const RunState& state = host.runState();
+    host.setFileCounter(
+        Msg::listProgress(state.strPageList.addresses().size(), state.udtDownload.size()));
+}
+
 void reportInterrupted(RunHost& host)
 {
     host.Show_Info(Msg::interrupted);
@@ -305,6 +314,7 @@ bool Make_PageList(RunHost& host, const QString& page, const QString& pattern)
         Make_DownloadList(host, page, pattern);
         if (state.blnCancel)
             return false;
+        showListProgress(host);
         // Only this page's entries need names and rows. A list still empty is not told here: a
         // crawl goes on, and the run tells it once, when the list is final.
         if (state.udtDownload.size() > known) {
@@ -403,6 +413,7 @@ void Get_PageLinks(RunHost& host, const QString& page)
                 frames.push_back(std::move(*child));
                 ahead.fetchAhead(frames.back().links, 0, state.strPageList);
             }
+            showListProgress(host);
         } catch (const std::exception&) {
             reportFailure(host);
         }

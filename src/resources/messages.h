@@ -42,6 +42,22 @@ inline const QString listReportHead = QStringLiteral("ダウンロードリス�
 inline const QString listReportCreatedAt = QStringLiteral("に作成しました");
 inline const QString sourceReportHead = QStringLiteral("指定したHTMLのソースは");
 inline const QString sourceReportIsAt = QStringLiteral("にあります");
+// The counts under the first line of the completion box and of the list report.
+inline QString downloadCounts(
+    qsizetype saved, qsizetype present, qsizetype refused, qsizetype listed)
+{
+    return QStringLiteral("保存 %1件、既存 %2件、拒否・スキップ %3件（リスト全 %4件）")
+        .arg(saved)
+        .arg(present)
+        .arg(refused)
+        .arg(listed);
+}
+inline QString listCount(qsizetype listed) { return QStringLiteral("リスト全 %1件").arg(listed); }
+// lblDLFileNum while the list is built: the pages read and the images found so far.
+inline QString listProgress(qsizetype pages, qsizetype images)
+{
+    return QStringLiteral("%1ページ %2枚").arg(pages).arg(images);
+}
 
 // Fetching and reading pages.
 inline const QString bytesDone = QStringLiteral("Bytes完了)");
@@ -75,6 +91,26 @@ inline QString httpError(const QString& host, long status)
     return host + QStringLiteral("がエラー") + QString::number(status)
         + QStringLiteral("を返しました");
 }
+inline QString connectionLost(const QString& host)
+{
+    return host + QStringLiteral("との接続が途中で切れました");
+}
+inline QString redirectLoop(const QString& host)
+{
+    return host + QStringLiteral("の転送先が多すぎるか循環しているため読み込めません");
+}
+// scheme: the scheme of the address redirected to ("file", say).
+inline QString redirectScheme(const QString& scheme)
+{
+    return QStringLiteral("読み込めない種類のアドレス（") + scheme
+        + QStringLiteral(":）に転送されました");
+}
+// limitMegabytes: the largest body read, in MB.
+inline QString pageTooLarge(qint64 limitMegabytes)
+{
+    return QStringLiteral("ページが大きすぎるため読み込みませんでした（上限")
+        + QString::number(limitMegabytes) + QStringLiteral("MB）");
+}
 
 // HTMLSource.txt and DownloadList.txt.
 inline const QString sourceFileName = QStringLiteral("HTMLSource.txt");
@@ -106,6 +142,13 @@ inline const QString folderInvalid = QStringLiteral("指定したフォルダは
 inline const QString imageTooLarge = QStringLiteral("は大きすぎるため保存しませんでした");
 inline const QString imageIncomplete = QStringLiteral("は途中で切れたため保存しませんでした");
 inline const QString nameTooLong = QStringLiteral("は名前が長すぎるため保存しませんでした");
+// Why an image was not saved, when the fetch failed for a reason the status line names.
+inline QString imageFailed(const QString& fileName, const QString& reason)
+{
+    return fileName + QStringLiteral("は保存しませんでした：") + reason;
+}
+inline const QString nameIsFolder
+    = QStringLiteral("は同じ名前のフォルダがあるため保存しませんでした");
 
 // The save-folder dialog.
 inline const QString enterFolderName = QStringLiteral("フォルダ名を入力してください");

@@ -80,6 +80,10 @@ struct RunState
     };
     std::optional<PageJustRead> pageJustRead;
 
+    // The error number of the last failed write of the program's own files that this run has
+    // shown in a box; 0: none yet.
+    int shownWriteError = 0;
+
     // Why the given page of the run could not be read as asked (a status-line text naming the
     // cause and the host); empty when it could.
     QString givenPageFailure;

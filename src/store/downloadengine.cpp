@@ -52,17 +52,34 @@ bool stopOnError(RunHost& host, const RuntimeError& error)
     return false;
 }
 
-void fileAsDenied(RunHost& host, const QString& fileName)
+// The rows filed into the three result lists, counted for the completion box.
+class Filing
 {
-    host.appendResultRow(ResultList::Denied, fileName);
-    host.selectLastResultRow(ResultList::Denied);
-}
+public:
+    explicit Filing(RunHost& host)
+        : m_host(host)
+    { }
+    void file(ResultList list, const QString& fileName)
+    {
+        m_host.appendResultRow(list, fileName);
+        ++m_counts[int(list)];
+    }
+    void deny(const QString& fileName)
+    {
+        file(ResultList::Denied, fileName);
+        m_host.selectLastResultRow(ResultList::Denied);
+    }
+    void skip(const QString& fileName)
+    {
+        file(ResultList::Denied, fileName);
+        m_host.Show_Info(fileName + Msg::skipped);
+    }
+    qsizetype count(ResultList list) const { return m_counts[int(list)]; }
 
-void fileAsSkipped(RunHost& host, const QString& fileName)
-{
-    host.appendResultRow(ResultList::Denied, fileName);
-    host.Show_Info(fileName + Msg::skipped);
-}
+private:
+    RunHost& m_host;
+    qsizetype m_counts[3] {};
+};
 
 } // namespace
 
@@ -78,6 +95,7 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
     std::optional<FetchAhead> fresh;
     FetchAhead& ahead = early ? *early : fresh.emplace(state, folder, conventions);
     QByteArray data;
+    Filing filed(host);
     for (qsizetype i = 0; i < total; ++i) {
         state.blnSkip = false;
         host.setSkipEnabled(true);
@@ -96,7 +114,7 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
         // entry is refused without a request, and the run goes on.
         const FileNameRefusal refusal = fileNameRefusal(item.FileName, conventions);
         if (refusal != FileNameRefusal::None) {
-            fileAsDenied(host, item.FileName);
+            filed.deny(item.FileName);
             if (refusal == FileNameRefusal::TooLong)
                 host.Show_Info(item.FileName + Msg::nameTooLong);
             host.selectLastResultRow(ResultList::Done);
@@ -104,11 +122,19 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
         }
 
         const QString localPath = folder + item.FileName;
+        // A folder under the name would fail the write and stop the run; the entry alone is
+        // refused, unfetched.
+        if (isFolderPath(localPath)) {
+            filed.deny(item.FileName);
+            host.Show_Info(item.FileName + Msg::nameIsFolder);
+            host.selectLastResultRow(ResultList::Done);
+            continue;
+        }
         if (!Is_NoFile(localPath)) {
-            host.appendResultRow(ResultList::Already, item.FileName);
+            filed.file(ResultList::Already, item.FileName);
             host.selectLastResultRow(ResultList::Already);
         } else if (state.blnSkip) {
-            fileAsSkipped(host, item.FileName);
+            filed.skip(item.FileName);
         } else {
             host.Show_Info(item.FileName + Msg::downloading);
             data.clear();
@@ -119,13 +145,16 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
             // Skip gives up the transfer at once; the fetches ahead go on.
             const FetchOutcome outcome
                 = fetch ? awaitFetch(host, *fetch, data, true) : FetchOutcome::NoRoot;
+            const QString failure = outcome == FetchOutcome::Cancelled || !fetch
+                ? QString()
+                : fetch->lastAttempt().failureText();
             fetch.reset();
             host.yield();
             if (state.blnCancel)
                 return false;
             if (state.blnSkip) {
                 data.clear();
-                fileAsSkipped(host, item.FileName);
+                filed.skip(item.FileName);
             } else if (outcome == FetchOutcome::Complete && Is_JpegData(data)) {
                 const FileResult written = writeFileWhole(localPath, data, false);
                 data.clear();
@@ -133,17 +162,19 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
                     ahead.abandon();
                     return stopOnError(host, written);
                 }
-                host.appendResultRow(ResultList::Done, item.FileName);
+                filed.file(ResultList::Done, item.FileName);
                 host.Show_Info(item.FileName + Msg::downloaded);
             } else {
                 // A transfer cut short may well begin FF D8; only a whole image is kept.
                 data.clear();
-                fileAsDenied(host, item.FileName);
+                filed.deny(item.FileName);
                 // The byte count alone would read like a success.
                 if (outcome == FetchOutcome::TooLarge)
                     host.Show_Info(item.FileName + Msg::imageTooLarge);
                 else if (outcome == FetchOutcome::Incomplete)
                     host.Show_Info(item.FileName + Msg::imageIncomplete);
+                else if (!failure.isEmpty())
+                    host.Show_Info(Msg::imageFailed(item.FileName, failure));
             }
         }
         host.selectLastResultRow(ResultList::Done);
@@ -152,7 +183,10 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
     host.restoreAndActivate();
     host.setCaption(Msg::captionDone);
     host.setFileCounter(fileCounter(total, total));
-    showMessage(Msg::downloadComplete, MessageIcon::Information, Msg::titleDownloadComplete);
+    showMessage(Msg::downloadComplete + Msg::crlf
+            + Msg::downloadCounts(filed.count(ResultList::Done), filed.count(ResultList::Already),
+                filed.count(ResultList::Denied), total),
+        MessageIcon::Information, Msg::titleDownloadComplete);
     host.Show_Info(QString());
     host.Set_Controls(true);
     return true;
@@ -167,11 +201,19 @@ bool Is_NoFile(const QString& path)
     };
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return true;
-    // A folder under the name holds no image; the write that follows fails as it would on any
-    // name the system cannot use for a file.
+    // A folder under the name holds no image.
     if (S_ISDIR(status.st_mode))
         return true;
     return status.st_size == 0;
+}
+
+bool isFolderPath(const QString& path)
+{
+    struct stat status
+    {
+    };
+    return !path.contains(QChar(0)) && ::stat(QFile::encodeName(path).constData(), &status) == 0
+        && S_ISDIR(status.st_mode);
 }
 
 bool Is_JpegData(const QByteArray& data)

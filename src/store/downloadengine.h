@@ -18,5 +18,8 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early = n
 // True when the file is missing, cannot be examined, or is empty.
 bool Is_NoFile(const QString& path);
 
+// True when path names an existing folder (a link to one included).
+bool isFolderPath(const QString& path);
+
 // True when data begins with the JPEG start-of-image bytes FF D8.
 bool Is_JpegData(const QByteArray& data);

@@ -12,6 +12,7 @@
 #include "run/runhost.h"
 #include "run/runstate.h"
 #include "store/fileio.h"
+#include "store/writefailure.h"
 #include "web/fetcher.h"
 
 #include <QCryptographicHash>
@@ -80,9 +81,9 @@ bool Write_DownloadList(RunHost& host)
     if (written.number != 0) {
         host.Show_Info(Msg::listCannotBeCreated);
         const QString text = written.number == ErrorNumber::PermissionDenied
-            ? path + Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited
-            : written.numberAndDescription();
-        showMessage(text, MessageIcon::Critical, Msg::titleError);
+            ? QString(path + Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited)
+            : QString(written.numberAndDescription() + Msg::crlf + path);
+        showWriteFailure(state, written.number, text);
         return false;
     }
     state.listFileSeenPath = path;

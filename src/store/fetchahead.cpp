@@ -42,7 +42,7 @@ void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostAtServer)
         // An earlier entry of the same name may yet write the file this one would find there.
         const bool fetched = m_lastSeen.value(item.FileName, -1) < firstUndecided
             && fileNameRefusal(item.FileName, m_conventions) == FileNameRefusal::None
-            && Is_NoFile(m_folder + item.FileName);
+            && Is_NoFile(m_folder + item.FileName) && !isFolderPath(m_folder + item.FileName);
         // The entries after it wait, so that the fetches ahead keep to list order.
         if (fetched && !m_ahead.hasRoomFor(item.URL, mostAtServer))
             break;

@@ -3,7 +3,42 @@
 
 #include "platform/nameendings.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+
+namespace {
+
+// The longest name a file system holds: 255 bytes of the local encoding on Linux, 255 UTF-16
+// units on Windows.
+constexpr qsizetype longestName = 255;
+
+qsizetype nameLength(QStringView name, const PathConventions& conventions)
+{
+    return conventions.driveLetters ? name.size() : QFile::encodeName(name.toString()).size();
+}
+
+// A name too long for the disk: as much of its start as fits, "~" and eight hexadecimal digits of
+// a hash of the whole, so that two long addresses with the same start still get folders of their
+// own, and a later run on the same address finds the same one.
+QString shortenedName(const QString& name, const PathConventions& conventions)
+{
+    const QString tail = u'~'
+        + QString::fromLatin1(
+            QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+    const qsizetype room = longestName - tail.size();
+    qsizetype keep = 0, used = 0;
+    while (keep < name.size()) {
+        // A character outside the basic plane is never cut in half.
+        const qsizetype units = name.at(keep).isHighSurrogate() && keep + 1 < name.size() ? 2 : 1;
+        used += nameLength(QStringView(name).sliced(keep, units), conventions);
+        if (used > room)
+            break;
+        keep += units;
+    }
+    return name.first(keep) + tail;
+}
+
+} // namespace
 
 QString pageFolderName(const QString& address)
 {
@@ -29,7 +64,10 @@ QString pageFolderName(const QString& address)
 QString pageFolderPath(
     const QString& base, const QString& address, const PathConventions& conventions)
 {
-    return base + pageFolderName(address) + conventions.separator;
+    const QString name = pageFolderName(address);
+    return base
+        + (nameLength(name, conventions) > longestName ? shortenedName(name, conventions) : name)
+        + conventions.separator;
 }
 
 QStringList folderPrefixes(const QString& path, const PathConventions& conventions)
@@ -75,10 +113,7 @@ FileNameRefusal fileNameRefusal(const QString& name, const PathConventions& conv
         && (name.contains(u'\\') || name.contains(u'/') || name.contains(u':')))
         return FileNameRefusal::Unsafe;
     // Caught here, the image is never fetched only for its write to fail and stop the run.
-    constexpr qsizetype longestName = 255;
-    const qsizetype length
-        = conventions.driveLetters ? name.size() : QFile::encodeName(name).size();
-    if (length > longestName)
+    if (nameLength(name, conventions) > longestName)
         return FileNameRefusal::TooLong;
     return FileNameRefusal::None;
 }

@@ -12,7 +12,8 @@
 // The name never holds a separator of either platform and is never empty, "." or "..".
 QString pageFolderName(const QString& address);
 
-// base, the page folder name of address, and the separator.
+// base, the page folder name of address, and the separator. A name longer than the disk holds
+// (see TooLong) is cut to its start, "~" and eight hexadecimal digits of a hash of the whole name.
 QString pageFolderPath(
     const QString& base, const QString& address, const PathConventions& conventions);
 

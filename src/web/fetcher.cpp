@@ -10,6 +10,7 @@
 #include "web/transferpool.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 
 namespace {
 
@@ -127,6 +128,10 @@ FetchOutcome awaitFetch(RunHost& host, PooledFetch& fetch, QByteArray& data, boo
         return state.blnCancel || (endOnSkip && state.blnSkip)
             || (fetch.isFinished() && fetch.outcome() == FetchOutcome::Cancelled);
     };
+    // The count moves in every event loop, a message box's included: the transfer goes on there.
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] { progress.show(fetch.body().size(), false); });
+    ticks.start(progressIntervalMs);
     bool cancelled = false;
     while (!fetch.isFinished()) {
         progress.show(fetch.body().size(), false);

@@ -46,6 +46,22 @@ bool isLasting(CURLcode code)
     }
 }
 
+// Failures of a redirect's next request before any answer: the redirect's own answer was all.
+bool endsBeforeAnswer(CURLcode code)
+{
+    switch (code) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_TOO_MANY_REDIRECTS:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The trust store the user named the way OpenSSL programs honour it; libcurl itself always uses
 // the system's, which would make a private certificate authority impossible to use.
 const char* environmentPath(const char* name)
@@ -194,6 +210,9 @@ FetchOutcome Transfer::outcome() const
         return FetchOutcome::TooLarge;
     if (m_result == CURLE_OK)
         return FetchOutcome::Complete;
+    // A redirect that leads nowhere: its answer was the only one, and nothing of a body came.
+    if (m_body.isEmpty() && !m_redirectedTo.isEmpty() && endsBeforeAnswer(m_result))
+        return FetchOutcome::NoConnection;
     if (m_responseStarted || !m_body.isEmpty())
         return FetchOutcome::Incomplete;
     return FetchOutcome::NoConnection;
@@ -210,8 +229,11 @@ QString Transfer::failureText() const
     if (!m_finished)
         return {};
     const QString host = QUrl(QString::fromUtf8(m_endedAt)).host();
-    if (outcome() == FetchOutcome::Complete)
+    const FetchOutcome ended = outcome();
+    if (ended == FetchOutcome::Complete)
         return m_status >= 400 ? Msg::httpError(host, m_status) : QString();
+    if (ended == FetchOutcome::TooLarge)
+        return Msg::pageTooLarge(m_maxBytes / (1024 * 1024));
     switch (m_result) {
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_ISSUER_ERROR:
@@ -225,6 +247,16 @@ QString Transfer::failureText() const
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_GOT_NOTHING:
         return Msg::noAnswer(host);
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+        return Msg::connectionLost(host);
+    case CURLE_TOO_MANY_REDIRECTS:
+        return Msg::redirectLoop(host);
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return m_redirectedTo.isEmpty()
+            ? QString()
+            : Msg::redirectScheme(QUrl(QString::fromUtf8(m_endedAt)).scheme());
     default:
         return {};
     }

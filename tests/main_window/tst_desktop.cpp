@@ -29,6 +29,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -167,22 +169,28 @@ struct Run
     QString held {}; // a path under /g/ whose answer waits until `during` has happened
     During during = During::Nothing;
     QString present {}; // a file put beforehand into the target folder
+    qint64 diskRoom = -1; // the largest file that may be written meanwhile; -1: no limit
 
     QStringList dialogs {}; // the dialogs that opened
     QStringList boxes {}; // %P: the program's folder, %U: the server
     QString rows = u"previous.jpg|previous.jpg||"_s; // to do|done|there|refused, * on selected
     QString info {};
+    QString counter {}; // lblDLFileNum at the end; null: not judged
     QString caption = Msg::appName;
     QString listed {}; // DownloadList.txt's addresses, as paths under /g/; empty: not written
-    QString target {}; // the folder of the images, in the program's folder; %2: the server's port
+    // The folder of the images, in the program's folder; %2: the server's port, * any text.
+    QString target {};
     QString saved {}; // the target's files
     QString requested {}; // the paths asked for under /g/, sorted
 };
 
 const QString cancelQuestion
     = expectBox(Msg::titleCancelConfirm, MessageIcon::Question, Msg::cancelQuestion);
-const QString complete
-    = expectBox(Msg::titleDownloadComplete, MessageIcon::Information, Msg::downloadComplete);
+QString complete(int saved, int present, int refused, int listed)
+{
+    return expectBox(Msg::titleDownloadComplete, MessageIcon::Information,
+        Msg::downloadComplete + Msg::crlf + Msg::downloadCounts(saved, present, refused, listed));
+}
 const QString urlError = expectBox(Msg::titleUrlError, MessageIcon::Critical, Msg::invalidUrl);
 const QString folderError
     = expectBox(Msg::titleError, MessageIcon::Critical, Msg::folderCannotBeCreated);
@@ -194,8 +202,8 @@ const QString makeFolder = expectBox(Msg::titleFolderCreateConfirm, MessageIcon:
 
 const QString listReport = expectBox(Msg::titleListCreated, MessageIcon::Information,
     Msg::listReportHead + Msg::crlf + u"%PDownloadList.txt"_s + Msg::crlf + Msg::listReportCreatedAt
-        + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf + u"%PHTMLSource.txt"_s
-        + Msg::crlf + Msg::sourceReportIsAt);
+        + Msg::crlf + Msg::listCount(2) + Msg::crlf + Msg::crlf + Msg::sourceReportHead + Msg::crlf
+        + u"%PHTMLSource.txt"_s + Msg::crlf + Msg::sourceReportIsAt);
 
 } // namespace
 
@@ -357,7 +365,7 @@ void tst_Desktop::run_data()
         .dialogs = fileDialog };
     QTest::newRow("a JPG list downloads into a folder named after its first address") << Run {
         .method = 1, .dialog = u"mine.csv"_s, .links = { u"one.jpg"_s, u"bad.JPG"_s },
-        .dialogs = fileDialog, .boxes = { complete }, .rows = u"one.jpg bad.JPG*|one.jpg*||bad.JPG*"_s,
+        .dialogs = fileDialog, .boxes = { complete(1, 0, 1, 2) }, .rows = u"one.jpg bad.JPG*|one.jpg*||bad.JPG*"_s,
         .caption = Msg::captionDone, .target = u"127.0.0.1_%2_g_one.jpg"_s, .saved = u"one.jpg"_s,
         .requested = u"bad.JPG one.jpg"_s };
     QTest::newRow("a page without images tells only on the status line") << Run {
@@ -366,20 +374,32 @@ void tst_Desktop::run_data()
     QTest::newRow("list-only writes the list, names both files, opens no dialog, downloads nothing")
         << Run { .method = 2, .chooseFolder = true, .typed = u" \t%1#top\n"_s,
         .links = { u"a.jpg"_s, u"sub/b.JPEG"_s, u"c.png"_s }, .boxes = { listReport },
-        .rows = u"a.jpg b.JPEG|||"_s, .info = Msg::listCreated, .caption = Msg::captionDone,
-        .listed = u"a.jpg sub/b.JPEG"_s, .requested = u"index.htm"_s };
+        .rows = u"a.jpg b.JPEG|||"_s, .info = Msg::listCreated, .counter = Msg::listProgress(1, 2),
+        .caption = Msg::captionDone, .listed = u"a.jpg sub/b.JPEG"_s, .requested = u"index.htm"_s };
+    QTest::newRow("a full disk in a list-only run shows one box, naming the file") << Run {
+        .method = 2, .links = { u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s, u"d.jpg"_s }, .diskRoom = 100,
+        .boxes = { expectBox(Msg::titleError, MessageIcon::Critical,
+            u"61:ディスクの空き容量が不足しています。\r\n%PHTMLSource.txt"_s) },
+        .rows = u"a.jpg b.jpg c.jpg d.jpg|||"_s, .info = Msg::listCannotBeCreated,
+        .requested = u"index.htm"_s };
     QTest::newRow("ticked, a list-only run lists a JPEG link with a query under its own name")
         << Run { .method = 2, .modern = true, .links = { u"a.jpg?w=1"_s, u"b.jpg"_s },
         .boxes = { listReport }, .rows = u"a.jpg b.jpg|||"_s, .info = Msg::listCreated,
         .caption = Msg::captionDone, .listed = u"a.jpg?w=1 b.jpg"_s, .requested = u"index.htm"_s };
     QTest::newRow("a download fills the page's folder and keeps a file already there") << Run {
         .links = { u"a.jpg"_s, u"bad.jpg"_s, u"c.jpg"_s }, .present = u"c.jpg"_s,
-        .boxes = { complete }, .rows = u"a.jpg bad.jpg c.jpg*|a.jpg*|c.jpg*|bad.jpg*"_s,
+        .boxes = { complete(1, 1, 1, 3) }, .rows = u"a.jpg bad.jpg c.jpg*|a.jpg*|c.jpg*|bad.jpg*"_s,
         .caption = Msg::captionDone, .listed = u"a.jpg bad.jpg c.jpg"_s, .target = pageFolder,
         .saved = u"a.jpg c.jpg"_s, .requested = u"a.jpg bad.jpg index.htm"_s };
+    QTest::newRow("a page address too long for a folder name still gets its folder") << Run {
+        .typed = u"%1?q="_s + QString(300, u'x'), .links = { u"a.jpg"_s },
+        .boxes = { complete(1, 0, 0, 1) }, .rows = u"a.jpg*|a.jpg*||"_s,
+        .caption = Msg::captionDone, .listed = u"a.jpg"_s,
+        .target = u"127.0.0.1_%2_g_index.htm_q=xxxxxxxxxx*~*"_s, .saved = u"a.jpg"_s,
+        .requested = u"a.jpg index.htm"_s };
     QTest::newRow("a missing save folder is made and filled") << Run { .chooseFolder = true,
         .dialog = u"new/photos"_s, .links = { u"a.jpg"_s }, .dialogs = saveDialog,
-        .boxes = { makeFolder, complete }, .rows = u"a.jpg*|a.jpg*||"_s, .caption = Msg::captionDone,
+        .boxes = { makeFolder, complete(1, 0, 0, 1) }, .rows = u"a.jpg*|a.jpg*||"_s, .caption = Msg::captionDone,
         .listed = u"a.jpg"_s, .target = u"new/photos"_s, .saved = u"a.jpg"_s,
         .requested = u"a.jpg index.htm"_s };
     QTest::newRow("a save folder under a file cannot be made: nothing is downloaded") << Run {
@@ -393,7 +413,7 @@ void tst_Desktop::run_data()
         .listed = u"a.jpg maybe.jpg"_s, .target = pageFolder, .requested = u"a.jpg index.htm"_s };
     QTest::newRow("answering No to Cancel lets the download go on to its end") << Run {
         .links = { u"a.jpg"_s, u"b.jpg"_s }, .held = u"a.jpg"_s, .during = During::CancelNo,
-        .boxes = { cancelQuestion, complete }, .rows = u"a.jpg b.jpg*|a.jpg b.jpg*||"_s,
+        .boxes = { cancelQuestion, complete(2, 0, 0, 2) }, .rows = u"a.jpg b.jpg*|a.jpg b.jpg*||"_s,
         .caption = Msg::captionDone, .listed = u"a.jpg b.jpg"_s, .target = pageFolder,
         .saved = u"a.jpg b.jpg"_s, .requested = u"a.jpg b.jpg index.htm"_s };
     QTest::newRow("Cancel in the page fetch: no list; Enter and Download start nothing") << Run {
@@ -422,8 +442,8 @@ void tst_Desktop::run()
     QFETCH(Run, run);
     RunFixture f;
     const QString page = f.servePage(run.links, u"/g/"_s + run.held);
-    const QString target
-        = f.folder.file(run.target.replace(u"%2"_s, QString::number(f.server.port())));
+    run.target.replace(u"%2"_s, QString::number(f.server.port()));
+    QString target = f.folder.file(run.target);
     QVERIFY(writeFileBytes(f.folder.file(u"plain.txt"_s), {}));
     const auto addresses = [&](const QStringList& paths) { // one a line, under /g/
         QByteArray list;
@@ -509,7 +529,20 @@ void tst_Desktop::run()
     QTimer hung;
     hung.callOnTimeout(qApp, [] { QCoreApplication::exit(99); });
     hung.start(30000);
-    QCOMPARE(QApplication::exec(), 0);
+    int exitCode = -1;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (run.diskRoom >= 0)
+            limit.emplace(run.diskRoom);
+        exitCode = QApplication::exec();
+    }
+    QCOMPARE(exitCode, 0);
+    if (run.target.contains(u'*')) { // the one folder whose name matches
+        const QStringList matching = QDir(f.folder.path()).entryList({ run.target }, QDir::Dirs);
+        QCOMPARE(matching.size(), 1);
+        QVERIFY(QFile::encodeName(matching.first()).size() <= 255);
+        target = f.folder.file(matching.first());
+    }
 
     QCOMPARE(dialogs, run.dialogs);
     QCOMPARE(f.answerer.shown(),
@@ -549,6 +582,8 @@ void tst_Desktop::run()
     }
     QCOMPARE(lists.join(u'|'), run.rows);
     QCOMPARE(f.window->findChild<QLabel*>(u"lblInfo"_s)->text(), run.info);
+    if (!run.counter.isNull())
+        QCOMPARE(f.window->findChild<QLabel*>(u"lblDLFileNum"_s)->text(), run.counter);
     QCOMPARE(f.window->windowTitle(), run.caption);
     QVERIFY(f.button(u"cmdDownload"_s)->isEnabled() && !f.button(u"cmdCancel"_s)->isEnabled());
     if (run.boxes == QStringList { urlError })

@@ -341,6 +341,10 @@ void tst_LinkExtraction::buildsTheList()
             path = m_site.url(path);
         QCOMPARE(host.state.strPageList.addresses(), pages);
     }
+    // The counter tells how far the list has come: the pages read and the images found.
+    if (cancelDuring.isEmpty() && !(skipGivenPage && method != Method::Crawl))
+        QCOMPARE(host.fileCounter,
+            Msg::listProgress(host.state.strPageList.addresses().size(), images.size()));
     if (!cancelDuring.isEmpty()) {
         QCOMPARE(host.info, Msg::interrupted);
         QVERIFY(host.isIdle());

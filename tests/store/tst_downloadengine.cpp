@@ -88,6 +88,7 @@ struct Scenario
     Event event = Event::None;
     QMap<QString, QByteArray> existing; // in the folder before the run; "<dir>": a folder
     QMap<QString, Conversation> answers; // instead of the image
+    QStringList said {}; // status texts shown on the way
 };
 
 QStringList items(const QString& list) { return list.isEmpty() ? QStringList() : list.split(u'|'); }
@@ -118,15 +119,16 @@ private slots:
 void tst_DownloadEngine::runs_data()
 {
     QTest::addColumn<Scenario>("s");
-    const auto row = [](const char* name, const QByteArray& entries, const QByteArray& done,
-                         const QByteArray& already, const QByteArray& denied,
-                         const QByteArray& requested, const QString& box = Msg::downloadComplete,
-                         Event event = Event::None, const QMap<QString, QByteArray>& existing = {},
-                         const QMap<QString, Conversation>& answers = {}) {
-        QTest::newRow(name) << Scenario { QString::fromUtf8(entries), QString::fromUtf8(done),
-            QString::fromUtf8(already), QString::fromUtf8(denied), QString::fromUtf8(requested),
-            box, event, existing, answers };
-    };
+    const auto row
+        = [](const char* name, const QByteArray& entries, const QByteArray& done,
+              const QByteArray& already, const QByteArray& denied, const QByteArray& requested,
+              const QString& box = Msg::downloadComplete, Event event = Event::None,
+              const QMap<QString, QByteArray>& existing = {},
+              const QMap<QString, Conversation>& answers = {}, const QStringList& said = {}) {
+              QTest::newRow(name) << Scenario { QString::fromUtf8(entries), QString::fromUtf8(done),
+                  QString::fromUtf8(already), QString::fromUtf8(denied),
+                  QString::fromUtf8(requested), box, event, existing, answers, said };
+          };
     const QByteArray megabyte = jpegBytes(1 << 20, 4);
     const Conversation trickle { { LoopbackServer::head(200, "Content-Length: 1048576") },
         { megabyte.first(64), 2, 16384 } };
@@ -134,13 +136,21 @@ void tst_DownloadEngine::runs_data()
         return Conversation { { LoopbackServer::head(200, "Content-Length: " + length) },
             { megabyte, 0, -1 } };
     };
-    row("answers that are no JPEG are refused", "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg",
-        "ok.jpg", "", "404.jpg|empty.jpg|ff.jpg|d8ff.jpg",
-        "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/ok.jpg", Msg::downloadComplete, Event::None, {},
+    // Each failure the status line can name is named.
+    const QByteArray dead = "http://127.0.0.1:" + QByteArray::number(LoopbackServer().port()) + "/";
+    const QString local = u"127.0.0.1"_s;
+    row("answers that are no JPEG are refused",
+        "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/gone.jpg|/ok.jpg", "ok.jpg", "",
+        "404.jpg|empty.jpg|ff.jpg|d8ff.jpg|gone.jpg",
+        "/404.jpg|/empty.jpg|/ff.jpg|/d8ff.jpg|/gone.jpg|/ok.jpg", Msg::downloadComplete,
+        Event::None, {},
         { { u"/404.jpg"_s, LoopbackServer::reply("404", 404) },
             { u"/empty.jpg"_s, LoopbackServer::reply({}) },
             { u"/ff.jpg"_s, LoopbackServer::reply("\xFF") },
-            { u"/d8ff.jpg"_s, LoopbackServer::reply("\xD8\xFF") } });
+            { u"/d8ff.jpg"_s, LoopbackServer::reply("\xD8\xFF") },
+            { u"/gone.jpg"_s, LoopbackServer::reply({}, 302, "Location: " + dead) } },
+        { Msg::imageFailed(u"404.jpg"_s, Msg::httpError(local, 404)),
+            Msg::imageFailed(u"gone.jpg"_s, Msg::connectionRefused(local)) });
     // A file with content is never fetched again, even one this run has just written; names that
     // would leave the folder or that no file system holds are refused unfetched; have.jpg and
     // d2/twice.jpg come up while empty.jpg is fetched: neither is fetched ahead.
@@ -192,9 +202,9 @@ void tst_DownloadEngine::runs_data()
         "5.jpg>a\\..\\..\\v.jpg",
         "..jpg|%2e%2e%2fv.jpg|..%2F..%2Fv.jpg|..\\..\\v.jpg|a\\..\\..\\v.jpg", "", "",
         "/1.jpg|/2.jpg|/3.jpg|/4.jpg|/5.jpg");
-    row("a folder under the image's name", three, "first.jpg", "", "",
-        "/first.jpg|/second.jpg|/third.jpg?", Msg::diskNotWritable, Event::None,
-        { { u"second.jpg"_s, "<dir>" } });
+    row("a folder under the image's name is refused unfetched", three, "first.jpg|third.jpg", "",
+        "second.jpg", "/first.jpg|/third.jpg", Msg::downloadComplete, Event::None,
+        { { u"second.jpg"_s, "<dir>" } }, {}, { u"second.jpg"_s + Msg::nameIsFolder });
     row("a transfer moves on while a box is open", "/big.jpg", "big.jpg", "", "", "/big.jpg",
         Msg::downloadComplete, Event::Box, {},
         { { u"/big.jpg"_s, LoopbackServer::reply(imageAt(u"/big.jpg"_s)) } });
@@ -248,9 +258,15 @@ void tst_DownloadEngine::runs()
     };
     // A transfer moves on while the box is open: the server sends all of a big image only if the
     // program reads on.
-    run.answerer.onBox = [&](const MessageBoxRequest&) {
-        if (s.event == Event::Box)
-            QTRY_VERIFY_WITH_TIMEOUT(run.server.bytesSent() > (24 << 20), 30000);
+    // ... and its byte count goes on moving on the status line.
+    qint64 countsWhileBoxOpen = 0;
+    run.answerer.onBox = [&](const MessageBoxRequest& box) {
+        const qint64 before = host.infoUpdates;
+        if (s.event == Event::Box && box.title == Msg::titleCancelConfirm) {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                run.server.bytesSent() > (24 << 20) && host.infoUpdates > before, 30000);
+            countsWhileBoxOpen = host.infoUpdates - before;
+        }
         if (s.event == Event::CancelUnwritable) // the fetches closed by Cancel end in here
             QTest::qWait(50);
     };
@@ -295,9 +311,18 @@ void tst_DownloadEngine::runs()
         QTRY_VERIFY(run.server.clientLeft());
     if (s.event == Event::Overlap)
         QCOMPARE(presses, 1);
+    if (s.event == Event::Box)
+        QVERIFY(countsWhileBoxOpen > 0);
     QCOMPARE(run.answerer.boxes.size(), (s.box.isEmpty() ? 0 : 1) + (s.event == Event::Box));
-    if (!s.box.isEmpty())
-        QCOMPARE(run.answerer.last().text, s.box);
+    if (finished) // the counts follow the first line
+        QCOMPARE(run.answerer.last().text,
+            s.box + Msg::crlf
+                + Msg::downloadCounts(items(s.done).size(), items(s.already).size(),
+                    items(s.denied).size(), items(s.entries).size()));
+    else if (!s.box.isEmpty()) // a failed list write names its file after the error
+        QVERIFY2(run.answerer.last().text.startsWith(s.box), qPrintable(run.answerer.last().text));
+    for (const QString& text : s.said)
+        QVERIFY2(host.infoShown.contains(text), qPrintable(text));
     if (!s.entries.isEmpty())
         QVERIFY(host.isIdle());
     if (cancelled)
@@ -341,8 +366,9 @@ void tst_DownloadEngine::largeBodiesNeverStopTheRun()
     stuck.start(180'000);
     QVERIFY2(Download_ByInet(run.host, run.folder()), "the run stopped before its end");
     QCOMPARE(run.answerer.shown(),
-        QStringList { expectBox(
-            Msg::titleDownloadComplete, MessageIcon::Information, Msg::downloadComplete) });
+        QStringList { expectBox(Msg::titleDownloadComplete, MessageIcon::Information,
+            Msg::downloadComplete + Msg::crlf
+                + Msg::downloadCounts(jpeg ? 60 : 0, 0, jpeg ? 0 : 60, 60)) });
     QCOMPARE(run.host.rows[int(jpeg ? ResultList::Done : ResultList::Denied)], names);
     QCOMPARE(folderEntries(run.folder()), jpeg ? names : QStringList());
     for (int i = 0; jpeg && i < names.size(); ++i)
@@ -429,8 +455,8 @@ void tst_DownloadEngine::listFiles_data()
     fail("a read-only file is left as it is", {}, Msg::titleError,
         u"<path>"_s + Msg::cannotBeWritten + Msg::crlf + Msg::checkNotBeingEdited,
         Source::WrittenReadOnly);
-    fail("a disk that fills up", {}, Msg::titleError, u"61:ディスクの空き容量が不足しています。"_s,
-        Source::WrittenFullDisk);
+    fail("a disk that fills up", {}, Msg::titleError,
+        u"61:ディスクの空き容量が不足しています。\r\n<path>"_s, Source::WrittenFullDisk);
     read("CR LF, a lone CR and a lone LF each end a line",
         "http://s/1.jpg\r\nhttp://s/2.jpg\rhttp://s/3.jpg\nhttp://s/4.jpg",
         { u"http://s/1.jpg"_s, u"http://s/2.jpg"_s, u"http://s/3.jpg"_s, u"http://s/4.jpg"_s });
@@ -539,6 +565,10 @@ void tst_DownloadEngine::pageFolderNames_data()
         u"http://a\\b,c*d\"e<f>g|h"_s, u"a_b_c_d_e_f_g_h"_s);
     row("nothing left still names a folder of its own", u"http://"_s, u"_"_s);
     row("two dots never name the parent", u"http://.."_s, u"__"_s);
+    // A later run on the same address must find the same folder.
+    row("a name too long for the disk keeps its start and a hash of the whole",
+        u"http://server/"_s + QString(300, u'a'),
+        u"server_"_s + QString(239, u'a') + u"~56134a04"_s);
 }
 
 void tst_DownloadEngine::pageFolderNames()
@@ -575,6 +605,12 @@ void tst_DownloadEngine::fileListNamesEveryEntryInOneFill()
     }
     QCOMPARE(fileNameRefusal(QString(100, u'長'), onLinux), TooLong);
     QCOMPARE(fileNameRefusal(QString(100, u'長'), onWindows), None);
+    // A long page folder of three-byte characters fits in 255 bytes on Linux, 255 units on Windows.
+    const QString longPage = u"http://s/"_s + QString(200, u'長');
+    const QString onLinuxName = pageFolderPath({}, longPage, onLinux).chopped(1);
+    QCOMPARE(fileNameRefusal(onLinuxName, onLinux), None);
+    QCOMPARE(QFile::encodeName(onLinuxName).size(), 2 + 81 * 3 + 9);
+    QCOMPARE(pageFolderPath({}, longPage, onWindows), u"s_"_s + QString(200, u'長') + u'\\');
     QCOMPARE(fileNameRefusal(u"a\\b:c.jpg"_s, onLinux), None);
     QCOMPARE(fileNameRefusal(u"a\\b:c.jpg"_s, onWindows), Unsafe);
 }

@@ -27,6 +27,7 @@ void FakeHost::Show_Info(const QString& text)
 {
     info = text;
     ++infoUpdates;
+    infoShown.insert(text);
 }
 
 void FakeHost::waitForEvents()

@@ -6,6 +6,7 @@
 #include "run/runhost.h"
 #include "run/runstate.h"
 
+#include <QSet>
 #include <QStringList>
 #include <functional>
 
@@ -22,7 +23,7 @@ public:
     QString infoText() const override { return info; }
     void Set_Controls(bool idle) override { controlsHistory.append(idle); }
     void setCaption(const QString&) override { }
-    void setFileCounter(const QString&) override { }
+    void setFileCounter(const QString& text) override { fileCounter = text; }
     void setSkipEnabled(bool) override { }
     void appendDownloadRows(const QStringList& fileNames) override;
     void selectDownloadRow(qsizetype row) override { selectedDownloadRow = row; }
@@ -52,6 +53,8 @@ public:
 
     QString info;
     qint64 infoUpdates = 0;
+    QSet<QString> infoShown; // every status text shown
+    QString fileCounter;
     QList<bool> controlsHistory; // every Set_Controls call, true = idle
     QStringList downloadRows;
     int downloadRowAppends = 0;

@@ -131,6 +131,13 @@ void LoopbackServer::converse(std::unique_ptr<Link> link)
                     return void(m_clientLeft = true);
                 m_bytesSent += piece.bytes.size();
             }
+            if (piece.reset) {
+                // Disconnecting a connected socket aborts it with a reset; the number stays taken.
+                sockaddr unspecified {};
+                unspecified.sa_family = AF_UNSPEC;
+                ::connect(link->fd, &unspecified, sizeof unspecified);
+                return;
+            }
             keepOpen = piece.keepOpen;
         }
         if (!keepOpen)

@@ -30,6 +30,7 @@ public:
     // A piece of the answer: bytes sent after pauseMs, or after release() when held, times times
     // (-1: again and again until the client leaves). keepOpen on the last piece: the connection
     // then waits for the next request; otherwise the server hangs up after the conversation.
+    // reset: once sent, the connection is torn down (a TCP reset), not closed.
     struct Piece
     {
         QByteArray bytes;
@@ -37,6 +38,7 @@ public:
         int times = 1;
         bool held = false;
         bool keepOpen = false;
+        bool reset = false;
     };
     using Conversation = QList<Piece>;
 

@@ -99,17 +99,23 @@ void tst_Fetcher::conversations_data()
         .data = noise.first(1000) };
     QTest::newRow("an endless page is read up to 64 MB and no further") << Exchange {
         .answer = { { unsized }, { block, 0, -1 } }, .outcome = TooLarge,
-        .data = block.repeated(64) };
+        .data = block.repeated(64), .text = Msg::pageTooLarge(64) };
     QTest::newRow("a body of exactly the limit is complete") << Exchange {
         .answer = LoopbackServer::reply(noise.first(1000)), .limit = 1000,
         .data = noise.first(1000) };
     QTest::newRow("a chain of redirects is followed to its end") << Exchange {
         .location = u"/r2"_s, .data = "whole", .ended = u"http://127.0.0.1:%1/whole"_s };
     QTest::newRow("a redirect loop ends with nothing") << Exchange { .location = u"/loop"_s,
-        .outcome = Incomplete, .ended = u"http://127.0.0.1:%1/loop"_s };
+        .outcome = NoConnection, .text = Msg::redirectLoop(local),
+        .ended = u"http://127.0.0.1:%1/loop"_s };
+    QTest::newRow("a redirect to a port where nobody listens") << Exchange { .location = dead,
+        .outcome = NoConnection, .text = Msg::connectionRefused(local), .ended = dead };
     QTest::newRow("a length longer than the body, then the connection closes") << Exchange {
         .answer = once(ok + "Content-Length: 900\r\n\r\nhello"), .outcome = Incomplete,
-        .data = "hello" };
+        .data = "hello", .text = Msg::connectionLost(local) };
+    QTest::newRow("a connection reset before the answer") << Exchange {
+        .answer = { { {}, 0, 1, false, false, true } }, .outcome = NoConnection,
+        .text = Msg::connectionLost(local) };
     // A server that took the connection is not asked again; one that nobody runs is tried for
     // five seconds, then once more with a fresh session.
     QTest::newRow("a server that hangs up unanswered is asked once") << Exchange {
@@ -152,7 +158,8 @@ void tst_Fetcher::conversations_data()
         QTest::addRow("%s, named directly", qPrintable(target)) << Exchange { .asked = target,
             .outcome = NoConnection };
         QTest::addRow("%s, reached by a redirect", qPrintable(target)) << Exchange {
-            .location = target, .outcome = Incomplete,
+            .location = target, .outcome = NoConnection,
+            .text = Msg::redirectScheme(target.section(u':', 0, 0).toLower()),
             .ended = file ? u"file:///etc/hostname"_s : target };
     }
     // clang-format on
