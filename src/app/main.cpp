@@ -5,6 +5,7 @@
 #include "platform/singleinstance.h"
 #include "resources/messages.h"
 #include "resources/resourceinit.h"
+#include "ui/bringforward.h"
 #include "ui/qttranslations.h"
 #include "ui/windowsfont.h"
 #include "web/connectioncache.h"
@@ -19,10 +20,12 @@ int main(int argc, char* argv[])
     // Ties the window to its menu entry (pixhound.desktop), for its icon on Wayland docks.
     QGuiApplication::setDesktopFileName(QStringLiteral("pixhound"));
 
-    // A second copy leaves the first one alone and ends without a word.
-    const SingleInstance instance;
-    if (!instance.isFirst())
+    // A second copy brings the first one's window forward and ends without a word.
+    SingleInstance instance;
+    if (!instance.isFirst()) {
+        instance.knock();
         return 0;
+    }
 
     initialiseCurlOnce();
     initPixhoundResources();
@@ -33,6 +36,8 @@ int main(int argc, char* argv[])
     installMessageBoxPresenter(presentMessageBox);
 
     frmMain window;
+    QObject::connect(&instance, &SingleInstance::activationRequested, &window,
+        [&window] { bringForward(window); });
     window.show();
     return app.exec();
 }

@@ -9,6 +9,7 @@
 #include "support/messageanswerer.h"
 #include "support/tempprogramfolder.h"
 #include "support/testfiles.h"
+#include "ui/bringforward.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -253,6 +254,14 @@ void tst_Desktop::windowFitsTheScreen()
 
 void tst_Desktop::secondStartEndsAtOnceAndLeavesTheFirst()
 {
+    // The first copy, knocked on, shows its window again even when it was minimised.
+    {
+        frmMain window;
+        window.showMinimized();
+        bringForward(window);
+        QCOMPARE(std::pair(window.isVisible(), window.isMinimized()), std::pair(true, false));
+        window.hide();
+    }
     // The built program, with a runtime folder of its own so that no other copy takes part.
     QTemporaryDir runtime;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
