@@ -110,6 +110,11 @@ inline const QString nameTooLong = QStringLiteral("は名前が長すぎるた�
 // The save-folder dialog.
 inline const QString enterFolderName = QStringLiteral("フォルダ名を入力してください");
 inline const QString invalidDrive = QStringLiteral("ドライブ名の指定が無効です");
+// Where there are no drive letters: a relative path, and a file where the folder should be.
+inline const QString folderNotAbsolute
+    = QStringLiteral("フォルダは「/」から始まる完全なパスで指定してください");
+inline const QString fileInTheWay
+    = QStringLiteral("指定した場所にはフォルダではなくファイルがあります");
 inline const QString forbiddenFolderChars = QStringLiteral("フォルダ名に次の文字は指定できません");
 inline const QString folderMissing = QStringLiteral("指定したフォルダは存在しません");
 inline const QString createFolderQuestion = QStringLiteral("フォルダを作成しますか");

@@ -46,6 +46,7 @@ void tst_Dialogs::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(QDir(m_dir->path()).mkdir(u"写真"_s) && QDir(m_dir->path()).mkdir(u"locked"_s));
+    QVERIFY(QFile(m_dir->path() + u"/a.jpg"_s).open(QIODevice::WriteOnly));
     QVERIFY(QFile::setPermissions(m_dir->path() + u"/locked"_s, QFile::ReadOwner));
     qputenv("HOME", QFile::encodeName(m_dir->path()));
 }
@@ -84,8 +85,11 @@ void tst_Dialogs::dialog_data()
     // clang-format off
     QTest::newRow("spaces and one letter ask for a folder name") << u"save"_s << u"  a  "_s
         << u"cmdOK"_s << ok << refused(Msg::enterFolderName) << none << true;
-    QTest::newRow("a relative folder is an invalid drive") << u"save"_s << u"photos/2024"_s
-        << u"cmdOK"_s << ok << refused(Msg::invalidDrive) << none << true;
+    QTest::newRow("a relative folder asks for a full path") << u"save"_s << u"photos/2024"_s
+        << u"cmdOK"_s << ok << refused(Msg::folderNotAbsolute) << none << true;
+    QTest::newRow("an existing file is not taken for a folder") << u"save"_s << u"%1/a.jpg"_s
+        << u"cmdOK"_s << ok << refused(Msg::fileInTheWay + Msg::crlf + u"%1/a.jpg"_s) << none
+        << true;
     QTest::newRow("a colon from the fourth character on is forbidden") << u"save"_s << u"%1/a:b"_s
         << u"cmdOK"_s << ok << refused(Msg::forbiddenFolderChars + Msg::crlf + u"\\:*?\"<>|"_s)
         << none << true;
@@ -156,7 +160,8 @@ void tst_Dialogs::dialog()
             yesNo ? MessageButtons::YesNo : MessageButtons::OkCancel,
             yesNo ? MessageAnswer::No : MessageAnswer::Ok, u"?"_s });
 
-    QCOMPARE(answerer.shown(), box.isEmpty() ? QStringList() : QStringList { box });
+    QCOMPARE(answerer.shown(),
+        box.isEmpty() ? QStringList() : QStringList { box.replace(u"%1"_s, m_dir->path()) });
     QCOMPARE(open, stayedOpen);
     if (!dialog) {
         QCOMPARE(pressed, answer);
@@ -194,13 +199,18 @@ void tst_Dialogs::folderEntryRules_data()
     row("a missing folder under a writable one", u"%1/new/sub"_s, u"none"_s, V::Accepted,
         u"%1/new/sub/"_s);
     row("a volume the table calls not ready", u"%1"_s, u"not ready"_s, V::InvalidDrive);
+    // A relative path: Windows refuses its drive, Linux asks for a path from the root.
+    row("a relative Windows folder fails the drive test", u"photos\\2024"_s, u"pho"_s,
+        V::InvalidDrive);
+    row("a relative Linux folder needs the root", u"photos/2024"_s, {}, V::NotAbsolute);
+    row("a folder below a file", u"%1/a.jpg/sub"_s, u"none"_s, V::FileInTheWay, u"%1/a.jpg"_s);
 }
 
 void tst_Dialogs::folderEntryRules()
 {
     QFETCH(QStringList, row);
     row.replaceInStrings(u"%1"_s, m_dir->path());
-    const bool onLinux = row[0].startsWith(u'/');
+    const bool onLinux = row[0].contains(u'/');
     const std::optional<bool> said = row[1] == u"none" ? std::nullopt : std::optional(false);
     QString tested;
     const auto driveTest = [&](const QString& drive) {
