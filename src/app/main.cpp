@@ -3,6 +3,7 @@
 #include "main_window/messageboxpresenter.h"
 #include "platform/messagebox.h"
 #include "platform/singleinstance.h"
+#include "platform/urlopener.h"
 #include "resources/messages.h"
 #include "resources/resourceinit.h"
 #include "ui/bringforward.h"
@@ -11,6 +12,7 @@
 #include "web/connectioncache.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QIcon>
 
 int main(int argc, char* argv[])
@@ -34,6 +36,7 @@ int main(int argc, char* argv[])
     QApplication::setFont(uiFont());
     installQtTranslations(app);
     installMessageBoxPresenter(presentMessageBox);
+    installUrlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
 
     frmMain window;
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,

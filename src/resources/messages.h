@@ -30,6 +30,7 @@ inline const QString titleMakeDirSubError = QStringLiteral("エラー：Make_Dir
 inline const QString titleCheckDriveError = QStringLiteral("エラー：Check_Drive");
 inline const QString titleGetFileList = QStringLiteral("Get_FileList");
 inline const QString titleShowFileDialog = QStringLiteral("ShowFileDialog");
+inline const QString titleHelp = QStringLiteral("ヘルプ");
 
 // The run.
 inline const QString invalidUrl = QStringLiteral("URLの指定が不正です");
@@ -118,5 +119,10 @@ inline const QString fileInTheWay
 inline const QString forbiddenFolderChars = QStringLiteral("フォルダ名に次の文字は指定できません");
 inline const QString folderMissing = QStringLiteral("指定したフォルダは存在しません");
 inline const QString createFolderQuestion = QStringLiteral("フォルダを作成しますか");
+
+// The help page and the README; each is followed by CR LF and the file's path.
+inline const QString documentMissing = QStringLiteral("次のファイルが見つかりません");
+inline const QString noProgramToOpen = QStringLiteral(
+    "ファイルを開くプログラムが見つかりませんでした。次のファイルをブラウザで開いてください");
 
 } // namespace Msg

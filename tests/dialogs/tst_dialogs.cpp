@@ -1,8 +1,12 @@
-// The dialogs as the user drives them: the save folder's checks, and what a question box answers.
+// The dialogs as the user drives them: the save folder's checks, what a question box answers, and
+// where help and the About box's links lead.
 #include "dialogs/folderentry.h"
 #include "dialogs/frmsetsavefolder.h"
+#include "dialogs/frmver.h"
+#include "dialogs/help.h"
 #include "main_window/messageboxpresenter.h"
 #include "platform/runtimeerror.h"
+#include "platform/urlopener.h"
 #include "resources/messages.h"
 #include "support/messageanswerer.h"
 #include "ui/qttranslations.h"
@@ -10,6 +14,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -36,6 +41,8 @@ private slots:
     void dialog();
     void folderEntryRules_data();
     void folderEntryRules();
+    void documents_data();
+    void documents();
 
 private:
     const QString m_originalCurrent = QDir::currentPath();
@@ -226,6 +233,49 @@ void tst_Dialogs::folderEntryRules()
     QCOMPARE((QStringList {
                  onLinux ? row[1] : tested, QString::number(int(result.verdict)), result.folder }),
         row.mid(1));
+}
+
+void tst_Dialogs::documents_data()
+{
+    QTest::addColumn<QString>("link"); // a link of the About box, or "?" for the help button
+    QTest::addColumn<bool>("browser"); // whether a program takes the file
+    QTest::addColumn<QString>("file"); // the file handed to the desktop
+    QTest::addColumn<QString>("box"); // empty: none
+    const QString help = helpPagePath();
+    QTest::newRow("help without a browser names the help file")
+        << u"?"_s << false << help
+        << expectBox(Msg::titleHelp, MessageIcon::Warning, Msg::noProgramToOpen + Msg::crlf + help);
+    QTest::newRow("the first About link opens the help page")
+        << u"lblURL"_s << true << help << QString();
+    QTest::newRow("the second About link opens the README")
+        << u"lblMail"_s << true << readmePath() << QString();
+}
+
+void tst_Dialogs::documents()
+{
+    QFETCH(QString, link);
+    QFETCH(bool, browser);
+    QFETCH(QString, file);
+    QFETCH(QString, box);
+    MessageAnswerer answerer;
+    QList<QUrl> opened;
+    const UrlOpener previous = installUrlOpener([&](const QUrl& url) {
+        opened.append(url);
+        return browser;
+    });
+    if (link == u"?") {
+        openHelp();
+    } else {
+        FrmVer about;
+        about.show();
+        QTest::mouseClick(about.findChild<QWidget*>(link), Qt::LeftButton);
+        about.hide();
+    }
+    installUrlOpener(previous);
+    // Run from the build folder, the documents are the source tree's.
+    QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));
+    QCOMPARE(opened, QList { QUrl::fromLocalFile(file) });
+    QCOMPARE(answerer.shown(), box.isEmpty() ? QStringList() : QStringList { box });
 }
 
 QTEST_MAIN(tst_Dialogs)

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -52,6 +53,12 @@ void tst_Platform::programFolder()
     // An installed copy saves in the user's Pictures folder.
     QCOMPARE(defaultSaveFolder(prefix.path() + u"/bin"_s, u"/home/u/Pictures"_s),
         beside ? ::programFolder() : u"/home/u/Pictures/Pixhound/"_s);
+    // The help page of an installed copy is the installed one, of a build folder the source tree's.
+    const QString help = shippedFile(prefix.path() + u"/bin"_s, u"pixhound/help/index.html"_s,
+        u"src/resources/help/index.html"_s);
+    QVERIFY2(beside ? QFileInfo(help).isFile() && help.endsWith(u"/src/resources/help/index.html")
+                    : help == prefix.path() + u"/share/pixhound/help/index.html",
+        qPrintable(help));
     QCOMPARE(::programFolder(), QCoreApplication::applicationDirPath() + u'/');
     QCOMPARE(withTrailingSeparator(u"/home/u"_s), u"/home/u/"_s);
     QCOMPARE(withTrailingSeparator(u"/"_s), u"/"_s);
