@@ -3,13 +3,16 @@
 #include "main_window/messageboxpresenter.h"
 #include "platform/messagebox.h"
 #include "platform/singleinstance.h"
+#include "platform/urlopener.h"
 #include "resources/messages.h"
 #include "resources/resourceinit.h"
+#include "ui/bringforward.h"
 #include "ui/qttranslations.h"
 #include "ui/windowsfont.h"
 #include "web/connectioncache.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QIcon>
 
 int main(int argc, char* argv[])
@@ -19,10 +22,12 @@ int main(int argc, char* argv[])
     // Ties the window to its menu entry (pixhound.desktop), for its icon on Wayland docks.
     QGuiApplication::setDesktopFileName(QStringLiteral("pixhound"));
 
-    // A second copy leaves the first one alone and ends without a word.
-    const SingleInstance instance;
-    if (!instance.isFirst())
+    // A second copy brings the first one's window forward and ends without a word.
+    SingleInstance instance;
+    if (!instance.isFirst()) {
+        instance.knock();
         return 0;
+    }
 
     initialiseCurlOnce();
     initPixhoundResources();
@@ -31,8 +36,11 @@ int main(int argc, char* argv[])
     QApplication::setFont(uiFont());
     installQtTranslations(app);
     installMessageBoxPresenter(presentMessageBox);
+    installUrlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
 
     frmMain window;
+    QObject::connect(&instance, &SingleInstance::activationRequested, &window,
+        [&window] { bringForward(window); });
     window.show();
     return app.exec();
 }

@@ -28,12 +28,33 @@ QString forbiddenCharacterMessage(const PathConventions& conventions)
     return Msg::forbiddenFolderChars + Msg::crlf + conventions.forbiddenFolderChars;
 }
 
+QString fileInTheWayMessage(const QString& file) { return Msg::fileInTheWay + Msg::crlf + file; }
+
+namespace {
+// The nearest existing part of the folder's path when it is a file rather than a folder.
+QString fileAlongPath(const QString& folder)
+{
+    QString path = QDir::cleanPath(folder);
+    while (!QFileInfo::exists(path)) {
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            return {};
+        path = parent;
+    }
+    return QFileInfo(path).isDir() ? QString() : QDir::toNativeSeparators(path);
+}
+} // namespace
+
 FolderEntryResult checkFolderEntry(const QString& typed, const PathConventions& conventions,
     const QString& homeFolder, const DriveTest& driveTest)
 {
     const QString entry = expandHomeFolder(stripSpaces(typed).toString(), conventions, homeFolder);
     if (entry.size() < 2)
         return { FolderEntryVerdict::TooShort, {} };
+    // A relative path would land wherever the program happens to run; Windows names the same
+    // fault through its drive test.
+    if (!conventions.driveLetters && !entry.startsWith(conventions.separator))
+        return { FolderEntryVerdict::NotAbsolute, {} };
 
     const bool networkPath
         = conventions.networkPaths && entry.startsWith(QString(2, conventions.separator));
@@ -52,6 +73,9 @@ FolderEntryResult checkFolderEntry(const QString& typed, const PathConventions& 
         if (folder.indexOf(forbidden, 3) >= 0)
             return { FolderEntryVerdict::ForbiddenCharacter, {} };
     }
+    // Otherwise the folder test would call the file a missing folder and offer to make it.
+    if (const QString file = fileAlongPath(folder); !file.isEmpty())
+        return { FolderEntryVerdict::FileInTheWay, file };
     return { FolderEntryVerdict::Accepted, folder };
 }
 

@@ -11,15 +11,17 @@
 enum class FolderEntryVerdict {
     Accepted, // the folder is ready for the folder test
     TooShort, // fewer than two characters once the spaces are stripped
+    NotAbsolute, // without drive letters: the path does not start at the root
     InvalidDrive, // the drive test failed
     ForbiddenCharacter, // a forbidden character from the fourth character on
+    FileInTheWay, // the path, or a folder along it, is an existing file
 };
 
 struct FolderEntryResult
 {
     FolderEntryVerdict verdict = FolderEntryVerdict::TooShort;
     // When Accepted: the folder to test and store, ending in the separator, with spaces stripped
-    // and (on Linux) a leading "~" turned into the home folder.
+    // and (on Linux) a leading "~" turned into the home folder. When FileInTheWay: the file.
     QString folder;
 };
 
@@ -27,9 +29,11 @@ struct FolderEntryResult
 // entry), true when the drive can be used.
 using DriveTest = std::function<bool(const QString&)>;
 
-// Runs the checks in order: strip spaces and require two characters; the drive test (skipped for
-// a network path "\\..." where those exist); build the folder with its final separator; refuse
-// the forbidden characters from the fourth character on. The first failing check decides.
+// Runs the checks in order: strip spaces and require two characters; where there are no drive
+// letters, require a path from the root; the drive test (skipped for a network path "\\..."
+// where those exist); build the folder with its final separator; refuse the forbidden characters
+// from the fourth character on; refuse a path that is, or runs through, an existing file. The
+// first failing check decides.
 FolderEntryResult checkFolderEntry(const QString& typed, const PathConventions& conventions,
     const QString& homeFolder, const DriveTest& driveTest);
 
@@ -40,6 +44,9 @@ QString expandHomeFolder(
 
 // The message of a forbidden character: the reason, CR LF, and the forbidden characters.
 QString forbiddenCharacterMessage(const PathConventions& conventions);
+
+// The message of a file where a folder should be: the reason, CR LF, and the file's path.
+QString fileInTheWayMessage(const QString& file);
 
 // What the mount table says of the volume holding an existing folder: whether it is ready, or
 // nothing when no entry covers the folder (a plain chroot, some containers).

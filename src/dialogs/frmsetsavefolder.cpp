@@ -270,11 +270,17 @@ void frmSetSaveFolder::Impl::CmdOk_Click()
     case FolderEntryVerdict::TooShort:
         refuse(Msg::enterFolderName);
         return;
+    case FolderEntryVerdict::NotAbsolute:
+        refuse(Msg::folderNotAbsolute);
+        return;
     case FolderEntryVerdict::InvalidDrive:
         refuse(Msg::invalidDrive);
         return;
     case FolderEntryVerdict::ForbiddenCharacter:
         refuse(forbiddenCharacterMessage(conventions));
+        return;
+    case FolderEntryVerdict::FileInTheWay:
+        refuse(fileInTheWayMessage(entry.folder));
         return;
     case FolderEntryVerdict::Accepted:
         break;

@@ -1,11 +1,12 @@
 // The About box.
 #include "dialogs/frmver.h"
 
+#include "dialogs/help.h"
 #include "resources/aboutinfo.h"
 #include "resources/resourceinit.h"
 #include "ui/controltable.h"
 
-#include <QDesktopServices>
+#include <QDir>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,7 +14,6 @@
 #include <QPushButton>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
-#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -74,14 +74,24 @@ private:
     void (*m_action)();
 };
 
-// Opening an address is a courtesy: when no browser or mail program answers, nothing happens.
-void Open_HomePage() { QDesktopServices::openUrl(QUrl(About::homePage)); }
+// The program's home is its own documents, installed with it: no address on the web is promised.
+void Open_HomePage() { openDocument(helpPagePath(), About::caption); }
 
-void Open_MailTo() { QDesktopServices::openUrl(QUrl(u"mailto:" + About::mailAddress)); }
+void Open_Readme() { openDocument(readmePath(), About::caption); }
 
-QWidget* makeHomePageLink(QWidget* parent) { return new LinkLabel(parent, Open_HomePage); }
+QWidget* makeLink(QWidget* parent, void (*action)(), const QString& path)
+{
+    auto* link = new LinkLabel(parent, action);
+    link->setToolTip(QDir::toNativeSeparators(path));
+    return link;
+}
 
-QWidget* makeMailLink(QWidget* parent) { return new LinkLabel(parent, Open_MailTo); }
+QWidget* makeHomePageLink(QWidget* parent)
+{
+    return makeLink(parent, Open_HomePage, helpPagePath());
+}
+
+QWidget* makeReadmeLink(QWidget* parent) { return makeLink(parent, Open_Readme, readmePath()); }
 
 } // namespace
 
@@ -113,12 +123,12 @@ FrmVer::FrmVer(QWidget* parent)
             .font({ Typeface::PGothic, 11.25, true }).fitsFreely(),
         Row({}, K::Label, "Label2", About::creditLine, { 2280, 1440, 2415, 255 })
             .font({ Typeface::PGothic, 12, true }).fitsFreely(),
-        Row(keepIn(lblURL), K::Label, "lblURL", About::homePage, { 480, 2160, 4095, 255 })
+        Row(keepIn(lblURL), K::Label, "lblURL", About::homePageLink, { 480, 2160, 4095, 255 })
             .font({ Typeface::PGothic, 9, false, true }).textColor(linkBlue).fitsFreely()
             .madeBy(makeHomePageLink),
-        Row(keepIn(lblMail), K::Label, "lblMail", About::mailAddress, { 480, 2400, 2775, 255 })
+        Row(keepIn(lblMail), K::Label, "lblMail", About::readmeLink, { 480, 2400, 2775, 255 })
             .textColor(linkBlue).fitsFreely()
-            .madeBy(makeMailLink),
+            .madeBy(makeReadmeLink),
         Row(keepIn(cmdOk), K::CommandButton, "CmdOk", u"OK"_s, { 3600, 2640, 1215, 495 })
             .font({ Typeface::TimesNewRoman, 12, true }),
     });

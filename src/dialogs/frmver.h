@@ -1,4 +1,4 @@
-// The About box: the program's name, version and maker, with links to the home page and a mail.
+// The About box: the program's name, version and maker, with links to its help page and README.
 #pragma once
 
 #include <QDialog>

@@ -1,19 +1,42 @@
-// Opens the program's help.
+// The program's own documents.
 #include "dialogs/help.h"
 
-#include "resources/aboutinfo.h"
-#include "resources/resourceinit.h"
+#include "platform/messagebox.h"
+#include "platform/programfolder.h"
+#include "platform/urlopener.h"
+#include "resources/messages.h"
 
-#include <QDesktopServices>
+#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
-#include <QStandardPaths>
+#include <QFileInfo>
 #include <QUrl>
 
 #ifdef Q_OS_WIN
 #include <QProcess>
 #endif
+
+QString helpPagePath()
+{
+    return shippedFile(QCoreApplication::applicationDirPath(),
+        QStringLiteral("pixhound/help/index.html"),
+        QStringLiteral("src/resources/help/index.html"));
+}
+
+QString readmePath()
+{
+    return shippedFile(QCoreApplication::applicationDirPath(),
+        QStringLiteral("doc/pixhound/README.md"), QStringLiteral("README.md"));
+}
+
+void openDocument(const QString& path, const QString& title)
+{
+    // Without this the click would seem to do nothing, and the user would not know where to look.
+    const QString shownPath = QDir::toNativeSeparators(path);
+    if (!QFileInfo(path).isFile())
+        showMessage(Msg::documentMissing + Msg::crlf + shownPath, MessageIcon::Warning, title);
+    else if (!openUrl(QUrl::fromLocalFile(path)))
+        showMessage(Msg::noProgramToOpen + Msg::crlf + shownPath, MessageIcon::Warning, title);
+}
 
 void openHelp()
 {
@@ -21,19 +44,6 @@ void openHelp()
     // The help file is found relative to the current folder, as the viewer has always done.
     QProcess::startDetached(QStringLiteral("hh.exe"), { QStringLiteral("PixhoundV3_1.chm") });
 #else
-    // A browser cannot read Qt's resources: the page is copied out, fresh each time so that an
-    // updated program never shows an old page.
-    initPixhoundResources();
-    QFile page(About::helpResource);
-    if (!page.open(QIODevice::ReadOnly))
-        return;
-    const QString folder
-        = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/help");
-    if (!QDir().mkpath(folder))
-        return;
-    QSaveFile copy(folder + QStringLiteral("/index.html"));
-    if (!copy.open(QIODevice::WriteOnly) || copy.write(page.readAll()) < 0 || !copy.commit())
-        return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(copy.fileName()));
+    openDocument(helpPagePath(), Msg::titleHelp);
 #endif
 }

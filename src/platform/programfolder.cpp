@@ -32,6 +32,18 @@ bool keepsFilesBeside(const QString& executableFolder)
         && !QFileInfo(executableFolder + QStringLiteral("/../share/pixhound")).isDir();
 }
 
+QString shippedFile(
+    const QString& executableFolder, const QString& installed, const QString& inSources)
+{
+    const QString installedPath
+        = QDir::cleanPath(executableFolder + QStringLiteral("/../share/") + installed);
+    if (QFileInfo(executableFolder + QStringLiteral("/../share/pixhound")).isDir()
+        || QFileInfo::exists(installedPath))
+        return installedPath;
+    const QString inSourceTree = QStringLiteral(PIXHOUND_SOURCE_DIR "/") + inSources;
+    return QFileInfo::exists(inSourceTree) ? inSourceTree : installedPath;
+}
+
 QString defaultSaveFolder(const QString& executableFolder, const QString& picturesFolder)
 {
     if (keepsFilesBeside(executableFolder) || picturesFolder.isEmpty())

@@ -20,6 +20,13 @@ QString defaultSaveFolder(const QString& executableFolder, const QString& pictur
 // The same for this program and this user.
 QString defaultSaveFolder();
 
+// A file the program ships: in an installed copy (one with "../share/pixhound" beside
+// executableFolder) the file at ../share/<installed>, otherwise the first that exists of that one
+// and the source tree's <inSources> (a copy run from its build folder). Where neither exists, the
+// installed path, so that a message can say where the file belongs.
+QString shippedFile(
+    const QString& executableFolder, const QString& installed, const QString& inSources);
+
 // Points programFolder() at another folder (tests use a temporary one); an empty path restores
 // the normal choice.
 void setProgramFolder(const QString& folder);

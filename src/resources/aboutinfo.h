@@ -1,4 +1,4 @@
-// The About box's fixed texts: what the program is, its version, and how to reach its maker.
+// The About box's fixed texts: what the program is, its version, and where its documents are.
 #pragma once
 
 #include <QString>
@@ -11,14 +11,13 @@ inline const QString programName = QStringLiteral("Pixhound");
 inline const QString version = QStringLiteral("Ver.3.1");
 inline const QString creditLine = QStringLiteral("Pixhound Project");
 
-// Each is shown as a label and opened by a click on it.
-inline const QString homePage = QStringLiteral("https://pixhound.example.org/");
-inline const QString mailAddress = QStringLiteral("pixhound@example.org");
+// The captions of the two links: the program's help page and its README.
+inline const QString homePageLink = QStringLiteral("ヘルプページを開く");
+inline const QString readmeLink = QStringLiteral("説明書 (README) を開く");
 
 inline const QString caption = QStringLiteral("バージョン情報");
 
-// The program's icon and the help page, as Qt resources.
+// The program's icon, as a Qt resource.
 inline const QString iconResource = QStringLiteral(":/pixhound.svg");
-inline const QString helpResource = QStringLiteral(":/help/index.html");
 
 } // namespace About

@@ -30,6 +30,7 @@ inline const QString titleMakeDirSubError = QStringLiteral("エラー：Make_Dir
 inline const QString titleCheckDriveError = QStringLiteral("エラー：Check_Drive");
 inline const QString titleGetFileList = QStringLiteral("Get_FileList");
 inline const QString titleShowFileDialog = QStringLiteral("ShowFileDialog");
+inline const QString titleHelp = QStringLiteral("ヘルプ");
 
 // The run.
 inline const QString invalidUrl = QStringLiteral("URLの指定が不正です");
@@ -153,8 +154,18 @@ inline const QString nameIsFolder
 // The save-folder dialog.
 inline const QString enterFolderName = QStringLiteral("フォルダ名を入力してください");
 inline const QString invalidDrive = QStringLiteral("ドライブ名の指定が無効です");
+// Where there are no drive letters: a relative path, and a file where the folder should be.
+inline const QString folderNotAbsolute
+    = QStringLiteral("フォルダは「/」から始まる完全なパスで指定してください");
+inline const QString fileInTheWay
+    = QStringLiteral("指定した場所にはフォルダではなくファイルがあります");
 inline const QString forbiddenFolderChars = QStringLiteral("フォルダ名に次の文字は指定できません");
 inline const QString folderMissing = QStringLiteral("指定したフォルダは存在しません");
 inline const QString createFolderQuestion = QStringLiteral("フォルダを作成しますか");
+
+// The help page and the README; each is followed by CR LF and the file's path.
+inline const QString documentMissing = QStringLiteral("次のファイルが見つかりません");
+inline const QString noProgramToOpen = QStringLiteral(
+    "ファイルを開くプログラムが見つかりませんでした。次のファイルをブラウザで開いてください");
 
 } // namespace Msg

@@ -1,4 +1,4 @@
-// Makes the program's Qt resources (icon, help page) reachable under ":/".
+// Makes the program's Qt resources (the icon) reachable under ":/".
 #pragma once
 
 // Registers the resources compiled into the GUI library; safe to call more than once. The

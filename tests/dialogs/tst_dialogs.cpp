@@ -1,8 +1,12 @@
-// The dialogs as the user drives them: the save folder's checks, and what a question box answers.
+// The dialogs as the user drives them: the save folder's checks, what a question box answers, and
+// where help and the About box's links lead.
 #include "dialogs/folderentry.h"
 #include "dialogs/frmsetsavefolder.h"
+#include "dialogs/frmver.h"
+#include "dialogs/help.h"
 #include "main_window/messageboxpresenter.h"
 #include "platform/runtimeerror.h"
+#include "platform/urlopener.h"
 #include "resources/messages.h"
 #include "support/messageanswerer.h"
 #include "ui/qttranslations.h"
@@ -10,6 +14,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -36,6 +41,8 @@ private slots:
     void dialog();
     void folderEntryRules_data();
     void folderEntryRules();
+    void documents_data();
+    void documents();
 
 private:
     const QString m_originalCurrent = QDir::currentPath();
@@ -46,6 +53,7 @@ void tst_Dialogs::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(QDir(m_dir->path()).mkdir(u"写真"_s) && QDir(m_dir->path()).mkdir(u"locked"_s));
+    QVERIFY(QFile(m_dir->path() + u"/a.jpg"_s).open(QIODevice::WriteOnly));
     QVERIFY(QFile::setPermissions(m_dir->path() + u"/locked"_s, QFile::ReadOwner));
     qputenv("HOME", QFile::encodeName(m_dir->path()));
 }
@@ -84,8 +92,11 @@ void tst_Dialogs::dialog_data()
     // clang-format off
     QTest::newRow("spaces and one letter ask for a folder name") << u"save"_s << u"  a  "_s
         << u"cmdOK"_s << ok << refused(Msg::enterFolderName) << none << true;
-    QTest::newRow("a relative folder is an invalid drive") << u"save"_s << u"photos/2024"_s
-        << u"cmdOK"_s << ok << refused(Msg::invalidDrive) << none << true;
+    QTest::newRow("a relative folder asks for a full path") << u"save"_s << u"photos/2024"_s
+        << u"cmdOK"_s << ok << refused(Msg::folderNotAbsolute) << none << true;
+    QTest::newRow("an existing file is not taken for a folder") << u"save"_s << u"%1/a.jpg"_s
+        << u"cmdOK"_s << ok << refused(Msg::fileInTheWay + Msg::crlf + u"%1/a.jpg"_s) << none
+        << true;
     QTest::newRow("a colon from the fourth character on is forbidden") << u"save"_s << u"%1/a:b"_s
         << u"cmdOK"_s << ok << refused(Msg::forbiddenFolderChars + Msg::crlf + u"\\:*?\"<>|"_s)
         << none << true;
@@ -156,7 +167,8 @@ void tst_Dialogs::dialog()
             yesNo ? MessageButtons::YesNo : MessageButtons::OkCancel,
             yesNo ? MessageAnswer::No : MessageAnswer::Ok, u"?"_s });
 
-    QCOMPARE(answerer.shown(), box.isEmpty() ? QStringList() : QStringList { box });
+    QCOMPARE(answerer.shown(),
+        box.isEmpty() ? QStringList() : QStringList { box.replace(u"%1"_s, m_dir->path()) });
     QCOMPARE(open, stayedOpen);
     if (!dialog) {
         QCOMPARE(pressed, answer);
@@ -194,13 +206,18 @@ void tst_Dialogs::folderEntryRules_data()
     row("a missing folder under a writable one", u"%1/new/sub"_s, u"none"_s, V::Accepted,
         u"%1/new/sub/"_s);
     row("a volume the table calls not ready", u"%1"_s, u"not ready"_s, V::InvalidDrive);
+    // A relative path: Windows refuses its drive, Linux asks for a path from the root.
+    row("a relative Windows folder fails the drive test", u"photos\\2024"_s, u"pho"_s,
+        V::InvalidDrive);
+    row("a relative Linux folder needs the root", u"photos/2024"_s, {}, V::NotAbsolute);
+    row("a folder below a file", u"%1/a.jpg/sub"_s, u"none"_s, V::FileInTheWay, u"%1/a.jpg"_s);
 }
 
 void tst_Dialogs::folderEntryRules()
 {
     QFETCH(QStringList, row);
     row.replaceInStrings(u"%1"_s, m_dir->path());
-    const bool onLinux = row[0].startsWith(u'/');
+    const bool onLinux = row[0].contains(u'/');
     const std::optional<bool> said = row[1] == u"none" ? std::nullopt : std::optional(false);
     QString tested;
     const auto driveTest = [&](const QString& drive) {
@@ -216,6 +233,49 @@ void tst_Dialogs::folderEntryRules()
     QCOMPARE((QStringList {
                  onLinux ? row[1] : tested, QString::number(int(result.verdict)), result.folder }),
         row.mid(1));
+}
+
+void tst_Dialogs::documents_data()
+{
+    QTest::addColumn<QString>("link"); // a link of the About box, or "?" for the help button
+    QTest::addColumn<bool>("browser"); // whether a program takes the file
+    QTest::addColumn<QString>("file"); // the file handed to the desktop
+    QTest::addColumn<QString>("box"); // empty: none
+    const QString help = helpPagePath();
+    QTest::newRow("help without a browser names the help file")
+        << u"?"_s << false << help
+        << expectBox(Msg::titleHelp, MessageIcon::Warning, Msg::noProgramToOpen + Msg::crlf + help);
+    QTest::newRow("the first About link opens the help page")
+        << u"lblURL"_s << true << help << QString();
+    QTest::newRow("the second About link opens the README")
+        << u"lblMail"_s << true << readmePath() << QString();
+}
+
+void tst_Dialogs::documents()
+{
+    QFETCH(QString, link);
+    QFETCH(bool, browser);
+    QFETCH(QString, file);
+    QFETCH(QString, box);
+    MessageAnswerer answerer;
+    QList<QUrl> opened;
+    const UrlOpener previous = installUrlOpener([&](const QUrl& url) {
+        opened.append(url);
+        return browser;
+    });
+    if (link == u"?") {
+        openHelp();
+    } else {
+        FrmVer about;
+        about.show();
+        QTest::mouseClick(about.findChild<QWidget*>(link), Qt::LeftButton);
+        about.hide();
+    }
+    installUrlOpener(previous);
+    // Run from the build folder, the documents are the source tree's.
+    QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));
+    QCOMPARE(opened, QList { QUrl::fromLocalFile(file) });
+    QCOMPARE(answerer.shown(), box.isEmpty() ? QStringList() : QStringList { box });
 }
 
 QTEST_MAIN(tst_Dialogs)

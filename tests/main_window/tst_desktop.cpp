@@ -9,6 +9,7 @@
 #include "support/messageanswerer.h"
 #include "support/tempprogramfolder.h"
 #include "support/testfiles.h"
+#include "ui/bringforward.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -261,6 +262,14 @@ void tst_Desktop::windowFitsTheScreen()
 
 void tst_Desktop::secondStartEndsAtOnceAndLeavesTheFirst()
 {
+    // The first copy, knocked on, shows its window again even when it was minimised.
+    {
+        frmMain window;
+        window.showMinimized();
+        bringForward(window);
+        QCOMPARE(std::pair(window.isVisible(), window.isMinimized()), std::pair(true, false));
+        window.hide();
+    }
     // The built program, with a runtime folder of its own so that no other copy takes part.
     QTemporaryDir runtime;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -402,7 +411,7 @@ void tst_Desktop::run_data()
         .boxes = { makeFolder, complete(1, 0, 0, 1) }, .rows = u"a.jpg*|a.jpg*||"_s, .caption = Msg::captionDone,
         .listed = u"a.jpg"_s, .target = u"new/photos"_s, .saved = u"a.jpg"_s,
         .requested = u"a.jpg index.htm"_s };
-    QTest::newRow("a save folder under a file cannot be made: nothing is downloaded") << Run {
+    QTest::newRow("a file made after the folder was chosen: nothing is downloaded") << Run {
         .chooseFolder = true, .dialog = u"plain.txt/photos"_s, .links = { u"a.jpg"_s },
         .dialogs = saveDialog, .boxes = { makeFolder, folderError }, .rows = u"a.jpg|||"_s,
         .info = Msg::cannotDownload, .listed = u"a.jpg"_s, .requested = u"index.htm"_s };
@@ -444,7 +453,12 @@ void tst_Desktop::run()
     const QString page = f.servePage(run.links, u"/g/"_s + run.held);
     run.target.replace(u"%2"_s, QString::number(f.server.port()));
     QString target = f.folder.file(run.target);
-    QVERIFY(writeFileBytes(f.folder.file(u"plain.txt"_s), {}));
+    // The dialog refuses a folder under a file; one that turns up once the user has confirmed the
+    // folder stops the download instead.
+    f.answerer.onBox = [&](const MessageBoxRequest& box) {
+        if (run.dialog.startsWith(u"plain.txt/") && box.title == Msg::titleFolderCreateConfirm)
+            QVERIFY(writeFileBytes(f.folder.file(u"plain.txt"_s), {}));
+    };
     const auto addresses = [&](const QStringList& paths) { // one a line, under /g/
         QByteArray list;
         for (const QString& path : paths)

@@ -1,10 +1,14 @@
-// The platform layer: the program's folder. Code page 932 text and the validity test of addresses
-// show in the list and run tests, the single-start lock in the second start of the program.
+// The platform layer: the program's folder and the knock of a second start. Code page 932 text and
+// the validity test of addresses show in the list and run tests, the lock's stale-copy handling in
+// the second start of the program.
 #include "platform/pathrules.h"
 #include "platform/programfolder.h"
+#include "platform/singleinstance.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,9 +19,17 @@ class tst_Platform : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    }
     void programFolder_data();
     void programFolder();
+    void secondStartKnocks();
+
+private:
+    QTemporaryDir m_runtime; // the user's runtime folder, of this test alone
 };
 
 void tst_Platform::programFolder_data()
@@ -41,10 +53,27 @@ void tst_Platform::programFolder()
     // An installed copy saves in the user's Pictures folder.
     QCOMPARE(defaultSaveFolder(prefix.path() + u"/bin"_s, u"/home/u/Pictures"_s),
         beside ? ::programFolder() : u"/home/u/Pictures/Pixhound/"_s);
+    // The help page of an installed copy is the installed one, of a build folder the source tree's.
+    const QString help = shippedFile(prefix.path() + u"/bin"_s, u"pixhound/help/index.html"_s,
+        u"src/resources/help/index.html"_s);
+    QVERIFY2(beside ? QFileInfo(help).isFile() && help.endsWith(u"/src/resources/help/index.html")
+                    : help == prefix.path() + u"/share/pixhound/help/index.html",
+        qPrintable(help));
     QCOMPARE(::programFolder(), QCoreApplication::applicationDirPath() + u'/');
     QCOMPARE(withTrailingSeparator(u"/home/u"_s), u"/home/u/"_s);
     QCOMPARE(withTrailingSeparator(u"/"_s), u"/"_s);
     QCOMPARE(withTrailingSeparator(QString()), QString());
+}
+
+void tst_Platform::secondStartKnocks()
+{
+    SingleInstance first;
+    SingleInstance second;
+    QSignalSpy knocked(&first, &SingleInstance::activationRequested);
+    QCOMPARE(std::tuple(first.isFirst(), second.isFirst(), second.knock()),
+        std::tuple(true, false, true));
+    QVERIFY(knocked.wait());
+    QCOMPARE(knocked.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Platform)
