@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -49,6 +50,47 @@ long peakResidentKb()
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
+
+// How late a 10 ms timer on the window's thread fires while the run goes on: the time the thread
+// spends on anything but its events (transfers, writes, layout), as a user feels it.
+class EventLoopLateness
+{
+public:
+    EventLoopLateness()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_lateUs.append((now - m_last) / 1000 - intervalMs * 1000);
+            m_last = now;
+        });
+    }
+    void start()
+    {
+        m_clock.start();
+        m_last = 0;
+        m_timer.start(intervalMs);
+    }
+    void stop() { m_timer.stop(); }
+    // The lateness below which the given share of the ticks fired, in ms.
+    double percentileMs(double share) const
+    {
+        if (m_lateUs.isEmpty())
+            return 0;
+        QList<qint64> sorted = m_lateUs;
+        std::sort(sorted.begin(), sorted.end());
+        const auto at = qsizetype(share * double(sorted.size() - 1));
+        return double(qMax<qint64>(sorted.at(at), 0)) / 1000.0;
+    }
+    qsizetype ticks() const { return m_lateUs.size(); }
+
+private:
+    static constexpr int intervalMs = 10;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    QList<qint64> m_lateUs;
+};
 
 template <typename T> T* control(QWidget& window, const char* name)
 {
@@ -79,11 +121,13 @@ int main(int argc, char* argv[])
     double runSeconds = -1;
     bool completed = false;
     QJsonArray boxes;
+    EventLoopLateness lateness;
     installMessageBoxPresenter([&](const MessageBoxRequest& request) {
         boxes.append(request.title);
         if (request.title == Msg::titleDownloadComplete) {
             completed = true;
             runSeconds = runTimer.nsecsElapsed() / 1e9;
+            lateness.stop();
             QTimer::singleShot(0, &app, &QCoreApplication::quit);
         } else {
             std::fprintf(stderr, "pixhound_run: box \"%s\": %s\n", qUtf8Printable(request.title),
@@ -111,6 +155,7 @@ int main(int argc, char* argv[])
 
     QTimer::singleShot(0, &window, [&] {
         runTimer.start();
+        lateness.start();
         download->click();
         // A run that ends without the completion box (an error, say) leaves the window idle.
         if (!completed) {
@@ -138,6 +183,9 @@ int main(int argc, char* argv[])
         { QStringLiteral("ahead_peak_kb"),
             window.runState().aheadShare ? window.runState().aheadShare->peakClaimedBytes() / 1024
                                          : 0 },
+        { QStringLiteral("late_p99_ms"), lateness.percentileMs(0.99) },
+        { QStringLiteral("late_max_ms"), lateness.percentileMs(1.0) },
+        { QStringLiteral("late_ticks"), static_cast<qint64>(lateness.ticks()) },
         { QStringLiteral("boxes"), boxes },
         { QStringLiteral("rows"), rows },
     };

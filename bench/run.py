@@ -392,7 +392,8 @@ def summarise(manifest, tools, results, rounds, rtt_ms=0):
     lines.append(f"Site: {n_pages} pages, {n_images} distinct images "
                  f"({manifest['image_bytes'] / 1e6:.0f} MB), {manifest['list_entries']} images "
                  f"embedded in all (the banner and covers appear on several pages). "
-                 f"{rounds} round{'s' if rounds != 1 else ''}, tools alternating; {server}, keep-alive on.")
+                 f"{rounds} round{'s' if rounds != 1 else ''}, tools alternating; {server}, keep-alive on; "
+                 f"{os.cpu_count()} CPU cores.")
     lines.append("")
     lines.append("| tool | wall median s | spread s (min-max) | CPU s | page requests | image requests "
                  "| other requests | connections | MB served | peak RSS MB | files written "
@@ -482,6 +483,12 @@ def target_lines(manifest, medians, results, rtt_ms):
     ahead = max(r.driver.get("ahead_peak_kb", 0) for r in runs) / 1024
     lines.append(f"- Pixhound's fetches ahead held at most {ahead:.1f} MB at once (pages and images "
                  f"together), budget ≤ 32 MB: {verdict(ahead <= 32)}")
+    late99 = median([r.driver.get("late_p99_ms", float("nan")) for r in runs])
+    late_max = max(r.driver.get("late_max_ms", float("nan")) for r in runs)
+    lines.append(f"- Event-loop lateness of a 10 ms timer on the window's thread during the run: 99th "
+                 f"percentile {late99:.1f} ms (median of rounds), target ≤ 20 ms: "
+                 f"{verdict(late99 <= 20)}; maximum {late_max:.1f} ms (worst round), target ≤ 100 ms: "
+                 f"{verdict(late_max <= 100)}")
     n_pages, n_images = len(manifest["pages"]), len(manifest["images"])
     pages = sorted({r.pages for r in runs})
     images = sorted({r.images for r in runs})
