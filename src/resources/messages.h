@@ -106,11 +106,12 @@ inline QString redirectScheme(const QString& scheme)
     return QStringLiteral("読み込めない種類のアドレス（") + scheme
         + QStringLiteral(":）に転送されました");
 }
-// limitMegabytes: the largest body read, in MB.
+// limitMegabytes: the largest body read, in MB. A page without a length is read up to the limit;
+// one that announces more is not read at all.
 inline QString pageTooLarge(qint64 limitMegabytes)
 {
-    return QStringLiteral("ページが大きすぎるため読み込みませんでした（上限")
-        + QString::number(limitMegabytes) + QStringLiteral("MB）");
+    return QStringLiteral("ページが大きすぎます（上限") + QString::number(limitMegabytes)
+        + QStringLiteral("MB）");
 }
 
 // HTMLSource.txt and DownloadList.txt.
