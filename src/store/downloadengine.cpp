@@ -9,6 +9,7 @@
 #include "store/fetchahead.h"
 #include "store/fileio.h"
 #include "store/pathnames.h"
+#include "store/streamedfile.h"
 #include "web/fetcher.h"
 #include "web/transferpool.h"
 
@@ -138,9 +139,14 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
         } else {
             host.Show_Info(item.FileName + Msg::downloading);
             data.clear();
-            // A connection of its server is always free for it: the fetches ahead leave one.
+            // A connection of its server is always free for it: the fetches ahead leave one. The
+            // body streams into a temporary file of the folder; the file takes its final name
+            // below, only once the entry is decided.
             if (!fetch)
-                fetch = startFetch(state, item.URL, imageBodyLimit);
+                fetch = startFetch(
+                    state, item.URL, imageBodyLimit, std::make_shared<StreamedFile>(folder));
+            const std::shared_ptr<StreamedFile> file
+                = fetch ? std::dynamic_pointer_cast<StreamedFile>(fetch->sink()) : nullptr;
             ahead.fillAfter(i);
             // Skip gives up the transfer at once; the fetches ahead go on.
             const FetchOutcome outcome
@@ -148,15 +154,23 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
             const QString failure = outcome == FetchOutcome::Cancelled || !fetch
                 ? QString()
                 : fetch->lastAttempt().failureText();
-            fetch.reset();
+            // Whatever the entry's fate other than done, the fetch takes its file with it.
+            const std::unique_ptr<PooledFetch> decided = std::move(fetch);
             host.yield();
             if (state.blnCancel)
                 return false;
+            const FileResult unwritten = file ? file->failure() : FileResult {};
             if (state.blnSkip) {
                 data.clear();
                 filed.skip(item.FileName);
+            } else if (unwritten.number != 0) {
+                // A write that failed while the body streamed in, ahead of its turn or not, is told
+                // now, as a failed write of the whole body would be.
+                ahead.abandon();
+                return stopOnError(host, unwritten);
             } else if (outcome == FetchOutcome::Complete && Is_JpegData(data)) {
-                const FileResult written = writeFileWhole(localPath, data, false);
+                const FileResult written
+                    = file ? file->commit(localPath) : writeFileWhole(localPath, data, false);
                 data.clear();
                 if (written.number != 0) {
                     ahead.abandon();

@@ -4,6 +4,7 @@
 #include "run/runstate.h"
 #include "store/downloadengine.h"
 #include "store/pathnames.h"
+#include "store/streamedfile.h"
 #include "web/fetcher.h"
 #include "web/transferpool.h"
 
@@ -22,6 +23,7 @@ void FetchAhead::fillAfter(qsizetype current)
     qsizetype& seen = m_lastSeen[list.at(current).FileName];
     seen = qMax(seen, current);
     m_next = qMax(m_next, current + 1);
+    m_streamed = true;
     fill(current, AheadShare::connectionsAhead);
 }
 
@@ -49,7 +51,8 @@ void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostAtServer)
         m_lastSeen.insert(item.FileName, m_next);
         const qsizetype index = m_next++;
         if (fetched)
-            m_ahead.start(index, item.URL, imageBodyLimit);
+            m_ahead.start(index, item.URL, imageBodyLimit,
+                m_streamed ? std::make_shared<StreamedFile>(m_folder) : nullptr);
     }
 }
 

@@ -1,5 +1,5 @@
 // The look-ahead of the download loop: while the loop handles one entry, the entries after it are
-// already being fetched in the window's pool, within a memory budget.
+// already being fetched in the window's pool, within the budget of the fetches ahead.
 #pragma once
 
 #include "platform/pathrules.h"
@@ -18,13 +18,15 @@ public:
     FetchAhead(const FetchAhead&) = delete;
     FetchAhead& operator=(const FetchAhead&) = delete;
 
-    // Starts fetching the entries after current that may be fetched now, in list order: never one
+    // Starts fetching the entries after current that may be fetched now, in list order, each body
+    // streamed into a temporary file of the folder (which the loop has made by now): never one
     // that the loop refuses before any request (fileNameRefusal), one whose file is already in the
     // folder, or one whose FileName equals that of an earlier entry not yet decided (current
     // included). They share the run's budget and connections (AheadShare).
     void fillAfter(qsizetype current);
     // The same from the first entry, before the loop has decided any, while the crawl still builds
-    // the list: at most crawlConnections fetches of each server unfinished at once.
+    // the list: at most crawlConnections fetches of each server unfinished at once. The folder may
+    // not exist yet (it is made only once the list is written): these bodies are held in memory.
     void fillEarly();
     const QString& folder() const { return m_folder; }
     // The fetch started ahead for entry index, now free of the budget; none when there is none
@@ -54,4 +56,5 @@ private:
     FetchesAhead<qsizetype> m_ahead;
     QHash<QString, qsizetype> m_lastSeen; // FileName -> the latest entry looked at with it
     qsizetype m_next = 0;
+    bool m_streamed = false; // the loop runs: the folder is there
 };

@@ -6,11 +6,13 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -24,39 +26,15 @@ FileResult failure(int errnoValue, bool missingMeansFile = false)
 // A NUL would cut the name short on its way to the system and so name another file.
 bool holdsNul(const QString& path) { return path.contains(QChar(0)); }
 
-bool writeAll(int fd, const char* bytes, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, static_cast<size_t>(size));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes += written;
-        size -= written;
-    }
-    return true;
-}
-
 const QString temporaryPrefix = QStringLiteral(".pixhound-");
 const QString temporarySuffix = QStringLiteral(".part");
 
-// Opens a new hidden file in folder whose name does not depend on the final name, so that a
-// final name close to the length limit fails where the system would fail it: at the rename.
-int createTemporary(const QString& folder, QByteArray& temporaryName)
+// Where a write of path lands: a link is followed, so that the file it names gets the new content
+// and the link stays.
+QString writeTarget(const QString& path)
 {
-    static unsigned counter = 0;
-    const QString prefix = folder + temporaryPrefix + QString::number(::getpid()) + u'-';
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        temporaryName = QFile::encodeName(prefix + QString::number(++counter) + temporarySuffix);
-        const int fd
-            = ::open(temporaryName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    errno = EEXIST;
-    return -1;
+    const QFileInfo info(path);
+    return info.isSymLink() ? info.symLinkTarget() : path;
 }
 
 } // namespace
@@ -87,18 +65,51 @@ FileResult checkFolder(const QString& path)
     return success;
 }
 
-FileResult writeFileWhole(const QString& path, const QByteArray& data, bool durable)
+bool writeAll(int fd, const char* bytes, qint64 size)
 {
-    if (holdsNul(path))
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, static_cast<size_t>(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+int openTemporaryFile(const QString& folder, QByteArray& name)
+{
+    // Shared by the window's thread and the transfer thread.
+    static std::atomic<unsigned> counter { 0 };
+    // The name does not depend on the final name, so that a final name close to the length limit
+    // fails where the system would fail it: at the rename.
+    const QString prefix = folder + temporaryPrefix + QString::number(::getpid()) + u'-';
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        name = QFile::encodeName(prefix + QString::number(++counter) + temporarySuffix);
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+FileResult placeTemporaryFile(int fd, const QByteArray& name, const QString& path)
+{
+    const auto abandon = [&](int errnoValue) {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(name.constData());
+        return failure(errnoValue);
+    };
+    if (holdsNul(path)) {
+        abandon(0);
         return runtimeError(ErrorNumber::BadFileName);
-
-    // A link is followed, so that the file it names gets the new content and the link stays.
-    QString target = path;
-    const QFileInfo info(path);
-    if (info.isSymLink())
-        target = info.symLinkTarget();
-    const QByteArray targetName = QFile::encodeName(target);
-
+    }
+    const QByteArray targetName = QFile::encodeName(writeTarget(path));
     // A file the user cannot write is refused as opening it for writing would refuse it; the
     // rename alone would replace it regardless.
     struct stat existing
@@ -106,36 +117,39 @@ FileResult writeFileWhole(const QString& path, const QByteArray& data, bool dura
     };
     const bool exists = ::stat(targetName.constData(), &existing) == 0;
     if (exists && ::faccessat(AT_FDCWD, targetName.constData(), W_OK, AT_EACCESS) != 0)
-        return failure(errno);
-
-    const QString folder = target.left(target.lastIndexOf(u'/') + 1);
-    QByteArray temporaryName;
-    const int fd = createTemporary(folder, temporaryName);
-    if (fd < 0)
-        return failure(errno);
-
-    auto abandon = [&](int errnoValue) {
-        ::close(fd);
-        ::unlink(temporaryName.constData());
-        return failure(errnoValue);
-    };
+        return abandon(errno);
     if (exists && S_ISREG(existing.st_mode))
         ::fchmod(fd, existing.st_mode & 07777);
-    if (!writeAll(fd, data.constData(), data.size()))
+    const int closed = ::close(std::exchange(fd, -1));
+    if (closed != 0)
         return abandon(errno);
-    if (durable && ::fdatasync(fd) != 0)
+    if (::rename(name.constData(), targetName.constData()) != 0)
         return abandon(errno);
-    if (::close(fd) != 0) {
-        const int closeError = errno;
-        ::unlink(temporaryName.constData());
-        return failure(closeError);
-    }
-    if (::rename(temporaryName.constData(), targetName.constData()) != 0) {
-        const int renameError = errno;
-        ::unlink(temporaryName.constData());
-        return failure(renameError);
-    }
     return success;
+}
+
+FileResult writeFileWhole(const QString& path, const QByteArray& data, bool durable)
+{
+    if (holdsNul(path))
+        return runtimeError(ErrorNumber::BadFileName);
+    // A file the user cannot write is refused before anything is written.
+    const QString target = writeTarget(path);
+    const QByteArray targetName = QFile::encodeName(target);
+    if (::access(targetName.constData(), F_OK) == 0
+        && ::faccessat(AT_FDCWD, targetName.constData(), W_OK, AT_EACCESS) != 0)
+        return failure(errno);
+
+    QByteArray temporaryName;
+    const int fd = openTemporaryFile(target.left(target.lastIndexOf(u'/') + 1), temporaryName);
+    if (fd < 0)
+        return failure(errno);
+    if (!writeAll(fd, data.constData(), data.size()) || (durable && ::fdatasync(fd) != 0)) {
+        const int writeError = errno;
+        ::close(fd);
+        ::unlink(temporaryName.constData());
+        return failure(writeError);
+    }
+    return placeTemporaryFile(fd, temporaryName, path);
 }
 
 void sweepKilledWrites(const QString& folder)

@@ -23,6 +23,18 @@ FileResult checkFolder(const QString& path);
 // followed. durable: the data reaches the disk before the rename.
 FileResult writeFileWhole(const QString& path, const QByteArray& data, bool durable);
 
+// Opens a new hidden temporary file of the kind writeFileWhole uses (".pixhound-<pid>-<n>.part")
+// in folder (ending in the separator), for writing; -1 with errno set on failure. Safe on any
+// thread. name: its path, encoded for the system.
+int openTemporaryFile(const QString& folder, QByteArray& name);
+// Writes every byte, going on after interruptions; false with errno set on failure.
+bool writeAll(int fd, const char* bytes, qint64 size);
+// Puts the complete temporary file name (still open as fd) in path's place as writeFileWhole
+// does: a link is followed, a file the user may not write is refused (70) and left as it is, the
+// old file's permissions are kept. fd is closed either way; the temporary file is gone unless it
+// has become path.
+FileResult placeTemporaryFile(int fd, const QByteArray& name, const QString& path);
+
 // Removes the temporary files that writeFileWhole left in folder (ending in the separator) when
 // its process was killed mid-write. A temporary file of a process still running is left alone.
 void sweepKilledWrites(const QString& folder);

@@ -95,7 +95,8 @@ FetchResult awaitFetchResult(
     return result;
 }
 
-std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes)
+std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes,
+    std::shared_ptr<BodySink> sink, std::function<bool(qint64)> gate)
 {
     QString root;
     if (!Get_UrlRoot(url, root))
@@ -105,7 +106,8 @@ std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qin
     request.root = wireAddress(withoutUserInfo(root));
     request.maxBytes = maxBytes;
     request.stallSeconds = state.fetchStallSeconds;
-    return runConnections(state)->pool().start(std::move(request));
+    request.sink = std::move(sink);
+    return runConnections(state)->pool().start(std::move(request), std::move(gate));
 }
 
 std::shared_ptr<ConnectionCache> runConnections(RunState& state)
@@ -130,11 +132,12 @@ FetchOutcome awaitFetch(RunHost& host, PooledFetch& fetch, QByteArray& data, boo
     };
     // The count moves in every event loop, a message box's included: the transfer goes on there.
     QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, [&] { progress.show(fetch.body().size(), false); });
+    QObject::connect(
+        &ticks, &QTimer::timeout, [&] { progress.show(fetch.receivedBytes(), false); });
     ticks.start(progressIntervalMs);
     bool cancelled = false;
     while (!fetch.isFinished()) {
-        progress.show(fetch.body().size(), false);
+        progress.show(fetch.receivedBytes(), false);
         host.waitForEvents();
         // Cancel and closing the window close the handles from inside the wait.
         if ((cancelled = stopped()))
@@ -151,7 +154,7 @@ FetchOutcome awaitFetch(RunHost& host, PooledFetch& fetch, QByteArray& data, boo
     // A fetch closed before the wait began (by Cancel in an earlier yield) ends the same way.
     const FetchOutcome outcome = fetch.outcome();
     if (outcome != FetchOutcome::Cancelled)
-        progress.show(data.size(), true);
+        progress.show(fetch.receivedBytes(), true);
     return outcome;
 }
 

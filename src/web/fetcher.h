@@ -1,12 +1,15 @@
-// The program's only client for pages and images: one GET into memory, on the GUI thread,
-// yielding to the event loop while it waits, with the byte count on the status line.
+// The program's only client for pages and images: one GET, driven from the GUI thread and run on
+// the pool's transfer thread, the GUI thread yielding to its event loop while it waits, with the
+// byte count on the status line.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
+class BodySink;
 class ConnectionCache;
 class PooledFetch;
 class RunHost;
@@ -53,9 +56,12 @@ constexpr qint64 imageBodyLimit = 256LL * 1024 * 1024;
 FetchResult Get_UrlData(
     RunHost& host, const QString& url, QByteArray& data, qint64 maxBytes = pageBodyLimit);
 
-// Starts fetching url, as Get_UrlData would, in the window's pool; it moves in every event loop
-// from now on. None when no root can be formed for the address (NoRoot).
-std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes);
+// Starts fetching url, as Get_UrlData would, in the window's pool; it moves on the transfer thread
+// from now on. With a sink the body goes there, and only its first bytes stay in memory. None
+// when no root can be formed for the address (NoRoot). gate: see PooledFetch::setGate, in force
+// from the first byte.
+std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes,
+    std::shared_ptr<BodySink> sink = {}, std::function<bool(qint64)> gate = {});
 // The connections of the run (state.connections), made on first use.
 std::shared_ptr<ConnectionCache> runConnections(RunState& state);
 // Waits for fetch, started by startFetch for url, and tells what it amounted to, exactly as
@@ -63,10 +69,10 @@ std::shared_ptr<ConnectionCache> runConnections(RunState& state);
 FetchResult awaitFetchResult(
     RunHost& host, const QString& url, PooledFetch& fetch, QByteArray& data);
 // Waits in the event loop until fetch has ended, with the byte count on the status line exactly as
-// Get_UrlData shows it, and hands over its body and outcome. Cancelled (the fetch closed, data
-// holding what had arrived) right after the wait in which blnCancel was set, the handles were
-// closed, or, with endOnSkip, blnSkip was set. The fetch is the window's (hInternet, hUrl) while
-// the call waits.
+// Get_UrlData shows it, and hands over its body (with a sink, its first bytes) and outcome.
+// Cancelled (the fetch closed, data empty) right after the wait in which blnCancel was set, the
+// handles were closed, or, with endOnSkip, blnSkip was set. The fetch is the window's (hInternet,
+// hUrl) while the call waits.
 FetchOutcome awaitFetch(RunHost& host, PooledFetch& fetch, QByteArray& data, bool endOnSkip);
 
 // The address without its fragment: the text before the first "#".

@@ -13,49 +13,95 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <utility>
 
-// Every fetch ahead of a run, pages and images together: they hold at most budget bytes, and
-// leave one connection of each server free, so that whatever is read at its turn never waits
-// behind them.
+// Every fetch ahead of a run, pages and images together: the bodies they hold, pages in memory and
+// images in temporary files of the run's folder, stay within budget bytes, and they leave one
+// connection of each server free, so that whatever is read at its turn never waits behind them.
+// The budget counts the files too: it bounds the disk a Cancel throws away, and the room that
+// bodies ahead take from the entry whose turn it is on a nearly full disk. admit() is called on
+// the transfer thread, everything else on the window's thread.
 class AheadShare
 {
 public:
     static constexpr qint64 budget = 32LL * 1024 * 1024;
     static constexpr qsizetype connectionsAhead = TransferPool::hostConnections - 1;
 
-    // Counts fetch, started ahead by owner, until it leaves.
-    void join(const PooledFetch* fetch, const void* owner) { m_fetches.emplace(fetch, owner); }
-    void leave(const PooledFetch* fetch) { m_fetches.erase(fetch); }
-    // Whether more bytes fit in the budget beside those claimed; the peak is kept.
-    bool admit(qint64 more)
+    // The place where a fetch ahead is kept, known before the fetch starts, so that its first
+    // bytes already count.
+    using Slot = std::unique_ptr<PooledFetch>;
+
+    // Counts the fetch kept at slot, started ahead by owner, until it leaves.
+    void join(const Slot* fetch, const void* owner)
     {
-        const qint64 claimed = claimedBytes() + more;
-        if (claimed > budget)
+        std::lock_guard lock(m_mutex);
+        m_fetches.emplace(fetch, Entry { owner, 0 });
+    }
+    void leave(const Slot* fetch)
+    {
+        std::lock_guard lock(m_mutex);
+        release(fetch);
+        m_fetches.erase(fetch);
+    }
+    // Gives back what fetch claimed: its body is gone.
+    void giveBack(const Slot* fetch)
+    {
+        std::lock_guard lock(m_mutex);
+        release(fetch);
+    }
+    // Whether more bytes for fetch fit in the budget beside those claimed; they are then claimed
+    // and the peak is kept. A fetch that has left is no longer counted.
+    bool admit(const Slot* fetch, qint64 more)
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_fetches.find(fetch);
+        if (found == m_fetches.end())
+            return true;
+        if (m_claimed + more > budget)
             return false;
-        m_peakClaimed = qMax(m_peakClaimed, claimed);
+        found->second.claimed += more;
+        m_claimed += more;
+        m_peakClaimed = qMax(m_peakClaimed, m_claimed);
         return true;
     }
     // The most the fetches ahead have claimed at once since the share was made.
-    qint64 peakClaimedBytes() const { return m_peakClaimed; }
+    qint64 peakClaimedBytes() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_peakClaimed;
+    }
     // The bytes held or allowed to the fetches ahead.
     qint64 claimedBytes() const
     {
-        qint64 claimed = 0;
-        for (const auto& [fetch, owner] : m_fetches)
-            claimed += fetch->claimedBytes();
-        return claimed;
+        std::lock_guard lock(m_mutex);
+        return m_claimed;
     }
     // The unfinished fetches ahead to the server of wireUrl: all of them, or owner's.
     qsizetype unfinishedAt(const QByteArray& wireUrl, const void* owner = nullptr) const
     {
         const QByteArrayView server = serverOf(wireUrl);
+        std::lock_guard lock(m_mutex);
         return std::count_if(m_fetches.begin(), m_fetches.end(), [&](const auto& entry) {
-            return (!owner || entry.second == owner) && !entry.first->isFinished()
-                && serverOf(entry.first->wireUrl()) == server;
+            const PooledFetch* fetch = entry.first->get();
+            return fetch && (!owner || entry.second.owner == owner) && !fetch->isFinished()
+                && serverOf(fetch->wireUrl()) == server;
         });
     }
 
 private:
+    struct Entry
+    {
+        const void* owner;
+        qint64 claimed;
+    };
+
+    void release(const Slot* fetch)
+    {
+        const auto found = m_fetches.find(fetch);
+        if (found != m_fetches.end())
+            m_claimed -= std::exchange(found->second.claimed, 0);
+    }
     // The scheme and authority: what libcurl counts connections by.
     static QByteArrayView serverOf(const QByteArray& wireUrl)
     {
@@ -64,7 +110,9 @@ private:
         return QByteArrayView(wireUrl).first(end < 0 ? wireUrl.size() : end);
     }
 
-    std::map<const PooledFetch*, const void*> m_fetches;
+    mutable std::mutex m_mutex;
+    std::map<const Slot*, Entry> m_fetches;
+    qint64 m_claimed = 0;
     qint64 m_peakClaimed = 0;
 };
 
@@ -108,21 +156,36 @@ public:
             && m_share->unfinishedAt(wire, this) < mostAtServer;
     }
 
-    // Starts fetching url for key; false when there is no fetch to start (no root). A fetch that
-    // would pass the share's budget ends there; its key is then fetched only at its turn.
-    bool start(const Key& key, const QString& url, qint64 maxBytes)
+    // Starts fetching url for key, its body into sink when one is given; false when there is no
+    // fetch to start (no root). A fetch that would pass the share's budget ends there; its key is
+    // then fetched only at its turn.
+    bool start(
+        const Key& key, const QString& url, qint64 maxBytes, std::shared_ptr<BodySink> sink = {})
     {
-        std::unique_ptr<PooledFetch> fetch = startFetch(m_state, url, maxBytes);
-        if (!fetch)
+        const auto [place, added] = m_fetches.try_emplace(key);
+        if (!added)
             return false;
-        fetch->setGate([share = m_share.get()](qint64 more) { return share->admit(more); });
-        fetch->setOnFinished([this, ended = fetch.get()] {
-            if (ended->refusedByGate())
-                ended->takeBody(); // its memory goes back to the budget at once
+        AheadShare::Slot* slot = &place->second;
+        // Joined before the first byte can ask for room.
+        m_share->join(slot, this);
+        *slot = startFetch(m_state, url, maxBytes, std::move(sink),
+            [share = m_share.get(), slot](qint64 more) { return share->admit(slot, more); });
+        if (!*slot) {
+            m_share->leave(slot);
+            m_fetches.erase(place);
+            return false;
+        }
+        PooledFetch* fetch = slot->get();
+        fetch->setOnFinished([this, fetch, slot] {
+            if (fetch->refusedByGate()) {
+                // Its memory or its file goes back to the budget at once.
+                fetch->takeBody();
+                if (fetch->sink())
+                    fetch->sink()->discard();
+                m_share->giveBack(slot);
+            }
             m_refillDue.start();
         });
-        m_share->join(fetch.get(), this);
-        m_fetches.emplace(key, std::move(fetch));
         return true;
     }
 
@@ -133,12 +196,13 @@ public:
         const auto found = m_fetches.find(key);
         if (found == m_fetches.end())
             return nullptr;
+        // Released first: the transfer thread asks the share no more for it once it has left.
+        found->second->releaseGate();
+        m_share->leave(&found->second);
         std::unique_ptr<PooledFetch> fetch = std::move(found->second);
         m_fetches.erase(found);
-        m_share->leave(fetch.get());
         if (fetch->refusedByGate())
             return nullptr;
-        fetch->releaseGate();
         fetch->setOnFinished({});
         return fetch;
     }
@@ -149,8 +213,10 @@ public:
     // Ends every fetch; no refill follows.
     void clear()
     {
-        for (const auto& [key, fetch] : m_fetches)
-            m_share->leave(fetch.get());
+        for (const auto& [key, fetch] : m_fetches) {
+            fetch->releaseGate();
+            m_share->leave(&fetch);
+        }
         m_fetches.clear();
         m_refillDue.stop();
     }

@@ -94,6 +94,9 @@ bool Transfer::open(const Request& request)
 {
     close();
     m_body.clear();
+    m_sink = request.sink;
+    m_received.store(0, std::memory_order_relaxed);
+    m_sinkFailed = false;
     m_maxBytes = qMax<qint64>(request.maxBytes, 0);
     m_finished = false;
     m_responseStarted = false;
@@ -211,9 +214,9 @@ FetchOutcome Transfer::outcome() const
     if (m_result == CURLE_OK)
         return FetchOutcome::Complete;
     // A redirect that leads nowhere: its answer was the only one, and nothing of a body came.
-    if (m_body.isEmpty() && !m_redirectedTo.isEmpty() && endsBeforeAnswer(m_result))
+    if (received() == 0 && !m_redirectedTo.isEmpty() && endsBeforeAnswer(m_result))
         return FetchOutcome::NoConnection;
-    if (m_responseStarted || !m_body.isEmpty())
+    if (m_responseStarted || received() != 0)
         return FetchOutcome::Incomplete;
     return FetchOutcome::NoConnection;
 }
@@ -301,23 +304,36 @@ size_t Transfer::receive(const char* bytes, size_t size) noexcept
                     return 0;
                 }
                 m_announced = announced;
-                m_body.reserve(qsizetype(announced));
-                preferHugePages(m_body);
+                if (!m_sink) {
+                    m_body.reserve(qsizetype(announced));
+                    preferHugePages(m_body);
+                }
             }
         }
+        const qint64 held = received();
         // Bytes within the announced length were allowed at once.
-        const qint64 beyondClaim = m_body.size() + qint64(size) - m_announced;
+        const qint64 beyondClaim = held + qint64(size) - m_announced;
         if (m_gate && beyondClaim > 0 && !m_gate(qMin(beyondClaim, qint64(size)))) {
             m_refused = true;
             return 0;
         }
-        const qint64 room = m_maxBytes - m_body.size();
-        if (qint64(size) > room) {
-            m_body.append(bytes, qsizetype(room));
+        const qint64 room = m_maxBytes - held;
+        const qint64 taken = qMin(qint64(size), room);
+        if (!m_sink) {
+            m_body.append(bytes, qsizetype(taken));
+        } else {
+            if (m_body.size() < headBytes)
+                m_body.append(bytes, qsizetype(qMin<qint64>(taken, headBytes - m_body.size())));
+            if (!m_sink->write(bytes, size_t(taken))) {
+                m_sinkFailed = true;
+                return 0;
+            }
+        }
+        m_received.store(held + taken, std::memory_order_relaxed);
+        if (taken < qint64(size)) {
             m_tooLarge = true;
             return 0;
         }
-        m_body.append(bytes, qsizetype(size));
         return size;
     } catch (...) {
         // Out of memory: end the transfer as failed; the bytes kept so far stay.

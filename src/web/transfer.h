@@ -2,12 +2,15 @@
 // what became of it. Independent of the loop that drives it, so that several can run at once.
 #pragma once
 
+#include "web/bodysink.h"
 #include "web/curlhandles.h"
 #include "web/fetcher.h"
 
 #include <QByteArray>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 // The program's User-Agent, sent with every request.
 inline constexpr char pixhoundUserAgent[] = "Mozilla/4.0 (compatible; MSIE 5.0; Win32)";
@@ -24,7 +27,11 @@ public:
         bool freshConnection = false; // never reuse a kept connection
         long stallSeconds = 60; // a server that sends nothing for this long has gone away
         void* share = nullptr; // a CURLSH* from ConnectionCache, or none
+        // Where the body goes; none: into memory (body()). With a sink, body() holds only the
+        // first headBytes bytes.
+        std::shared_ptr<BodySink> sink;
     };
+    static constexpr qsizetype headBytes = 16;
 
     Transfer() = default;
     Transfer(const Transfer&) = delete;
@@ -45,18 +52,16 @@ public:
     // through open().
     void setGate(std::function<bool(qint64)> gate) { m_gate = std::move(gate); }
     bool refusedByGate() const { return m_refused; }
-    // The bytes the transfer holds or has been allowed to hold: the whole announced length until
-    // it has ended, else what it received.
-    qint64 claimedBytes() const
-    {
-        return m_finished ? m_body.size() : qMax<qint64>(m_body.size(), m_announced);
-    }
+    // The body's bytes received so far; safe to ask from any thread while the transfer runs.
+    qint64 received() const { return m_received.load(std::memory_order_relaxed); }
+    // The sink refused a piece (a failed write): the transfer ended there.
+    bool sinkFailed() const { return m_sinkFailed; }
 
     // Records how libcurl ended the transfer.
     void finish(CURLcode result);
     bool isFinished() const { return m_finished; }
 
-    // The body bytes received so far (never more than maxBytes).
+    // The body bytes received so far (never more than maxBytes); with a sink, the first of them.
     const QByteArray& body() const { return m_body; }
     QByteArray takeBody() { return std::exchange(m_body, {}); }
 
@@ -86,6 +91,9 @@ private:
     CurlEasy m_easy;
     CurlSlist m_headers;
     QByteArray m_body;
+    std::shared_ptr<BodySink> m_sink;
+    std::atomic<qint64> m_received { 0 };
+    bool m_sinkFailed = false;
     qint64 m_maxBytes = pageBodyLimit;
     CURLcode m_result = CURLE_OK;
     bool m_finished = false;

@@ -1,10 +1,15 @@
-// The window's one libcurl multi handle, moved by the Qt event loop.
+// The window's one libcurl multi handle, run on a transfer thread of its own.
+//
+// The transfer thread waits in curl_multi_poll and is woken by curl_multi_wakeup when the window's
+// thread hands it work: it needs no event loop of its own, no socket notifier is ever made or
+// destroyed across threads, and the multi handle, every easy handle and the share are touched by
+// that one thread only. The window's thread keeps what the user sees: which fetches exist, their
+// outcomes, the connect-retry schedule and the count of requests started.
 #include "web/transferpool.h"
 
 #include "web/connectioncache.h" // initialiseCurlOnce
 
-#include <QSocketNotifier>
-
+#include <chrono>
 #include <limits>
 #include <utility>
 
@@ -18,15 +23,26 @@ constexpr qint64 freshSessionPauseMs = 1500;
 // An attempt late in the window still gets a fair chance to connect.
 constexpr qint64 shortestAttemptMs = 250;
 constexpr long keptConnections = 8 * TransferPool::hostConnections;
+// The transfer thread looks at its work at least this often, woken or not.
+constexpr int longestPollMs = 1000;
+// Cancel waits this long at most for the transfer thread to drop the connections.
+constexpr auto longestAbortWait = std::chrono::seconds(1);
 
 } // namespace
 
 PooledFetch::PooledFetch(TransferPool& pool, const Transfer::Request& request)
     : m_pool(&pool)
     , m_request(request)
+    , m_job(std::make_shared<TransferJob>())
 { }
 
-PooledFetch::~PooledFetch() { close(); }
+PooledFetch::~PooledFetch()
+{
+    close();
+    // A body that nobody took is not kept, whether it ended or not.
+    if (m_request.sink)
+        m_request.sink->discard();
+}
 
 void PooledFetch::close()
 {
@@ -34,6 +50,9 @@ void PooledFetch::close()
         return;
     if (m_pool)
         m_pool->detach(*this);
+    // No temporary file outlives a Cancel: the sink refuses every later write.
+    if (m_request.sink)
+        m_request.sink->discard();
     finish(FetchOutcome::Cancelled);
 }
 
@@ -51,7 +70,8 @@ void PooledFetch::finish(FetchOutcome outcome)
 void PooledFetch::setGate(std::function<bool(qint64)> gate)
 {
     m_gate = gate;
-    m_transfer.setGate(std::move(gate));
+    std::lock_guard lock(m_job->gateMutex);
+    m_job->gate = std::move(gate);
 }
 
 void PooledFetch::setRequestSlot(FetchHandle** slot)
@@ -59,15 +79,9 @@ void PooledFetch::setRequestSlot(FetchHandle** slot)
     if (m_requestSlot && *m_requestSlot == this)
         *m_requestSlot = nullptr;
     m_requestSlot = slot;
-    if (m_requestSlot && isAttempting())
+    if (m_requestSlot && m_attempting)
         *m_requestSlot = this;
 }
-
-struct TransferPool::Watch
-{
-    QSocketNotifier* read;
-    QSocketNotifier* write;
-};
 
 TransferPool::TransferPool(void* share)
     : m_share(share)
@@ -83,21 +97,13 @@ TransferPool::TransferPool(void* share)
         return;
     }
     CURLM* multi = m_multi.get();
-    bool ok = curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &TransferPool::onSocket) == CURLM_OK
-        && curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, static_cast<void*>(this)) == CURLM_OK
-        && curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &TransferPool::onTimer) == CURLM_OK
-        && curl_multi_setopt(multi, CURLMOPT_TIMERDATA, static_cast<void*>(this)) == CURLM_OK;
-    if (!ok) {
-        qWarning("TransferPool: libcurl refused the socket interface; every fetch will fail");
-        m_multi.reset();
-        return;
-    }
     // Limits, not requirements: a libcurl that knows neither still fetches correctly.
     (void)curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, hostConnections);
     // Otherwise libcurl keeps only as many idle connections as a few times the transfers under
     // way, and a crawl between two bursts of images would open them all again.
     (void)curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, keptConnections);
     (void)curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
+    m_thread = std::thread([this] { run(); });
 }
 
 TransferPool::~TransferPool()
@@ -106,21 +112,22 @@ TransferPool::~TransferPool()
         fetch->close();
         fetch->m_pool = nullptr;
     }
-    if (m_multi) {
-        // Closing the kept connections must not call back into a pool that is going away.
-        curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETFUNCTION, nullptr);
-        curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION, nullptr);
-    }
-    for (auto& [socket, watch] : m_watches) {
-        delete watch->read;
-        delete watch->write;
+    if (m_thread.joinable()) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        curl_multi_wakeup(m_multi.get());
+        m_thread.join();
     }
     m_multi.reset();
 }
 
-std::unique_ptr<PooledFetch> TransferPool::start(Transfer::Request request)
+std::unique_ptr<PooledFetch> TransferPool::start(
+    Transfer::Request request, std::function<bool(qint64)> gate)
 {
     std::unique_ptr<PooledFetch> fetch(new PooledFetch(*this, request));
+    fetch->m_gate = std::move(gate);
     m_fetches.append(fetch.get());
     fetch->m_windowStart = m_clock.elapsed();
     attempt(*fetch);
@@ -131,6 +138,9 @@ void TransferPool::abortAll()
 {
     for (PooledFetch* fetch : QList<PooledFetch*>(m_fetches))
         fetch->close();
+    std::unique_lock lock(m_mutex);
+    const quint64 queued = m_commandsQueued;
+    m_handled.wait_for(lock, longestAbortWait, [&] { return m_commandsHandled >= queued; });
 }
 
 void TransferPool::attempt(PooledFetch& fetch)
@@ -151,18 +161,21 @@ void TransferPool::attempt(PooledFetch& fetch)
         fetch.finish(FetchOutcome::Cancelled);
         return;
     }
-    Transfer& transfer = fetch.m_transfer;
-    if (!m_multi || !transfer.open(request)) {
+    if (!m_multi) {
         fetch.finish(FetchOutcome::NoConnection);
         return;
     }
-    curl_easy_setopt(transfer.easy(), CURLOPT_PRIVATE, static_cast<void*>(&fetch));
-    transfer.setGate(fetch.m_gate);
-    if (curl_multi_add_handle(m_multi.get(), transfer.easy()) != CURLM_OK) {
-        transfer.close();
-        fetch.finish(FetchOutcome::NoConnection);
-        return;
-    }
+    auto job = std::make_shared<TransferJob>();
+    job->request = std::move(request);
+    job->owner = &fetch;
+    job->gate = fetch.m_gate;
+    job->transfer.setGate([raw = job.get()](qint64 more) {
+        std::lock_guard lock(raw->gateMutex);
+        return !raw->gate || raw->gate(more);
+    });
+    fetch.m_job = job;
+    fetch.m_attempting = true;
+    hand(std::move(job), false);
     ++m_startedRequests;
     if (fetch.m_requestSlot)
         *fetch.m_requestSlot = &fetch;
@@ -170,14 +183,20 @@ void TransferPool::attempt(PooledFetch& fetch)
 
 void TransferPool::detach(PooledFetch& fetch)
 {
-    Transfer& transfer = fetch.m_transfer;
-    if (!transfer.isOpen())
+    if (!fetch.m_attempting)
         return;
+    fetch.m_attempting = false;
+    const std::shared_ptr<TransferJob> job
+        = std::exchange(fetch.m_job, std::make_shared<TransferJob>());
+    job->owner = nullptr;
+    // Set before the handle is removed, so that a write under way stops at its next piece.
+    job->cancelled = true;
+    {
+        std::lock_guard lock(job->gateMutex);
+        job->gate = {};
+    }
     // Taking a transfer out in the middle drops its connection: the server sees it closed.
-    const CURLMcode code = curl_multi_remove_handle(m_multi.get(), transfer.easy());
-    if (code != CURLM_OK)
-        qWarning("TransferPool: curl_multi_remove_handle failed: %s", curl_multi_strerror(code));
-    transfer.close();
+    hand(job, true);
     if (fetch.m_requestSlot && *fetch.m_requestSlot == &fetch)
         *fetch.m_requestSlot = nullptr;
 }
@@ -188,81 +207,41 @@ void TransferPool::forget(PooledFetch& fetch)
     arm();
 }
 
-int TransferPool::onSocket(CURL*, curl_socket_t socket, int what, void* self, void*)
+quint64 TransferPool::hand(std::shared_ptr<TransferJob> job, bool remove)
 {
-    auto& pool = *static_cast<TransferPool*>(self);
-    const auto found = pool.m_watches.find(socket);
-    if (what == CURL_POLL_REMOVE) {
-        if (found != pool.m_watches.end()) {
-            // The notifier may be the one whose signal is being handled right now.
-            for (QSocketNotifier* notifier : { found->second->read, found->second->write }) {
-                notifier->setEnabled(false);
-                notifier->deleteLater();
-            }
-            pool.m_watches.erase(found);
-        }
-        return 0;
+    quint64 queued = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_commands.push_back({ std::move(job), remove });
+        queued = ++m_commandsQueued;
     }
-    Watch* watch = found == pool.m_watches.end() ? nullptr : found->second.get();
-    if (!watch) {
-        auto made = std::make_unique<Watch>();
-        made->read = new QSocketNotifier(socket, QSocketNotifier::Read);
-        made->write = new QSocketNotifier(socket, QSocketNotifier::Write);
-        QObject::connect(made->read, &QSocketNotifier::activated, made->read,
-            [&pool, socket] { pool.act(socket, CURL_CSELECT_IN); });
-        QObject::connect(made->write, &QSocketNotifier::activated, made->write,
-            [&pool, socket] { pool.act(socket, CURL_CSELECT_OUT); });
-        watch = made.get();
-        pool.m_watches[socket] = std::move(made);
+    curl_multi_wakeup(m_multi.get());
+    return queued;
+}
+
+void TransferPool::deliver()
+{
+    std::vector<std::shared_ptr<TransferJob>> ended;
+    {
+        std::lock_guard lock(m_mutex);
+        ended.swap(m_ended);
+        m_deliveryPosted = false;
     }
-    watch->read->setEnabled(what == CURL_POLL_IN || what == CURL_POLL_INOUT);
-    watch->write->setEnabled(what == CURL_POLL_OUT || what == CURL_POLL_INOUT);
-    return 0;
-}
-
-int TransferPool::onTimer(CURLM*, long timeoutMs, void* self)
-{
-    auto& pool = *static_cast<TransferPool*>(self);
-    pool.m_curlDueAt = timeoutMs < 0 ? -1 : pool.m_clock.elapsed() + timeoutMs;
-    pool.arm();
-    return 0;
-}
-
-void TransferPool::act(curl_socket_t socket, int events)
-{
-    int running = 0;
-    const CURLMcode code = curl_multi_socket_action(m_multi.get(), socket, events, &running);
-    if (code != CURLM_OK)
-        qWarning("TransferPool: curl_multi_socket_action failed: %s", curl_multi_strerror(code));
-    collectEnded();
-}
-
-void TransferPool::collectEnded()
-{
-    int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(m_multi.get(), &queued)) {
-        if (message->msg != CURLMSG_DONE)
+    for (const std::shared_ptr<TransferJob>& job : ended) {
+        PooledFetch* fetch = job->owner;
+        // A fetch closed meanwhile has finished already; its attempt is no longer its own.
+        if (!fetch || fetch->m_job != job || !m_fetches.contains(fetch))
             continue;
-        const CURLcode result = message->data.result;
-        char* data = nullptr;
-        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &data);
-        auto* fetch = reinterpret_cast<PooledFetch*>(data);
-        if (!fetch || !m_fetches.contains(fetch))
-            continue;
-        fetch->m_transfer.finish(result);
-        detach(*fetch);
+        fetch->m_attempting = false;
+        if (fetch->m_requestSlot && *fetch->m_requestSlot == fetch)
+            *fetch->m_requestSlot = nullptr;
         afterAttempt(*fetch);
     }
-    // libcurl tells of a changed deadline only when it moves; asking keeps the timer exact.
-    long timeoutMs = -1;
-    if (m_multi && curl_multi_timeout(m_multi.get(), &timeoutMs) == CURLM_OK)
-        m_curlDueAt = timeoutMs < 0 ? -1 : m_clock.elapsed() + timeoutMs;
-    arm();
 }
 
 void TransferPool::afterAttempt(PooledFetch& fetch)
 {
-    const Transfer& transfer = fetch.m_transfer;
+    const Transfer& transfer = fetch.m_job->transfer;
     if (!transfer.mayRetry())
         return fetch.finish(transfer.outcome());
     if (fetch.m_freshPhase)
@@ -282,10 +261,6 @@ void TransferPool::afterAttempt(PooledFetch& fetch)
 
 void TransferPool::timeout()
 {
-    if (m_curlDueAt >= 0 && m_curlDueAt <= m_clock.elapsed()) {
-        m_curlDueAt = -1;
-        act(CURL_SOCKET_TIMEOUT, 0);
-    }
     const qint64 now = m_clock.elapsed();
     for (PooledFetch* fetch : QList<PooledFetch*>(m_fetches)) {
         if (m_fetches.contains(fetch) && fetch->m_nextAttemptAt >= 0
@@ -297,7 +272,7 @@ void TransferPool::timeout()
 
 void TransferPool::arm()
 {
-    qint64 due = m_curlDueAt;
+    qint64 due = -1;
     for (const PooledFetch* fetch : std::as_const(m_fetches)) {
         if (fetch->m_nextAttemptAt >= 0 && (due < 0 || fetch->m_nextAttemptAt < due))
             due = fetch->m_nextAttemptAt;
@@ -308,4 +283,108 @@ void TransferPool::arm()
     }
     const qint64 waitMs = qMax<qint64>(0, due - m_clock.elapsed());
     m_timer.start(int(qMin<qint64>(waitMs, std::numeric_limits<int>::max())));
+}
+
+void TransferPool::run()
+{
+    CURLM* multi = m_multi.get();
+    std::vector<Command> commands;
+    std::vector<std::shared_ptr<TransferJob>> ended;
+    for (;;) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping)
+                break;
+            commands.swap(m_commands);
+        }
+        for (const Command& command : commands) {
+            if (!command.remove) {
+                begin(command.job, ended);
+                continue;
+            }
+            const auto found = m_running.find(command.job.get());
+            if (found == m_running.end())
+                continue;
+            const CURLMcode code = curl_multi_remove_handle(multi, command.job->transfer.easy());
+            if (code != CURLM_OK)
+                qWarning(
+                    "TransferPool: curl_multi_remove_handle failed: %s", curl_multi_strerror(code));
+            command.job->transfer.close();
+            m_running.erase(found);
+        }
+        if (!commands.empty()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_commandsHandled += commands.size();
+            }
+            m_handled.notify_all();
+            commands.clear();
+        }
+        int running = 0;
+        const CURLMcode code = curl_multi_perform(multi, &running);
+        if (code != CURLM_OK)
+            qWarning("TransferPool: curl_multi_perform failed: %s", curl_multi_strerror(code));
+        collectEnded(ended);
+        if (!ended.empty()) {
+            bool post = false;
+            {
+                std::lock_guard lock(m_mutex);
+                for (std::shared_ptr<TransferJob>& job : ended)
+                    m_ended.push_back(std::move(job));
+                post = !std::exchange(m_deliveryPosted, true);
+            }
+            ended.clear();
+            // A posted call wakes whatever event loop the window's thread is in.
+            if (post)
+                QMetaObject::invokeMethod(
+                    &m_receiver, [this] { deliver(); }, Qt::QueuedConnection);
+        }
+        (void)curl_multi_poll(multi, nullptr, 0, longestPollMs, nullptr);
+    }
+    for (const auto& [raw, job] : m_running) {
+        curl_multi_remove_handle(multi, job->transfer.easy());
+        job->transfer.close();
+    }
+    m_running.clear();
+}
+
+void TransferPool::begin(
+    const std::shared_ptr<TransferJob>& job, std::vector<std::shared_ptr<TransferJob>>& ended)
+{
+    // Closed before this thread took it: nothing is sent.
+    if (job->cancelled)
+        return;
+    Transfer& transfer = job->transfer;
+    if (!transfer.open(job->request)) {
+        ended.push_back(job);
+        return;
+    }
+    curl_easy_setopt(transfer.easy(), CURLOPT_PRIVATE, static_cast<void*>(job.get()));
+    if (curl_multi_add_handle(m_multi.get(), transfer.easy()) != CURLM_OK) {
+        transfer.close();
+        transfer.finish(CURLE_FAILED_INIT);
+        ended.push_back(job);
+        return;
+    }
+    m_running.emplace(job.get(), job);
+}
+
+void TransferPool::collectEnded(std::vector<std::shared_ptr<TransferJob>>& ended)
+{
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(m_multi.get(), &queued)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        char* data = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &data);
+        const auto found = m_running.find(reinterpret_cast<TransferJob*>(data));
+        if (found == m_running.end())
+            continue;
+        const std::shared_ptr<TransferJob> job = found->second;
+        m_running.erase(found);
+        job->transfer.finish(message->data.result);
+        curl_multi_remove_handle(m_multi.get(), job->transfer.easy());
+        job->transfer.close();
+        ended.push_back(job);
+    }
 }

@@ -1,6 +1,7 @@
-// The window's one libcurl multi handle, moved by the Qt event loop through libcurl's socket
-// interface, so that transfers progress inside any event loop (a message box's included) and
-// nothing polls while they wait.
+// The window's one libcurl multi handle, run on a transfer thread of its own, so that the system
+// calls of every transfer (and the writes of bodies streamed into files) leave the window's
+// thread. The window's thread starts, closes and waits for fetches; it is told of each attempt
+// that ended by a queued call, so that any event loop it runs (a message box's included) wakes.
 #pragma once
 
 #include "web/curlhandles.h"
@@ -9,17 +10,38 @@
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QObject>
 #include <QTimer>
 
+#include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
-class QSocketNotifier;
 class TransferPool;
+class PooledFetch;
+
+// One attempt of a fetch. From the moment the window's thread hands it over until the transfer
+// thread hands it back, only the transfer thread touches the transfer; the gate and the cancel
+// flag are for both threads, owner for the window's thread alone.
+struct TransferJob
+{
+    Transfer::Request request;
+    Transfer transfer;
+    std::atomic<bool> cancelled { false };
+    std::mutex gateMutex;
+    std::function<bool(qint64)> gate;
+    PooledFetch* owner = nullptr;
+};
 
 // One address fetched in the pool under the program's connect policy: a server that cannot be
 // reached is tried every 250 ms for 5 s, then once more on a fresh connection after 1.5 s.
-// Closing it (or destroying it) ends it at once: its connection is dropped, no request follows.
+// Closing it (or destroying it) ends it at once: its connection is dropped, no request follows,
+// and its sink is discarded. Used on the window's thread only.
 class PooledFetch final : public FetchHandle
 {
 public:
@@ -33,21 +55,23 @@ public:
     bool isFinished() const { return m_finished; }
     // The address as it goes on the wire.
     const QByteArray& wireUrl() const { return m_request.url; }
-    // A request is under way (false while the fetch waits for its next attempt, and once ended).
-    bool isAttempting() const { return m_transfer.isOpen(); }
 
     // What the finished fetch amounts to: Cancelled after close(), else the transfer's outcome.
     FetchOutcome outcome() const { return m_outcome; }
-    const QByteArray& body() const { return m_transfer.body(); }
-    // The last attempt, its handle released: where it ended and what failed.
-    const Transfer& lastAttempt() const { return m_transfer; }
-    QByteArray takeBody() { return m_transfer.takeBody(); }
+    // The body bytes received so far; the transfer thread moves it on.
+    qint64 receivedBytes() const { return m_job->transfer.received(); }
+    // The last attempt once the fetch has finished: where it ended, what failed, its body (with a
+    // sink, its first bytes). A fetch closed while it was attempting shows an empty attempt.
+    const Transfer& lastAttempt() const { return m_job->transfer; }
+    QByteArray takeBody() { return m_finished ? m_job->transfer.takeBody() : QByteArray(); }
+    // Where the body goes; none: memory.
+    const std::shared_ptr<BodySink>& sink() const { return m_request.sink; }
 
-    // See Transfer::setGate. Released, the fetch holds whatever arrives.
+    // See Transfer::setGate; it is called on the transfer thread. Released, the fetch holds
+    // whatever arrives; no call of the old gate runs after setGate has returned.
     void setGate(std::function<bool(qint64)> gate);
     void releaseGate() { setGate({}); }
-    bool refusedByGate() const { return m_transfer.refusedByGate(); }
-    qint64 claimedBytes() const { return m_transfer.claimedBytes(); }
+    bool refusedByGate() const { return m_finished && m_job->transfer.refusedByGate(); }
 
     // Called once, when the fetch ends (closed included). It must not start or end fetches itself:
     // it runs inside the pool's own work.
@@ -64,38 +88,45 @@ private:
 
     TransferPool* m_pool;
     Transfer::Request m_request;
-    Transfer m_transfer;
+    std::shared_ptr<TransferJob> m_job;
     std::function<bool(qint64)> m_gate;
     std::function<void()> m_onFinished;
     FetchHandle** m_requestSlot = nullptr;
     FetchOutcome m_outcome = FetchOutcome::NoConnection;
     bool m_finished = false;
+    bool m_attempting = false; // an attempt is with the transfer thread
     bool m_freshPhase = false;
     qint64 m_windowStart = 0; // pool clock, ms
     qint64 m_attemptStarted = 0;
     qint64 m_nextAttemptAt = -1; // pool clock, ms; -1: none scheduled
 };
 
+// Made, used and destroyed on the window's thread; the transfer thread is its own.
 class TransferPool
 {
 public:
-    // share: a CURLSH* for name lookups and TLS sessions, or none; it must outlive the pool.
+    // share: a CURLSH* for name lookups and TLS sessions, or none; it must outlive the pool, and
+    // only the pool's transfer thread uses it.
     explicit TransferPool(void* share = nullptr);
     ~TransferPool();
     TransferPool(const TransferPool&) = delete;
     TransferPool& operator=(const TransferPool&) = delete;
 
     // Starts fetching request (its share is replaced by the pool's). The caller owns the fetch;
-    // the pool must outlive it. While the pool is closed the fetch ends at once, Cancelled, and
-    // nothing is sent.
-    std::unique_ptr<PooledFetch> start(Transfer::Request request);
-    // Ends every fetch of the pool at once, each with Cancelled.
+    // the pool must outlive it. gate: as setGate, from the first byte. While the pool is closed the
+    // fetch ends at once, Cancelled, and nothing is sent.
+    std::unique_ptr<PooledFetch> start(
+        Transfer::Request request, std::function<bool(qint64)> gate = {});
+    // Ends every fetch of the pool at once, each with Cancelled, and returns once the transfer
+    // thread has dropped their connections (or after a second at most).
     void abortAll();
     // Closed, the pool starts no request at all (a new fetch or another attempt of one under way)
     // until it is opened again: Cancel and closing the window close it before anything else.
     void setOpen(bool open) { m_open = open; }
     bool isOpen() const { return m_open; }
-    // The requests started since the pool was made, every attempt counted.
+    // The requests started since the pool was made, every attempt counted, at the moment the
+    // window's thread hands it over: an attempt closed before the transfer thread took it is
+    // counted and sends nothing.
     qint64 startedRequests() const { return m_startedRequests; }
 
     // The connections libcurl opens to one server at most.
@@ -103,26 +134,48 @@ public:
 
 private:
     friend class PooledFetch;
-    struct Watch;
+    struct Command
+    {
+        std::shared_ptr<TransferJob> job;
+        bool remove;
+    };
 
-    static int onSocket(CURL* easy, curl_socket_t socket, int what, void* self, void* data);
-    static int onTimer(CURLM* multi, long timeoutMs, void* self);
     void attempt(PooledFetch& fetch);
     void detach(PooledFetch& fetch);
     void forget(PooledFetch& fetch);
-    void act(curl_socket_t socket, int events);
-    void collectEnded();
+    quint64 hand(std::shared_ptr<TransferJob> job, bool remove);
+    void deliver();
     void afterAttempt(PooledFetch& fetch);
     void timeout();
     void arm();
 
-    CurlMulti m_multi;
+    // The transfer thread.
+    void run();
+    void begin(
+        const std::shared_ptr<TransferJob>& job, std::vector<std::shared_ptr<TransferJob>>& ended);
+    void collectEnded(std::vector<std::shared_ptr<TransferJob>>& ended);
+
+    // The window's thread.
     void* m_share;
-    QTimer m_timer;
+    QObject m_receiver; // the queued calls from the transfer thread land here
+    QTimer m_timer; // the next attempts of fetches that could not connect
     QElapsedTimer m_clock;
-    qint64 m_curlDueAt = -1; // pool clock, ms; -1: libcurl waits for nothing
     QList<PooledFetch*> m_fetches;
     bool m_open = true;
     qint64 m_startedRequests = 0;
-    std::map<curl_socket_t, std::unique_ptr<Watch>> m_watches;
+
+    // Both threads, under m_mutex.
+    std::mutex m_mutex;
+    std::condition_variable m_handled;
+    std::vector<Command> m_commands;
+    std::vector<std::shared_ptr<TransferJob>> m_ended;
+    quint64 m_commandsQueued = 0;
+    quint64 m_commandsHandled = 0;
+    bool m_deliveryPosted = false;
+    bool m_stopping = false;
+
+    // The transfer thread alone, once it runs.
+    CurlMulti m_multi;
+    std::map<TransferJob*, std::shared_ptr<TransferJob>> m_running;
+    std::thread m_thread;
 };

@@ -411,10 +411,11 @@ void tst_Desktop::run_data()
         .boxes = { makeFolder, complete(1, 0, 0, 1) }, .rows = u"a.jpg*|a.jpg*||"_s, .caption = Msg::captionDone,
         .listed = u"a.jpg"_s, .target = u"new/photos"_s, .saved = u"a.jpg"_s,
         .requested = u"a.jpg index.htm"_s };
+    // The image fetched while the list is built may reach the server before the folder fails.
     QTest::newRow("a file made after the folder was chosen: nothing is downloaded") << Run {
-        .chooseFolder = true, .dialog = u"plain.txt/photos"_s, .links = { u"a.jpg"_s },
-        .dialogs = saveDialog, .boxes = { makeFolder, folderError }, .rows = u"a.jpg|||"_s,
-        .info = Msg::cannotDownload, .listed = u"a.jpg"_s, .requested = u"index.htm"_s };
+        .chooseFolder = true, .dialog = u"plain.txt/photos"_s, .links = { u"maybe.jpg"_s },
+        .dialogs = saveDialog, .boxes = { makeFolder, folderError }, .rows = u"maybe.jpg|||"_s,
+        .info = Msg::cannotDownload, .listed = u"maybe.jpg"_s, .requested = u"index.htm"_s };
 
     QTest::newRow("Cancel during an image download writes the list and saves nothing more") << Run {
         .links = { u"a.jpg"_s, u"maybe.jpg"_s }, .held = u"a.jpg"_s, .during = During::CancelYes,

@@ -20,6 +20,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -75,9 +76,9 @@ enum class Event {
     Skip, // while the answer given trickles in, and again in the yield after the first refusal
     Cancel, // while the answer given trickles in
     CancelUnwritable, // the same, DownloadList.txt cannot be written: its box is open a while
-    Overlap, // the held answer is released once the last entry is asked for
+    Overlap, // the held answer is released once the last entry's body is whole on disk, unnamed
     Box, // a box stays open until the whole answer given has gone out, then is answered No
-    DiskFull, // writes past 1 KB fail
+    DiskFull, // writes past 1 KB fail; the held answer is released once a write ahead has failed
 };
 
 // Lists are written "a|b|c"; an empty text is the empty list; a request ending in "?" may be
@@ -194,9 +195,11 @@ void tst_DownloadEngine::runs_data()
         { { u"/x.jpg"_s, endless("314572800") } });
     // A write failure stops the run; nothing partly written is left, under any name.
     const char* three = "/first.jpg|/second.jpg|/third.jpg";
-    row("a disk that fills up part-way through an image", three, "first.jpg", "", "",
+    row("a disk that fills up part-way through an image streamed ahead", three, "first.jpg", "", "",
         "/first.jpg|/second.jpg|/third.jpg?", u"61:ディスクの空き容量が不足しています。"_s,
-        Event::DiskFull, {}, { { u"/second.jpg"_s, LoopbackServer::reply(jpegBytes(4096)) } });
+        Event::DiskFull, {},
+        { { u"/first.jpg"_s, LoopbackServer::reply(imageAt(u"/first.jpg"_s), 200, {}, true) },
+            { u"/second.jpg"_s, LoopbackServer::reply(jpegBytes(4096)) } });
     row("names that look like a climb are written inside the folder",
         "/1.jpg>..jpg|/2.jpg>%2e%2e%2fv.jpg|/3.jpg>..%2F..%2Fv.jpg|/4.jpg>..\\..\\v.jpg|/"
         "5.jpg>a\\..\\..\\v.jpg",
@@ -225,10 +228,25 @@ void tst_DownloadEngine::runs()
     FakeHost& host = run.host;
     // The entry whose answer is given, while it is the one under way and has been asked for.
     const QString slow = s.answers.isEmpty() ? QString() : s.answers.firstKey();
+    // The bodies streaming into the folder, each under a temporary name.
+    const auto temporaries = [&] {
+        QList<QByteArray> bodies;
+        for (const QString& name : folderEntries(run.folder()))
+            if (name.startsWith(u".pixhound-"_s))
+                bodies.append(readFileBytes(run.folder() + name));
+        return bodies;
+    };
     const auto slowUnderWay = [&] {
         return host.selectedDownloadRow == items(s.entries).indexOf(slow)
-            && run.server.requestCount(slow) == 1;
+            && run.server.requestCount(slow) == 1 && !temporaries().isEmpty();
     };
+    const QString last = items(s.entries).value(items(s.entries).size() - 1);
+    const auto lastAheadOnDisk = [&] {
+        return temporaries().contains(imageAt(last)) && !QFile::exists(run.folder() + last.mid(1));
+    };
+    const auto writeAheadFailed
+        = [&] { return temporaries().contains(jpegBytes(4096).first(1024)); };
+    QStringList doneAtBox {};
     int presses = 0;
     qint64 startsAtCancel = -1;
     TransferPool& pool = host.state.connections->pool();
@@ -246,10 +264,16 @@ void tst_DownloadEngine::runs()
             && ((presses == 0 && slowUnderWay()) || (presses == 1 && host.rows[2].size() == 1))) {
             ++presses;
             host.state.blnSkip = true;
-        } else if (s.event == Event::Overlap && presses == 0
-            && (run.server.requestCount(items(s.entries).last()) == 1 || clock.elapsed() > 10000)) {
-            presses = run.server.requestCount(items(s.entries).last()) == 1 ? 1 : -1;
-            run.server.release();
+        } else if ((s.event == Event::Overlap || s.event == Event::DiskFull) && presses == 0) {
+            // Entries wait for their turn while later bodies are already on disk; a write ahead
+            // that failed shows nothing before its turn.
+            const bool ready = s.event == Event::Overlap ? lastAheadOnDisk()
+                                                         : writeAheadFailed()
+                    && run.answerer.boxes.isEmpty() && host.rows[int(ResultList::Done)].isEmpty();
+            if (ready || clock.elapsed() > 10000) {
+                presses = ready ? 1 : -1;
+                run.server.release();
+            }
         } else if (s.event == Event::Box && run.answerer.boxes.isEmpty()
             && run.server.requestCount(slow) == 1) {
             showMessageBox({ Msg::cancelQuestion, MessageIcon::Question, MessageButtons::YesNo,
@@ -269,6 +293,7 @@ void tst_DownloadEngine::runs()
         }
         if (s.event == Event::CancelUnwritable) // the fetches closed by Cancel end in here
             QTest::qWait(50);
+        doneAtBox = host.rows[int(ResultList::Done)];
     };
     bool finished = false;
     {
@@ -309,8 +334,10 @@ void tst_DownloadEngine::runs()
     QVERIFY(run.server.requests().size() <= pool.startedRequests());
     if (s.event == Event::Skip || cancelled) // given up at once, not run to its end
         QTRY_VERIFY(run.server.clientLeft());
-    if (s.event == Event::Overlap)
+    if (s.event == Event::Overlap || s.event == Event::DiskFull)
         QCOMPARE(presses, 1);
+    if (s.event == Event::DiskFull) // told at the failed entry's turn, after the one before it
+        QCOMPARE(doneAtBox, items(s.done));
     if (s.event == Event::Box)
         QVERIFY(countsWhileBoxOpen > 0);
     QCOMPARE(run.answerer.boxes.size(), (s.box.isEmpty() ? 0 : 1) + (s.event == Event::Box));

@@ -1,0 +1,102 @@
+// An image body streamed into a temporary file of the run's folder.
+#include "store/streamedfile.h"
+
+#include "store/downloadengine.h" // Is_JpegData
+#include "web/fetcher.h" // imageBodyLimit
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <unistd.h>
+#include <utility>
+
+StreamedFile::StreamedFile(const QString& folder)
+    : m_folder(folder)
+{ }
+
+StreamedFile::~StreamedFile() { discard(); }
+
+bool StreamedFile::write(const char* bytes, std::size_t size)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_ended || m_errno != 0)
+        return false;
+    if (m_dropping)
+        return true;
+    if (m_fd < 0) {
+        const std::size_t wanted = std::min<std::size_t>(size, 2 - m_head.size());
+        m_head.append(bytes, qsizetype(wanted));
+        bytes += wanted;
+        size -= wanted;
+        if (m_head.size() < 2)
+            return true;
+        if (!Is_JpegData(m_head)) {
+            m_dropping = true;
+            return true;
+        }
+        m_fd = openTemporaryFile(m_folder, m_name);
+        if (m_fd < 0) {
+            m_errno = errno;
+            m_name.clear();
+            return false;
+        }
+        if (!writeAll(m_fd, m_head.constData(), m_head.size())) {
+            m_errno = errno;
+            return false;
+        }
+    }
+    if (!writeAll(m_fd, bytes, qint64(size))) {
+        m_errno = errno;
+        return false;
+    }
+    return true;
+}
+
+FileResult StreamedFile::failure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_errno == 0 ? FileResult {} : runtimeErrorFromErrno(m_errno, false);
+}
+
+FileResult StreamedFile::commit(const QString& path)
+{
+    std::lock_guard lock(m_mutex);
+    m_ended = true;
+    if (m_errno != 0) {
+        removeLocked();
+        return runtimeErrorFromErrno(m_errno, false);
+    }
+    if (m_fd < 0) // never made: the body had no FF D8 to begin with
+        return runtimeErrorFromErrno(ENOENT, true);
+    if (QFileInfo(path).isSymLink()) {
+        // A link may lead to another file system, where no rename reaches: the body is written
+        // there the way every other file is.
+        ::close(std::exchange(m_fd, -1));
+        QByteArray data;
+        FileResult result = readFileWhole(QFile::decodeName(m_name), data, imageBodyLimit);
+        if (result.number == 0)
+            result = writeFileWhole(path, data, false);
+        removeLocked();
+        return result;
+    }
+    const FileResult placed = placeTemporaryFile(std::exchange(m_fd, -1), m_name, path);
+    m_name.clear();
+    return placed;
+}
+
+void StreamedFile::discard()
+{
+    std::lock_guard lock(m_mutex);
+    m_ended = true;
+    removeLocked();
+}
+
+void StreamedFile::removeLocked()
+{
+    if (m_fd >= 0)
+        ::close(std::exchange(m_fd, -1));
+    if (!m_name.isEmpty())
+        ::unlink(std::exchange(m_name, {}).constData());
+}

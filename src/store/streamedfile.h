@@ -1,0 +1,46 @@
+// An image body written, as it arrives on the transfer thread, into a hidden temporary file of
+// the run's folder, and put under its final name only at the entry's turn.
+#pragma once
+
+#include "store/fileio.h"
+#include "web/bodysink.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <mutex>
+
+class StreamedFile final : public BodySink
+{
+public:
+    // folder: the folder of the run, ending in the separator.
+    explicit StreamedFile(const QString& folder);
+    ~StreamedFile() override;
+    StreamedFile(const StreamedFile&) = delete;
+    StreamedFile& operator=(const StreamedFile&) = delete;
+
+    // Only a body that begins FF D8 is written: any other is refused at its turn unwritten, so
+    // its bytes are only counted. The temporary file is made with the first two bytes. A failed
+    // write (a full disk, a folder removed meanwhile) ends the transfer; the file stays, stopped,
+    // until the entry's turn tells the failure or discards it.
+    bool write(const char* bytes, std::size_t size) override;
+    void discard() override;
+
+    // The write that failed, as the entry's turn reports it; number 0 when none did.
+    FileResult failure() const;
+    // Puts the complete body under path as writeFileWhole would (see placeTemporaryFile); the
+    // temporary file is gone afterwards either way.
+    FileResult commit(const QString& path);
+
+private:
+    void removeLocked();
+
+    mutable std::mutex m_mutex;
+    const QString m_folder;
+    QByteArray m_head; // the first two bytes, until they decide
+    QByteArray m_name; // the temporary file's path; empty: none made
+    int m_fd = -1;
+    int m_errno = 0; // the failed write's; 0: none
+    bool m_dropping = false; // no JPEG: nothing is written
+    bool m_ended = false; // committed or discarded: nothing more is written
+};
