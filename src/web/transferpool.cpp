@@ -9,6 +9,9 @@
 
 #include "web/connectioncache.h" // initialiseCurlOnce
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include <chrono>
 #include <limits>
 #include <utility>
@@ -28,7 +31,17 @@ constexpr int longestPollMs = 1000;
 // Cancel waits this long at most for the transfer thread to drop the connections.
 constexpr auto longestAbortWait = std::chrono::seconds(1);
 
+const QEvent::Type endedEvent = QEvent::Type(QEvent::registerEventType());
+
 } // namespace
+
+bool TransferPool::Receiver::event(QEvent* event)
+{
+    if (event->type() != endedEvent)
+        return QObject::event(event);
+    m_pool.deliver();
+    return true;
+}
 
 PooledFetch::PooledFetch(TransferPool& pool, const Transfer::Request& request)
     : m_pool(&pool)
@@ -334,10 +347,9 @@ void TransferPool::run()
                 post = !std::exchange(m_deliveryPosted, true);
             }
             ended.clear();
-            // A posted call wakes whatever event loop the window's thread is in.
+            // A posted event wakes whatever event loop the window's thread is in.
             if (post)
-                QMetaObject::invokeMethod(
-                    &m_receiver, [this] { deliver(); }, Qt::QueuedConnection);
+                QCoreApplication::postEvent(&m_receiver, new QEvent(endedEvent));
         }
         (void)curl_multi_poll(multi, nullptr, 0, longestPollMs, nullptr);
     }

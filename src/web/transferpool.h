@@ -157,7 +157,20 @@ private:
 
     // The window's thread.
     void* m_share;
-    QObject m_receiver; // the queued calls from the transfer thread land here
+    // The transfer thread's news of ended attempts lands here, as a posted event: Qt deletes it
+    // on the window's thread, so nothing of it is freed across threads.
+    class Receiver final : public QObject
+    {
+    public:
+        explicit Receiver(TransferPool& pool)
+            : m_pool(pool)
+        { }
+        bool event(QEvent* event) override;
+
+    private:
+        TransferPool& m_pool;
+    };
+    Receiver m_receiver { *this };
     QTimer m_timer; // the next attempts of fetches that could not connect
     QElapsedTimer m_clock;
     QList<PooledFetch*> m_fetches;
