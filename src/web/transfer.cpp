@@ -96,7 +96,6 @@ bool Transfer::open(const Request& request)
     m_body.clear();
     m_sink = request.sink;
     m_received.store(0, std::memory_order_relaxed);
-    m_sinkFailed = false;
     m_maxBytes = qMax<qint64>(request.maxBytes, 0);
     m_finished = false;
     m_responseStarted = false;
@@ -324,10 +323,9 @@ size_t Transfer::receive(const char* bytes, size_t size) noexcept
         } else {
             if (m_body.size() < headBytes)
                 m_body.append(bytes, qsizetype(qMin<qint64>(taken, headBytes - m_body.size())));
-            if (!m_sink->write(bytes, size_t(taken))) {
-                m_sinkFailed = true;
+            // A refused piece ends the transfer; the sink keeps why, for the entry's turn.
+            if (!m_sink->write(bytes, size_t(taken)))
                 return 0;
-            }
         }
         m_received.store(held + taken, std::memory_order_relaxed);
         if (taken < qint64(size)) {

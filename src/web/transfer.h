@@ -54,8 +54,6 @@ public:
     bool refusedByGate() const { return m_refused; }
     // The body's bytes received so far; safe to ask from any thread while the transfer runs.
     qint64 received() const { return m_received.load(std::memory_order_relaxed); }
-    // The sink refused a piece (a failed write): the transfer ended there.
-    bool sinkFailed() const { return m_sinkFailed; }
 
     // Records how libcurl ended the transfer.
     void finish(CURLcode result);
@@ -93,7 +91,6 @@ private:
     QByteArray m_body;
     std::shared_ptr<BodySink> m_sink;
     std::atomic<qint64> m_received { 0 };
-    bool m_sinkFailed = false;
     qint64 m_maxBytes = pageBodyLimit;
     CURLcode m_result = CURLE_OK;
     bool m_finished = false;
