@@ -125,13 +125,14 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
         const QString localPath = folder + item.FileName;
         // A folder under the name would fail the write and stop the run; the entry alone is
         // refused, unfetched.
-        if (isFolderPath(localPath)) {
+        const LocalEntry present = localEntry(localPath);
+        if (present == LocalEntry::Folder) {
             filed.deny(item.FileName);
             host.Show_Info(item.FileName + Msg::nameIsFolder);
             host.selectLastResultRow(ResultList::Done);
             continue;
         }
-        if (!Is_NoFile(localPath)) {
+        if (present == LocalEntry::File) {
             filed.file(ResultList::Already, item.FileName);
             host.selectLastResultRow(ResultList::Already);
         } else if (state.blnSkip) {
@@ -206,29 +207,22 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
     return true;
 }
 
-bool Is_NoFile(const QString& path)
+LocalEntry localEntry(const QString& path)
 {
     if (path.contains(QChar(0)))
-        return true;
+        return LocalEntry::NoFile;
     struct stat status
     {
     };
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return true;
-    // A folder under the name holds no image.
+        return LocalEntry::NoFile;
     if (S_ISDIR(status.st_mode))
-        return true;
-    return status.st_size == 0;
+        return LocalEntry::Folder;
+    return status.st_size == 0 ? LocalEntry::NoFile : LocalEntry::File;
 }
 
-bool isFolderPath(const QString& path)
-{
-    struct stat status
-    {
-    };
-    return !path.contains(QChar(0)) && ::stat(QFile::encodeName(path).constData(), &status) == 0
-        && S_ISDIR(status.st_mode);
-}
+// A folder under the name holds no image.
+bool Is_NoFile(const QString& path) { return localEntry(path) != LocalEntry::File; }
 
 bool Is_JpegData(const QByteArray& data)
 {

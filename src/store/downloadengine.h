@@ -15,11 +15,16 @@ class RunHost;
 // was built, for the same folder; without one the loop starts its own.
 bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early = nullptr);
 
+// What the folder of the run holds under an entry's name, found with one look at the disk.
+enum class LocalEntry {
+    NoFile, // missing, cannot be examined, or empty: the image is to be fetched
+    Folder, // an existing folder (a link to one included)
+    File, // a file with content: the image is already there
+};
+LocalEntry localEntry(const QString& path);
+
 // True when the file is missing, cannot be examined, or is empty.
 bool Is_NoFile(const QString& path);
-
-// True when path names an existing folder (a link to one included).
-bool isFolderPath(const QString& path);
 
 // True when data begins with the JPEG start-of-image bytes FF D8.
 bool Is_JpegData(const QByteArray& data);

@@ -42,12 +42,16 @@ void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostAtServer)
     while (m_next < list.size() && m_ahead.size() < mostHeld && m_ahead.unfinished() < maxAhead) {
         const DownloadItem& item = list.at(m_next);
         // An earlier entry of the same name may yet write the file this one would find there.
-        const bool fetched = m_lastSeen.value(item.FileName, -1) < firstUndecided
-            && fileNameRefusal(item.FileName, m_conventions) == FileNameRefusal::None
-            && Is_NoFile(m_folder + item.FileName) && !isFolderPath(m_folder + item.FileName);
+        bool fetched = m_lastSeen.value(item.FileName, -1) < firstUndecided
+            && fileNameRefusal(item.FileName, m_conventions) == FileNameRefusal::None;
+        // An entry that waited for room was looked up on disk already; the turn looks again.
+        if (fetched && m_waitingMissing != m_next)
+            fetched = localEntry(m_folder + item.FileName) == LocalEntry::NoFile;
         // The entries after it wait, so that the fetches ahead keep to list order.
-        if (fetched && !m_ahead.hasRoomFor(item.URL, mostAtServer))
+        if (fetched && !m_ahead.hasRoomFor(item.URL, mostAtServer)) {
+            m_waitingMissing = m_next;
             break;
+        }
         m_lastSeen.insert(item.FileName, m_next);
         const qsizetype index = m_next++;
         if (fetched)

@@ -56,5 +56,6 @@ private:
     FetchesAhead<qsizetype> m_ahead;
     QHash<QString, qsizetype> m_lastSeen; // FileName -> the latest entry looked at with it
     qsizetype m_next = 0;
+    qsizetype m_waitingMissing = -1; // m_next, found missing, waits for room
     bool m_streamed = false; // the loop runs: the folder is there
 };

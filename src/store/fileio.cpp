@@ -109,13 +109,18 @@ FileResult placeTemporaryFile(int fd, const QByteArray& name, const QString& pat
         abandon(0);
         return runtimeError(ErrorNumber::BadFileName);
     }
-    const QByteArray targetName = QFile::encodeName(writeTarget(path));
-    // A file the user cannot write is refused as opening it for writing would refuse it; the
-    // rename alone would replace it regardless.
+    // One look at the name tells a missing file, the common case, from a link to follow.
+    QByteArray targetName = QFile::encodeName(path);
     struct stat existing
     {
     };
-    const bool exists = ::stat(targetName.constData(), &existing) == 0;
+    bool exists = ::lstat(targetName.constData(), &existing) == 0;
+    if (exists && S_ISLNK(existing.st_mode)) {
+        targetName = QFile::encodeName(writeTarget(path));
+        exists = ::stat(targetName.constData(), &existing) == 0;
+    }
+    // A file the user cannot write is refused as opening it for writing would refuse it; the
+    // rename alone would replace it regardless.
     if (exists && ::faccessat(AT_FDCWD, targetName.constData(), W_OK, AT_EACCESS) != 0)
         return abandon(errno);
     if (exists && S_ISREG(existing.st_mode))

@@ -5,10 +5,10 @@
 #include "web/fetcher.h" // imageBodyLimit
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -70,7 +70,10 @@ FileResult StreamedFile::commit(const QString& path)
     }
     if (m_fd < 0) // never made: the body had no FF D8 to begin with
         return runtimeErrorFromErrno(ENOENT, true);
-    if (QFileInfo(path).isSymLink()) {
+    struct stat own
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &own) == 0 && S_ISLNK(own.st_mode)) {
         // A link may lead to another file system, where no rename reaches: the body is written
         // there the way every other file is.
         ::close(std::exchange(m_fd, -1));
