@@ -221,9 +221,6 @@ LocalEntry localEntry(const QString& path)
     return status.st_size == 0 ? LocalEntry::NoFile : LocalEntry::File;
 }
 
-// A folder under the name holds no image.
-bool Is_NoFile(const QString& path) { return localEntry(path) != LocalEntry::File; }
-
 bool Is_JpegData(const QByteArray& data)
 {
     return data.size() >= 2 && static_cast<unsigned char>(data.at(0)) == 0xFF

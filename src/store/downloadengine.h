@@ -23,8 +23,5 @@ enum class LocalEntry {
 };
 LocalEntry localEntry(const QString& path);
 
-// True when the file is missing, cannot be examined, or is empty.
-bool Is_NoFile(const QString& path);
-
 // True when data begins with the JPEG start-of-image bytes FF D8.
 bool Is_JpegData(const QByteArray& data);
