@@ -374,15 +374,9 @@ void frmMain::setSkipEnabled(bool enabled)
 
 void frmMain::appendDownloadRows(const QStringList& fileNames)
 {
-    // A crawl adds each page's new rows alone, never the whole list again; the list then looks as
-    // if it had been filled anew: no row picked, the first row at the top.
-    m_listRows[0]->flush();
-    lstDownload->setUpdatesEnabled(false);
-    lstDownload->selectionModel()->clear();
-    lstDownload->addItems(fileNames);
-    lstDownload->scrollToTop();
-    lstDownload->setUpdatesEnabled(true);
-    lstDownload->repaint();
+    // A crawl adds each page's new rows alone, never the whole list again, and while it runs the
+    // rows of several pages go in at once: each insertion lays every row of the list out again.
+    m_listRows[0]->appendAnew(fileNames);
 }
 
 void frmMain::selectDownloadRow(qsizetype row) { m_listRows[0]->select(row); }

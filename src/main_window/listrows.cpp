@@ -28,6 +28,15 @@ void ListRows::append(const QString& fileName)
     due();
 }
 
+void ListRows::appendAnew(const QStringList& fileNames)
+{
+    m_pending.append(fileNames);
+    // Whatever was picked before is no longer picked.
+    m_selectRow = -1;
+    m_anew = true;
+    due();
+}
+
 void ListRows::select(qsizetype row)
 {
     if (row < 0 || row >= m_list->count() + m_pending.size())
@@ -56,6 +65,10 @@ void ListRows::flush()
     m_sinceFlushed.start();
     if (!m_pending.isEmpty())
         m_list->addItems(std::exchange(m_pending, {}));
+    if (std::exchange(m_anew, false)) {
+        m_list->selectionModel()->clear();
+        m_list->scrollToTop();
+    }
     // Whatever rows the user picked for copying, the row at hand is the one selected row.
     if (m_selectRow >= 0 && m_selectRow < m_list->count())
         m_list->setCurrentRow(int(m_selectRow), QItemSelectionModel::ClearAndSelect);
@@ -64,6 +77,7 @@ void ListRows::flush()
 
 void ListRows::flushWhenDue()
 {
-    if ((!m_pending.isEmpty() || m_selectRow >= 0) && m_sinceFlushed.elapsed() >= m_intervalMs)
+    if ((!m_pending.isEmpty() || m_selectRow >= 0 || m_anew)
+        && m_sinceFlushed.elapsed() >= m_intervalMs)
         flush();
 }

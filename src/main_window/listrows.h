@@ -22,6 +22,9 @@ public:
     void setBatching(bool on);
 
     void append(const QString& fileName);
+    // Appends rows so that the list looks as if it had been filled anew: no row picked, the first
+    // row at the top.
+    void appendAnew(const QStringList& fileNames);
     // Makes row the one selected row; nothing for a row the list does not have.
     void select(qsizetype row);
     // Selects the last row (as far as rows have been appended); nothing when there is none.
@@ -37,6 +40,7 @@ private:
     QListWidget* m_list;
     QStringList m_pending;
     qsizetype m_selectRow = -1;
+    bool m_anew = false; // the pending rows came with appendAnew
     int m_intervalMs;
     bool m_batching = false;
     QElapsedTimer m_sinceFlushed;
