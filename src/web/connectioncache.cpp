@@ -6,11 +6,32 @@
 
 #include <QtGlobal>
 
+#include <array>
 #include <csignal>
 #include <mutex>
 
+namespace {
+
+// The pool's lanes look names and TLS sessions up from their own threads at once.
+struct ShareLocks
+{
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> kinds;
+
+    static void lock(CURL*, curl_lock_data kind, curl_lock_access, void* self) noexcept
+    {
+        static_cast<ShareLocks*>(self)->kinds[size_t(kind)].lock();
+    }
+    static void unlock(CURL*, curl_lock_data kind, void* self) noexcept
+    {
+        static_cast<ShareLocks*>(self)->kinds[size_t(kind)].unlock();
+    }
+};
+
+} // namespace
+
 struct ConnectionCache::Impl
 {
+    ShareLocks locks; // declared first: the share is cleaned up before them
     CurlShare share;
     std::unique_ptr<TransferPool> pool;
 };
@@ -20,13 +41,22 @@ ConnectionCache::ConnectionCache()
 {
     initialiseCurlOnce();
     m_impl->share.reset(curl_share_init());
-    m_impl->pool = std::make_unique<TransferPool>(m_impl->share.get());
-    if (!m_impl->share) {
+    CURLSH* share = m_impl->share.get();
+    if (share
+        && (curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &ShareLocks::lock) != CURLSHE_OK
+            || curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &ShareLocks::unlock) != CURLSHE_OK
+            || curl_share_setopt(share, CURLSHOPT_USERDATA, &m_impl->locks) != CURLSHE_OK)) {
+        // Unlocked, it must not be used by two threads: each transfer looks up on its own.
+        m_impl->share.reset();
+        share = nullptr;
+    }
+    m_impl->pool = std::make_unique<TransferPool>(share);
+    if (!share) {
         qWarning("ConnectionCache: curl_share_init failed; TLS sessions will not be reused");
         return;
     }
     // Cookies are deliberately left out: nothing but the connection itself outlives a request.
-    // The connections themselves stay with the pool's multi handle, which limits them per server.
+    // The connections themselves stay with the pool's multi handles, which limit them per server.
     for (const curl_lock_data kind : { CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION }) {
         const CURLSHcode code = curl_share_setopt(m_impl->share.get(), CURLSHOPT_SHARE, kind);
         if (code != CURLSHE_OK)

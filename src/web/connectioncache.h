@@ -16,7 +16,7 @@ public:
 
     // The libcurl share handle (CURLSH*), for CURLOPT_SHARE.
     void* share() const;
-    // The window's one multi handle; every fetch runs in it.
+    // The window's transfer pool; every fetch runs in it.
     TransferPool& pool() const;
 
 private:

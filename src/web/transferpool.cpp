@@ -1,10 +1,11 @@
-// The window's one libcurl multi handle, run on a transfer thread of its own.
+// The window's transfers, run on transfer threads of their own.
 //
-// The transfer thread waits in curl_multi_poll and is woken by curl_multi_wakeup when the window's
-// thread hands it work: it needs no event loop of its own, no socket notifier is ever made or
-// destroyed across threads, and the multi handle, every easy handle and the share are touched by
-// that one thread only. The window's thread keeps what the user sees: which fetches exist, their
-// outcomes, the connect-retry schedule and the count of requests started.
+// Each transfer thread waits in curl_multi_poll on its own multi handle and is woken by
+// curl_multi_wakeup when the window's thread hands it work: it needs no event loop of its own, no
+// socket notifier is ever made or destroyed across threads, and a multi handle and its easy
+// handles are touched by their one thread only (the share locks itself for the lanes). The window's
+// thread keeps what the user sees: which fetches exist, their outcomes, the connect-retry schedule
+// and the count of requests started.
 #include "web/transferpool.h"
 
 #include "web/connectioncache.h" // initialiseCurlOnce
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <utility>
@@ -25,10 +27,11 @@ constexpr qint64 retrySpacingMs = 250;
 constexpr qint64 freshSessionPauseMs = 1500;
 // An attempt late in the window still gets a fair chance to connect.
 constexpr qint64 shortestAttemptMs = 250;
-constexpr long keptConnections = 8 * TransferPool::hostConnections;
-// The transfer thread looks at its work at least this often, woken or not.
+constexpr long laneHostConnections = TransferPool::hostConnections / TransferPool::lanes;
+constexpr long laneKeptConnections = 8 * laneHostConnections;
+// A transfer thread looks at its work at least this often, woken or not.
 constexpr int longestPollMs = 1000;
-// Cancel waits this long at most for the transfer thread to drop the connections.
+// Cancel waits this long at most for the transfer threads to drop the connections.
 constexpr auto longestAbortWait = std::chrono::seconds(1);
 
 const QEvent::Type endedEvent = QEvent::Type(QEvent::registerEventType());
@@ -43,10 +46,27 @@ bool TransferPool::Receiver::event(QEvent* event)
     return true;
 }
 
+namespace {
+
+// What libcurl counts connections by: the scheme, the host and the port, as written.
+QByteArray serverOf(const QByteArray& wireUrl)
+{
+    const qsizetype scheme = wireUrl.indexOf("://");
+    if (scheme < 0)
+        return wireUrl;
+    qsizetype end = scheme + 3;
+    while (end < wireUrl.size() && !QByteArrayView("/?#").contains(wireUrl.at(end)))
+        ++end;
+    return wireUrl.left(end);
+}
+
+} // namespace
+
 PooledFetch::PooledFetch(TransferPool& pool, const Transfer::Request& request)
     : m_pool(&pool)
     , m_request(request)
     , m_job(std::make_shared<TransferJob>())
+    , m_server(serverOf(request.url))
 { }
 
 PooledFetch::~PooledFetch()
@@ -104,19 +124,26 @@ TransferPool::TransferPool(void* share)
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_timer, &QTimer::timeout, [this] { timeout(); });
-    m_multi.reset(curl_multi_init());
-    if (!m_multi) {
-        qWarning("TransferPool: curl_multi_init failed; every fetch will fail");
-        return;
+    m_working = true;
+    for (Lane& lane : m_lanes) {
+        lane.multi.reset(curl_multi_init());
+        if (!lane.multi) {
+            qWarning("TransferPool: curl_multi_init failed; every fetch will fail");
+            m_working = false;
+            continue;
+        }
+        CURLM* multi = lane.multi.get();
+        // Limits, not requirements: a libcurl that knows neither still fetches correctly.
+        (void)curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, laneHostConnections);
+        // Otherwise libcurl keeps only as many idle connections as a few times the transfers
+        // under way, and a crawl between two bursts of images would open them all again.
+        (void)curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, laneKeptConnections);
+        (void)curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
     }
-    CURLM* multi = m_multi.get();
-    // Limits, not requirements: a libcurl that knows neither still fetches correctly.
-    (void)curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, hostConnections);
-    // Otherwise libcurl keeps only as many idle connections as a few times the transfers under
-    // way, and a crawl between two bursts of images would open them all again.
-    (void)curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, keptConnections);
-    (void)curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
-    m_thread = std::thread([this] { run(); });
+    if (!m_working)
+        return;
+    for (Lane& lane : m_lanes)
+        lane.thread = std::thread([this, &lane] { run(lane); });
 }
 
 TransferPool::~TransferPool()
@@ -125,15 +152,18 @@ TransferPool::~TransferPool()
         fetch->close();
         fetch->m_pool = nullptr;
     }
-    if (m_thread.joinable()) {
+    for (Lane& lane : m_lanes) {
+        if (!lane.thread.joinable())
+            continue;
         {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
+            std::lock_guard lock(lane.mutex);
+            lane.stopping = true;
         }
-        curl_multi_wakeup(m_multi.get());
-        m_thread.join();
+        curl_multi_wakeup(lane.multi.get());
+        lane.thread.join();
     }
-    m_multi.reset();
+    for (Lane& lane : m_lanes)
+        lane.multi.reset();
 }
 
 std::unique_ptr<PooledFetch> TransferPool::start(
@@ -151,9 +181,12 @@ void TransferPool::abortAll()
 {
     for (PooledFetch* fetch : QList<PooledFetch*>(m_fetches))
         fetch->close();
-    std::unique_lock lock(m_mutex);
-    const quint64 queued = m_commandsQueued;
-    m_handled.wait_for(lock, longestAbortWait, [&] { return m_commandsHandled >= queued; });
+    const auto deadline = std::chrono::steady_clock::now() + longestAbortWait;
+    for (Lane& lane : m_lanes) {
+        std::unique_lock lock(lane.mutex);
+        const quint64 queued = lane.commandsQueued;
+        lane.handled.wait_until(lock, deadline, [&] { return lane.commandsHandled >= queued; });
+    }
 }
 
 void TransferPool::attempt(PooledFetch& fetch)
@@ -174,13 +207,15 @@ void TransferPool::attempt(PooledFetch& fetch)
         fetch.finish(FetchOutcome::Cancelled);
         return;
     }
-    if (!m_multi) {
+    if (!m_working) {
         fetch.finish(FetchOutcome::NoConnection);
         return;
     }
+    fetch.m_lane = laneFor(fetch);
     auto job = std::make_shared<TransferJob>();
     job->request = std::move(request);
     job->owner = &fetch;
+    job->lane = fetch.m_lane;
     job->gate = fetch.m_gate;
     job->transfer.setGate([raw = job.get()](qint64 more) {
         std::lock_guard lock(raw->gateMutex);
@@ -192,6 +227,17 @@ void TransferPool::attempt(PooledFetch& fetch)
     ++m_startedRequests;
     if (fetch.m_requestSlot)
         *fetch.m_requestSlot = &fetch;
+}
+
+int TransferPool::laneFor(const PooledFetch& fetch) const
+{
+    std::array<int, lanes> underWay {};
+    for (const PooledFetch* other : m_fetches) {
+        if (other != &fetch && other->m_attempting && other->m_server == fetch.m_server)
+            ++underWay[other->m_lane];
+    }
+    // Ties go to the first lane, so that one fetch after another keeps reusing one connection.
+    return int(std::min_element(underWay.begin(), underWay.end()) - underWay.begin());
 }
 
 void TransferPool::detach(PooledFetch& fetch)
@@ -220,23 +266,22 @@ void TransferPool::forget(PooledFetch& fetch)
     arm();
 }
 
-quint64 TransferPool::hand(std::shared_ptr<TransferJob> job, bool remove)
+void TransferPool::hand(std::shared_ptr<TransferJob> job, bool remove)
 {
-    quint64 queued = 0;
+    Lane& lane = m_lanes[size_t(job->lane)];
     {
-        std::lock_guard lock(m_mutex);
-        m_commands.push_back({ std::move(job), remove });
-        queued = ++m_commandsQueued;
+        std::lock_guard lock(lane.mutex);
+        lane.commands.push_back({ std::move(job), remove });
+        ++lane.commandsQueued;
     }
-    curl_multi_wakeup(m_multi.get());
-    return queued;
+    curl_multi_wakeup(lane.multi.get());
 }
 
 void TransferPool::deliver()
 {
     std::vector<std::shared_ptr<TransferJob>> ended;
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_endedMutex);
         ended.swap(m_ended);
         m_deliveryPosted = false;
     }
@@ -298,70 +343,80 @@ void TransferPool::arm()
     m_timer.start(int(qMin<qint64>(waitMs, std::numeric_limits<int>::max())));
 }
 
-void TransferPool::run()
+void TransferPool::run(Lane& lane)
 {
-    CURLM* multi = m_multi.get();
+    CURLM* multi = lane.multi.get();
     std::vector<Command> commands;
     std::vector<std::shared_ptr<TransferJob>> ended;
     for (;;) {
         {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping)
+            std::lock_guard lock(lane.mutex);
+            if (lane.stopping)
                 break;
-            commands.swap(m_commands);
+            commands.swap(lane.commands);
         }
-        for (const Command& command : commands) {
-            if (!command.remove) {
-                begin(command.job, ended);
-                continue;
-            }
-            const auto found = m_running.find(command.job.get());
-            if (found == m_running.end())
-                continue;
-            const CURLMcode code = curl_multi_remove_handle(multi, command.job->transfer.easy());
-            if (code != CURLM_OK)
-                qWarning(
-                    "TransferPool: curl_multi_remove_handle failed: %s", curl_multi_strerror(code));
-            command.job->transfer.close();
-            m_running.erase(found);
-        }
-        if (!commands.empty()) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_commandsHandled += commands.size();
-            }
-            m_handled.notify_all();
-            commands.clear();
-        }
+        if (!commands.empty())
+            handle(lane, commands, ended);
         int running = 0;
         const CURLMcode code = curl_multi_perform(multi, &running);
         if (code != CURLM_OK)
             qWarning("TransferPool: curl_multi_perform failed: %s", curl_multi_strerror(code));
-        collectEnded(ended);
-        if (!ended.empty()) {
-            bool post = false;
-            {
-                std::lock_guard lock(m_mutex);
-                for (std::shared_ptr<TransferJob>& job : ended)
-                    m_ended.push_back(std::move(job));
-                post = !std::exchange(m_deliveryPosted, true);
-            }
-            ended.clear();
-            // A posted event wakes whatever event loop the window's thread is in.
-            if (post)
-                QCoreApplication::postEvent(&m_receiver, new QEvent(endedEvent));
-        }
+        collectEnded(lane, ended);
+        if (!ended.empty())
+            report(ended);
         (void)curl_multi_poll(multi, nullptr, 0, longestPollMs, nullptr);
     }
-    for (const auto& [raw, job] : m_running) {
+    for (const auto& [raw, job] : lane.running) {
         curl_multi_remove_handle(multi, job->transfer.easy());
         job->transfer.close();
     }
-    m_running.clear();
+    lane.running.clear();
 }
 
-void TransferPool::begin(
-    const std::shared_ptr<TransferJob>& job, std::vector<std::shared_ptr<TransferJob>>& ended)
+void TransferPool::handle(
+    Lane& lane, std::vector<Command>& commands, std::vector<std::shared_ptr<TransferJob>>& ended)
+{
+    for (const Command& command : commands) {
+        if (!command.remove) {
+            begin(lane, command.job, ended);
+            continue;
+        }
+        const auto found = lane.running.find(command.job.get());
+        if (found == lane.running.end())
+            continue;
+        const CURLMcode code
+            = curl_multi_remove_handle(lane.multi.get(), command.job->transfer.easy());
+        if (code != CURLM_OK)
+            qWarning(
+                "TransferPool: curl_multi_remove_handle failed: %s", curl_multi_strerror(code));
+        command.job->transfer.close();
+        lane.running.erase(found);
+    }
+    {
+        std::lock_guard lock(lane.mutex);
+        lane.commandsHandled += commands.size();
+    }
+    lane.handled.notify_all();
+    commands.clear();
+}
+
+void TransferPool::report(std::vector<std::shared_ptr<TransferJob>>& ended)
+{
+    bool post = false;
+    {
+        std::lock_guard lock(m_endedMutex);
+        for (std::shared_ptr<TransferJob>& job : ended)
+            m_ended.push_back(std::move(job));
+        post = !std::exchange(m_deliveryPosted, true);
+    }
+    ended.clear();
+    // A posted event wakes whatever event loop the window's thread is in.
+    if (post)
+        QCoreApplication::postEvent(&m_receiver, new QEvent(endedEvent));
+}
+
+void TransferPool::begin(Lane& lane, const std::shared_ptr<TransferJob>& job,
+    std::vector<std::shared_ptr<TransferJob>>& ended)
 {
     // Closed before this thread took it: nothing is sent.
     if (job->cancelled)
@@ -372,30 +427,30 @@ void TransferPool::begin(
         return;
     }
     curl_easy_setopt(transfer.easy(), CURLOPT_PRIVATE, static_cast<void*>(job.get()));
-    if (curl_multi_add_handle(m_multi.get(), transfer.easy()) != CURLM_OK) {
+    if (curl_multi_add_handle(lane.multi.get(), transfer.easy()) != CURLM_OK) {
         transfer.close();
         transfer.finish(CURLE_FAILED_INIT);
         ended.push_back(job);
         return;
     }
-    m_running.emplace(job.get(), job);
+    lane.running.emplace(job.get(), job);
 }
 
-void TransferPool::collectEnded(std::vector<std::shared_ptr<TransferJob>>& ended)
+void TransferPool::collectEnded(Lane& lane, std::vector<std::shared_ptr<TransferJob>>& ended)
 {
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(m_multi.get(), &queued)) {
+    while (CURLMsg* message = curl_multi_info_read(lane.multi.get(), &queued)) {
         if (message->msg != CURLMSG_DONE)
             continue;
         char* data = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &data);
-        const auto found = m_running.find(reinterpret_cast<TransferJob*>(data));
-        if (found == m_running.end())
+        const auto found = lane.running.find(reinterpret_cast<TransferJob*>(data));
+        if (found == lane.running.end())
             continue;
         const std::shared_ptr<TransferJob> job = found->second;
-        m_running.erase(found);
+        lane.running.erase(found);
         job->transfer.finish(message->data.result);
-        curl_multi_remove_handle(m_multi.get(), job->transfer.easy());
+        curl_multi_remove_handle(lane.multi.get(), job->transfer.easy());
         job->transfer.close();
         ended.push_back(job);
     }

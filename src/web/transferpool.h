@@ -1,7 +1,8 @@
-// The window's one libcurl multi handle, run on a transfer thread of its own, so that the system
-// calls of every transfer (and the writes of bodies streamed into files) leave the window's
-// thread. The window's thread starts, closes and waits for fetches; it is told of each attempt
-// that ended by a queued call, so that any event loop it runs (a message box's included) wakes.
+// The window's transfers, run on transfer threads of their own (lanes, each with its libcurl multi
+// handle), so that the system calls of every transfer and the writes of bodies streamed into
+// files leave the window's thread, and spread over two cores. The window's thread starts, closes
+// and waits for fetches; it is told of each attempt that ended by a queued call, so that any event
+// loop it runs (a message box's included) wakes.
 #pragma once
 
 #include "web/curlhandles.h"
@@ -13,6 +14,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -36,6 +38,7 @@ struct TransferJob
     std::mutex gateMutex;
     std::function<bool(qint64)> gate;
     PooledFetch* owner = nullptr;
+    int lane = 0;
 };
 
 // One address fetched in the pool under the program's connect policy: a server that cannot be
@@ -92,6 +95,8 @@ private:
     std::function<bool(qint64)> m_gate;
     std::function<void()> m_onFinished;
     FetchHandle** m_requestSlot = nullptr;
+    QByteArray m_server; // scheme, host and port of the address
+    int m_lane = 0; // the lane of the attempt under way
     FetchOutcome m_outcome = FetchOutcome::NoConnection;
     bool m_finished = false;
     bool m_attempting = false; // an attempt is with the transfer thread
@@ -101,7 +106,7 @@ private:
     qint64 m_nextAttemptAt = -1; // pool clock, ms; -1: none scheduled
 };
 
-// Made, used and destroyed on the window's thread; the transfer thread is its own.
+// Made, used and destroyed on the window's thread; the transfer threads are its own.
 class TransferPool
 {
 public:
@@ -118,7 +123,7 @@ public:
     std::unique_ptr<PooledFetch> start(
         Transfer::Request request, std::function<bool(qint64)> gate = {});
     // Ends every fetch of the pool at once, each with Cancelled, and returns once the transfer
-    // thread has dropped their connections (or after a second at most).
+    // threads have dropped their connections (or after a second at most).
     void abortAll();
     // Closed, the pool starts no request at all (a new fetch or another attempt of one under way)
     // until it is opened again: Cancel and closing the window close it before anything else.
@@ -129,8 +134,14 @@ public:
     // counted and sends nothing.
     qint64 startedRequests() const { return m_startedRequests; }
 
-    // The connections libcurl opens to one server at most.
+    // The connections the pool opens to one server at most, in all its lanes together.
     static constexpr long hostConnections = 6;
+    // One transfer thread is busy all through a large download on a fast network, writing as much
+    // as receiving; a second takes half the work. Each lane may open its share of a server's
+    // connections, and a fetch goes to the lane with the fewest under way to its server, so that
+    // one connection of the six stays free for whatever is read at its turn.
+    static constexpr int lanes = 2;
+    static_assert(hostConnections % lanes == 0);
 
 private:
     friend class PooledFetch;
@@ -139,25 +150,44 @@ private:
         std::shared_ptr<TransferJob> job;
         bool remove;
     };
+    // One transfer thread and its multi handle.
+    struct Lane
+    {
+        // Both threads, under mutex.
+        std::mutex mutex;
+        std::condition_variable handled;
+        std::vector<Command> commands;
+        quint64 commandsQueued = 0;
+        quint64 commandsHandled = 0;
+        bool stopping = false;
+        // The lane's thread alone, once it runs.
+        CurlMulti multi;
+        std::map<TransferJob*, std::shared_ptr<TransferJob>> running;
+        std::thread thread;
+    };
 
     void attempt(PooledFetch& fetch);
+    int laneFor(const PooledFetch& fetch) const;
     void detach(PooledFetch& fetch);
     void forget(PooledFetch& fetch);
-    quint64 hand(std::shared_ptr<TransferJob> job, bool remove);
+    void hand(std::shared_ptr<TransferJob> job, bool remove);
     void deliver();
     void afterAttempt(PooledFetch& fetch);
     void timeout();
     void arm();
 
-    // The transfer thread.
-    void run();
-    void begin(
-        const std::shared_ptr<TransferJob>& job, std::vector<std::shared_ptr<TransferJob>>& ended);
-    void collectEnded(std::vector<std::shared_ptr<TransferJob>>& ended);
+    // A lane's thread.
+    void run(Lane& lane);
+    void handle(Lane& lane, std::vector<Command>& commands,
+        std::vector<std::shared_ptr<TransferJob>>& ended);
+    void begin(Lane& lane, const std::shared_ptr<TransferJob>& job,
+        std::vector<std::shared_ptr<TransferJob>>& ended);
+    void collectEnded(Lane& lane, std::vector<std::shared_ptr<TransferJob>>& ended);
+    void report(std::vector<std::shared_ptr<TransferJob>>& ended);
 
     // The window's thread.
     void* m_share;
-    // The transfer thread's news of ended attempts lands here, as a posted event: Qt deletes it
+    // The transfer threads' news of ended attempts lands here, as a posted event: Qt deletes it
     // on the window's thread, so nothing of it is freed across threads.
     class Receiver final : public QObject
     {
@@ -175,20 +205,13 @@ private:
     QElapsedTimer m_clock;
     QList<PooledFetch*> m_fetches;
     bool m_open = true;
+    bool m_working = false; // every lane has its multi handle
     qint64 m_startedRequests = 0;
 
-    // Both threads, under m_mutex.
-    std::mutex m_mutex;
-    std::condition_variable m_handled;
-    std::vector<Command> m_commands;
+    // Every thread, under m_endedMutex.
+    std::mutex m_endedMutex;
     std::vector<std::shared_ptr<TransferJob>> m_ended;
-    quint64 m_commandsQueued = 0;
-    quint64 m_commandsHandled = 0;
     bool m_deliveryPosted = false;
-    bool m_stopping = false;
 
-    // The transfer thread alone, once it runs.
-    CurlMulti m_multi;
-    std::map<TransferJob*, std::shared_ptr<TransferJob>> m_running;
-    std::thread m_thread;
+    std::array<Lane, lanes> m_lanes;
 };
