@@ -175,14 +175,14 @@ int main(int argc, char* argv[])
         if (auto* list = window.findChild<QAbstractItemView*>(QLatin1String(name)))
             rows.insert(QLatin1String(name), list->model()->rowCount());
     }
+    const AheadShare* share = window.runState().aheadShare.get();
     const QJsonObject result {
         { QStringLiteral("completed"), completed },
         { QStringLiteral("run_s"), runSeconds },
         { QStringLiteral("idle_rss_kb"), static_cast<qint64>(idleKb) },
         { QStringLiteral("peak_rss_kb"), static_cast<qint64>(peakResidentKb()) },
-        { QStringLiteral("ahead_peak_kb"),
-            window.runState().aheadShare ? window.runState().aheadShare->peakClaimedBytes() / 1024
-                                         : 0 },
+        { QStringLiteral("ahead_peak_kb"), share ? share->peakClaimedBytes() / 1024 : 0 },
+        { QStringLiteral("ahead_files_peak_kb"), share ? share->peakFileBytes() / 1024 : 0 },
         { QStringLiteral("late_p99_ms"), lateness.percentileMs(0.99) },
         { QStringLiteral("late_max_ms"), lateness.percentileMs(1.0) },
         { QStringLiteral("late_ticks"), static_cast<qint64>(lateness.ticks()) },

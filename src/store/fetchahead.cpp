@@ -3,17 +3,34 @@
 
 #include "run/runstate.h"
 #include "store/downloadengine.h"
+#include "store/fileio.h"
 #include "store/pathnames.h"
 #include "store/streamedfile.h"
 #include "web/fetcher.h"
 #include "web/transferpool.h"
+
+#include <QStorageInfo>
 
 FetchAhead::FetchAhead(RunState& state, const QString& folder, const PathConventions& conventions)
     : m_state(state)
     , m_folder(folder)
     , m_conventions(conventions)
     , m_ahead(state, [this] { fill(m_firstUndecided, m_mostAtServer); })
-{ }
+{
+    const QStringList prefixes = folderPrefixes(folder, conventions);
+    for (auto prefix = prefixes.crbegin(); prefix != prefixes.crend(); ++prefix) {
+        if (localEntry(*prefix) == LocalEntry::Folder) {
+            m_staging = *prefix;
+            break;
+        }
+    }
+    if (m_staging.isEmpty())
+        return;
+    // A run killed while its bodies waited above their folder left them there.
+    if (m_staging != folder)
+        sweepKilledWrites(m_staging);
+    runAheadShare(state)->setDiskRoom(QStorageInfo(m_staging).bytesAvailable());
+}
 
 void FetchAhead::fillAfter(qsizetype current)
 {
@@ -39,7 +56,9 @@ void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostAtServer)
     m_firstUndecided = firstUndecided;
     m_mostAtServer = mostAtServer;
     const QList<DownloadItem>& list = std::as_const(m_state.udtDownload);
-    while (m_next < list.size() && m_ahead.size() < mostHeld && m_ahead.unfinished() < maxAhead) {
+    const QString& into = m_streamed ? m_folder : m_staging;
+    const qsizetype held = into.isEmpty() ? mostHeld : mostHeldInFiles;
+    while (m_next < list.size() && m_ahead.size() < held && m_ahead.unfinished() < maxAhead) {
         const DownloadItem& item = list.at(m_next);
         // An earlier entry of the same name may yet write the file this one would find there.
         bool fetched = m_lastSeen.value(item.FileName, -1) < firstUndecided
@@ -48,7 +67,7 @@ void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostAtServer)
         if (fetched && m_waitingMissing != m_next)
             fetched = localEntry(m_folder + item.FileName) == LocalEntry::NoFile;
         // The entries after it wait, so that the fetches ahead keep to list order.
-        if (fetched && !m_ahead.hasRoomFor(item.URL, mostAtServer)) {
+        if (fetched && !m_ahead.hasRoomFor(item.URL, mostAtServer, !into.isEmpty())) {
             m_waitingMissing = m_next;
             break;
         }
@@ -56,7 +75,7 @@ void FetchAhead::fill(qsizetype firstUndecided, qsizetype mostAtServer)
         const qsizetype index = m_next++;
         if (fetched)
             m_ahead.start(index, item.URL, imageBodyLimit,
-                m_streamed ? std::make_shared<StreamedFile>(m_folder) : nullptr);
+                into.isEmpty() ? nullptr : std::make_shared<StreamedFile>(into));
     }
 }
 

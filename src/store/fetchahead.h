@@ -26,7 +26,9 @@ public:
     void fillAfter(qsizetype current);
     // The same from the first entry, before the loop has decided any, while the crawl still builds
     // the list: at most crawlConnections fetches of each server unfinished at once. The folder may
-    // not exist yet (it is made only once the list is written): these bodies are held in memory.
+    // not exist yet (it is made only once the list is written): these bodies then go into
+    // temporary files of the nearest folder above it that exists, from which the entry's turn
+    // moves them, or into memory when there is none.
     void fillEarly();
     const QString& folder() const { return m_folder; }
     // The fetch started ahead for entry index, now free of the budget; none when there is none
@@ -37,7 +39,9 @@ public:
 
     // Fetches ahead unfinished at once, over all servers.
     static constexpr qsizetype maxAhead = 16;
+    // Fetches ahead held at once, their bodies in memory or in files.
     static constexpr qsizetype mostHeld = 128;
+    static constexpr qsizetype mostHeldInFiles = 2048;
     // The connections of each server images may hold while the crawl runs; the crawl's pages
     // ahead keep the others.
     static constexpr qsizetype crawlConnections = 3;
@@ -49,6 +53,7 @@ private:
     RunState& m_state;
     const QString m_folder;
     const PathConventions m_conventions;
+    QString m_staging; // where the bodies ahead of the loop go; empty: memory
     // A connection freed between two turns of the loop is given to the next entry at once, not
     // only when the loop moves on: the last fill is made again.
     qsizetype m_firstUndecided = 0;

@@ -123,10 +123,13 @@ FileResult placeTemporaryFile(int fd, const QByteArray& name, const QString& pat
     // rename alone would replace it regardless.
     if (exists && ::faccessat(AT_FDCWD, targetName.constData(), W_OK, AT_EACCESS) != 0)
         return abandon(errno);
-    if (exists && S_ISREG(existing.st_mode))
-        ::fchmod(fd, existing.st_mode & 07777);
-    const int closed = ::close(std::exchange(fd, -1));
-    if (closed != 0)
+    if (exists && S_ISREG(existing.st_mode)) {
+        if (fd >= 0)
+            ::fchmod(fd, existing.st_mode & 07777);
+        else
+            ::chmod(name.constData(), existing.st_mode & 07777);
+    }
+    if (fd >= 0 && ::close(std::exchange(fd, -1)) != 0)
         return abandon(errno);
     if (::rename(name.constData(), targetName.constData()) != 0)
         return abandon(errno);

@@ -29,10 +29,10 @@ FileResult writeFileWhole(const QString& path, const QByteArray& data, bool dura
 int openTemporaryFile(const QString& folder, QByteArray& name);
 // Writes every byte, going on after interruptions; false with errno set on failure.
 bool writeAll(int fd, const char* bytes, qint64 size);
-// Puts the complete temporary file name (still open as fd) in path's place as writeFileWhole
-// does: a link is followed, a file the user may not write is refused (70) and left as it is, the
-// old file's permissions are kept. fd is closed either way; the temporary file is gone unless it
-// has become path.
+// Puts the complete temporary file name (still open as fd, or closed: -1) in path's place as
+// writeFileWhole does: a link is followed, a file the user may not write is refused (70) and left
+// as it is, the old file's permissions are kept. fd is closed either way; the temporary file is
+// gone unless it has become path.
 FileResult placeTemporaryFile(int fd, const QByteArray& name, const QString& path);
 
 // Removes the temporary files that writeFileWhole left in folder (ending in the separator) when

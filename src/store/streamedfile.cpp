@@ -54,6 +54,13 @@ bool StreamedFile::write(const char* bytes, std::size_t size)
     return true;
 }
 
+void StreamedFile::end()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_fd >= 0 && ::close(std::exchange(m_fd, -1)) != 0 && m_errno == 0)
+        m_errno = errno;
+}
+
 FileResult StreamedFile::failure() const
 {
     std::lock_guard lock(m_mutex);
@@ -68,15 +75,18 @@ FileResult StreamedFile::commit(const QString& path)
         removeLocked();
         return runtimeErrorFromErrno(m_errno, false);
     }
-    if (m_fd < 0) // never made: the body had no FF D8 to begin with
+    if (m_name.isEmpty()) // never made: the body had no FF D8 to begin with
         return runtimeErrorFromErrno(ENOENT, true);
+    const QByteArray target = QFile::encodeName(path);
     struct stat own
     {
     };
-    if (::lstat(QFile::encodeName(path).constData(), &own) == 0 && S_ISLNK(own.st_mode)) {
-        // A link may lead to another file system, where no rename reaches: the body is written
-        // there the way every other file is.
-        ::close(std::exchange(m_fd, -1));
+    if ((::lstat(target.constData(), &own) == 0 && S_ISLNK(own.st_mode))
+        || !onFileSystemOf(target)) {
+        // No rename reaches another file system, and a link may lead to one: the body is
+        // written there the way every other file is.
+        if (m_fd >= 0)
+            ::close(std::exchange(m_fd, -1));
         QByteArray data;
         FileResult result = readFileWhole(QFile::decodeName(m_name), data, imageBodyLimit);
         if (result.number == 0)
@@ -87,6 +97,23 @@ FileResult StreamedFile::commit(const QString& path)
     const FileResult placed = placeTemporaryFile(std::exchange(m_fd, -1), m_name, path);
     m_name.clear();
     return placed;
+}
+
+bool StreamedFile::onFileSystemOf(const QByteArray& target) const
+{
+    // In the folder of the run's own temporary files: always.
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = target.left(slash + 1);
+    if (m_name.startsWith(folder) && m_name.indexOf('/', folder.size()) < 0)
+        return true;
+    struct stat there
+    {
+    };
+    struct stat here
+    {
+    };
+    return ::stat(folder.isEmpty() ? "." : folder.constData(), &there) != 0
+        || ::stat(m_name.constData(), &here) != 0 || there.st_dev == here.st_dev;
 }
 
 void StreamedFile::discard()

@@ -7,3 +7,140 @@ std::shared_ptr<AheadShare> runAheadShare(RunState& state)
         state.aheadShare = std::make_shared<AheadShare>();
     return state.aheadShare;
 }
+
+QByteArrayView AheadShare::serverOf(const QByteArray& wireUrl)
+{
+    const qsizetype start = wireUrl.indexOf("://");
+    const qsizetype end = start < 0 ? -1 : wireUrl.indexOf('/', start + 3);
+    return QByteArrayView(wireUrl).first(end < 0 ? wireUrl.size() : end);
+}
+
+void AheadShare::join(const Slot* fetch, const void* owner, const QByteArray& wireUrl, bool onDisk)
+{
+    std::lock_guard lock(m_mutex);
+    const auto [place, added] = m_fetches.try_emplace(
+        fetch, Entry { owner, serverOf(wireUrl).toByteArray(), 0, onDisk, true });
+    if (!added)
+        return;
+    ++m_unfinished[{ place->second.server, nullptr }];
+    ++m_unfinished[{ place->second.server, owner }];
+    ++m_unfinishedOf[owner];
+}
+
+void AheadShare::finished(const Slot* fetch)
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_fetches.find(fetch);
+    if (found != m_fetches.end())
+        end(found->second);
+}
+
+void AheadShare::end(Entry& entry)
+{
+    if (!std::exchange(entry.unfinished, false))
+        return;
+    for (const void* owner : { static_cast<const void*>(nullptr), entry.owner }) {
+        const auto counted = m_unfinished.find({ entry.server, owner });
+        if (counted != m_unfinished.end() && --counted->second == 0)
+            m_unfinished.erase(counted);
+    }
+    const auto counted = m_unfinishedOf.find(entry.owner);
+    if (counted != m_unfinishedOf.end() && --counted->second == 0)
+        m_unfinishedOf.erase(counted);
+}
+
+void AheadShare::leave(const Slot* fetch)
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_fetches.find(fetch);
+    if (found == m_fetches.end())
+        return;
+    release(found->second);
+    end(found->second);
+    m_fetches.erase(found);
+}
+
+void AheadShare::giveBack(const Slot* fetch)
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_fetches.find(fetch);
+    if (found != m_fetches.end())
+        release(found->second);
+}
+
+void AheadShare::release(Entry& entry)
+{
+    m_claimed[entry.onDisk] -= std::exchange(entry.claimed, 0);
+}
+
+bool AheadShare::admit(const Slot* fetch, qint64 more)
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_fetches.find(fetch);
+    if (found == m_fetches.end())
+        return true;
+    Entry& entry = found->second;
+    const qint64 room = entry.onDisk ? fileBudgetLocked() : budget;
+    qint64& claimed = m_claimed[entry.onDisk];
+    if (claimed + more > room)
+        return false;
+    entry.claimed += more;
+    claimed += more;
+    m_peak[entry.onDisk] = qMax(m_peak[entry.onDisk], claimed);
+    return true;
+}
+
+void AheadShare::setDiskRoom(qint64 bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_diskRoom = bytes;
+}
+
+void AheadShare::setFileLimit(qint64 bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_fileLimit = bytes;
+}
+
+qint64 AheadShare::fileBudget() const
+{
+    std::lock_guard lock(m_mutex);
+    return fileBudgetLocked();
+}
+
+qint64 AheadShare::fileBudgetLocked() const
+{
+    return m_diskRoom < 0 ? m_fileLimit : qMin(m_fileLimit, m_diskRoom / 4);
+}
+
+qint64 AheadShare::peakClaimedBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_peak[false];
+}
+
+qint64 AheadShare::peakFileBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_peak[true];
+}
+
+qint64 AheadShare::claimedBytes(bool onDisk) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_claimed[onDisk];
+}
+
+qsizetype AheadShare::unfinishedAt(const QByteArray& wireUrl, const void* owner) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_unfinished.find({ serverOf(wireUrl).toByteArray(), owner });
+    return found == m_unfinished.end() ? 0 : found->second;
+}
+
+qsizetype AheadShare::unfinishedOf(const void* owner) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_unfinishedOf.find(owner);
+    return found == m_unfinishedOf.end() ? 0 : found->second;
+}

@@ -16,104 +16,79 @@
 #include <mutex>
 #include <utility>
 
-// Every fetch ahead of a run, pages and images together: the bodies they hold, pages in memory and
-// images in temporary files of the run's folder, stay within budget bytes, and they leave one
-// connection of each server free, so that whatever is read at its turn never waits behind them.
-// The budget counts the files too: it bounds the disk a Cancel throws away, and the room that
-// bodies ahead take from the entry whose turn it is on a nearly full disk. admit() is called on
-// the transfer thread, everything else on the window's thread.
+// Every fetch ahead of a run, pages and images together. The bodies held in memory (pages, and
+// images while no folder is there for them) stay within budget bytes; the images in temporary
+// files within fileBudget(): that bounds the disk a Cancel throws away, and the room that bodies
+// ahead take from the entry whose turn it is on a nearly full disk. They leave one connection of
+// each server free, so that whatever is read at its turn never waits behind them. admit() is
+// called on the transfer threads, everything else on the window's thread.
 class AheadShare
 {
 public:
     static constexpr qint64 budget = 32LL * 1024 * 1024;
+    // Files ahead let a crawl keep the transfers busy while it reads its pages.
+    static constexpr qint64 mostFileBytes = 256LL * 1024 * 1024;
     static constexpr qsizetype connectionsAhead = TransferPool::hostConnections - 1;
 
     // The place where a fetch ahead is kept, known before the fetch starts, so that its first
     // bytes already count.
     using Slot = std::unique_ptr<PooledFetch>;
 
-    // Counts the fetch kept at slot, started ahead by owner, until it leaves.
-    void join(const Slot* fetch, const void* owner)
-    {
-        std::lock_guard lock(m_mutex);
-        m_fetches.emplace(fetch, Entry { owner, 0 });
-    }
-    void leave(const Slot* fetch)
-    {
-        std::lock_guard lock(m_mutex);
-        release(fetch);
-        m_fetches.erase(fetch);
-    }
+    // Counts the fetch kept at slot, started ahead by owner to wireUrl, until it leaves; onDisk:
+    // its body goes into a file.
+    void join(const Slot* fetch, const void* owner, const QByteArray& wireUrl, bool onDisk);
+    // The fetch at slot has ended; its body stays counted until it leaves or is given back.
+    void finished(const Slot* fetch);
+    void leave(const Slot* fetch);
     // Gives back what fetch claimed: its body is gone.
-    void giveBack(const Slot* fetch)
-    {
-        std::lock_guard lock(m_mutex);
-        release(fetch);
-    }
-    // Whether more bytes for fetch fit in the budget beside those claimed; they are then claimed
+    void giveBack(const Slot* fetch);
+    // Whether more bytes for fetch fit in its budget beside those claimed; they are then claimed
     // and the peak is kept. A fetch that has left is no longer counted.
-    bool admit(const Slot* fetch, qint64 more)
-    {
-        std::lock_guard lock(m_mutex);
-        const auto found = m_fetches.find(fetch);
-        if (found == m_fetches.end())
-            return true;
-        if (m_claimed + more > budget)
-            return false;
-        found->second.claimed += more;
-        m_claimed += more;
-        m_peakClaimed = qMax(m_peakClaimed, m_claimed);
-        return true;
-    }
-    // The most the fetches ahead have claimed at once since the share was made.
-    qint64 peakClaimedBytes() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_peakClaimed;
-    }
-    // The bytes held or allowed to the fetches ahead.
-    qint64 claimedBytes() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_claimed;
-    }
+    bool admit(const Slot* fetch, qint64 more);
+
+    // The files ahead of a run hold at most a quarter of the room its disk had when it started,
+    // and never more than the limit (mostFileBytes unless a test lowers it).
+    void setDiskRoom(qint64 bytes);
+    void setFileLimit(qint64 bytes);
+    qint64 fileBudget() const;
+
+    // The most the fetches ahead have held at once since the share was made: in memory, in files.
+    qint64 peakClaimedBytes() const;
+    qint64 peakFileBytes() const;
+    // The bytes held or allowed to the fetches ahead, in files or in memory.
+    qint64 claimedBytes(bool onDisk) const;
     // The unfinished fetches ahead to the server of wireUrl: all of them, or owner's.
-    qsizetype unfinishedAt(const QByteArray& wireUrl, const void* owner = nullptr) const
-    {
-        const QByteArrayView server = serverOf(wireUrl);
-        std::lock_guard lock(m_mutex);
-        return std::count_if(m_fetches.begin(), m_fetches.end(), [&](const auto& entry) {
-            const PooledFetch* fetch = entry.first->get();
-            return fetch && (!owner || entry.second.owner == owner) && !fetch->isFinished()
-                && serverOf(fetch->wireUrl()) == server;
-        });
-    }
+    qsizetype unfinishedAt(const QByteArray& wireUrl, const void* owner = nullptr) const;
+    // The unfinished fetches ahead of owner, at every server.
+    qsizetype unfinishedOf(const void* owner) const;
+
+    // The scheme and authority: what libcurl counts connections by.
+    static QByteArrayView serverOf(const QByteArray& wireUrl);
 
 private:
     struct Entry
     {
         const void* owner;
+        QByteArray server;
         qint64 claimed;
+        bool onDisk;
+        bool unfinished;
     };
 
-    void release(const Slot* fetch)
-    {
-        const auto found = m_fetches.find(fetch);
-        if (found != m_fetches.end())
-            m_claimed -= std::exchange(found->second.claimed, 0);
-    }
-    // The scheme and authority: what libcurl counts connections by.
-    static QByteArrayView serverOf(const QByteArray& wireUrl)
-    {
-        const qsizetype start = wireUrl.indexOf("://");
-        const qsizetype end = start < 0 ? -1 : wireUrl.indexOf('/', start + 3);
-        return QByteArrayView(wireUrl).first(end < 0 ? wireUrl.size() : end);
-    }
+    void release(Entry& entry);
+    void end(Entry& entry);
+    qint64 fileBudgetLocked() const;
 
     mutable std::mutex m_mutex;
     std::map<const Slot*, Entry> m_fetches;
-    qint64 m_claimed = 0;
-    qint64 m_peakClaimed = 0;
+    // The unfinished fetches, counted as they start and end, so that a run holding thousands of
+    // bodies ahead does not walk them all for every fetch it starts.
+    std::map<std::pair<QByteArray, const void*>, qsizetype> m_unfinished; // owner null: all
+    std::map<const void*, qsizetype> m_unfinishedOf;
+    qint64 m_claimed[2] {}; // [onDisk]
+    qint64 m_peak[2] {};
+    qint64 m_fileLimit = mostFileBytes;
+    qint64 m_diskRoom = -1; // -1: not known
 };
 
 // The share of the run, made on first use.
@@ -143,13 +118,14 @@ public:
     FetchesAhead(const FetchesAhead&) = delete;
     FetchesAhead& operator=(const FetchesAhead&) = delete;
 
-    // True when a fetch of url may start now: the share holds less than half its budget (so
-    // that those under way seldom run out of it), and fewer than mostAtServer of these fetches
-    // and fewer than AheadShare::connectionsAhead of all fetches ahead are unfinished at its
-    // server.
-    bool hasRoomFor(const QString& url, qsizetype mostAtServer) const
+    // True when a fetch of url may start now: the share holds less than half the budget of its
+    // kind, memory or files (so that those under way seldom run out of it), and fewer than
+    // mostAtServer of these fetches and fewer than AheadShare::connectionsAhead of all fetches
+    // ahead are unfinished at its server.
+    bool hasRoomFor(const QString& url, qsizetype mostAtServer, bool onDisk = false) const
     {
-        if (m_share->claimedBytes() >= AheadShare::budget / 2)
+        const qint64 room = onDisk ? m_share->fileBudget() : AheadShare::budget;
+        if (m_share->claimedBytes(onDisk) >= room / 2)
             return false;
         const QByteArray wire = wireAddress(url);
         return m_share->unfinishedAt(wire) < AheadShare::connectionsAhead
@@ -167,7 +143,7 @@ public:
             return false;
         AheadShare::Slot* slot = &place->second;
         // Joined before the first byte can ask for room.
-        m_share->join(slot, this);
+        m_share->join(slot, this, wireAddress(url), bool(sink));
         *slot = startFetch(m_state, url, maxBytes, std::move(sink),
             [share = m_share.get(), slot](qint64 more) { return share->admit(slot, more); });
         if (!*slot) {
@@ -176,7 +152,11 @@ public:
             return false;
         }
         PooledFetch* fetch = slot->get();
+        // Ended at once (a closed pool): nothing will call back.
+        if (fetch->isFinished())
+            m_share->finished(slot);
         fetch->setOnFinished([this, fetch, slot] {
+            m_share->finished(slot);
             if (fetch->refusedByGate()) {
                 // Its memory or its file goes back to the budget at once.
                 fetch->takeBody();
@@ -222,11 +202,7 @@ public:
     }
 
     qsizetype size() const { return qsizetype(m_fetches.size()); }
-    qsizetype unfinished() const
-    {
-        return std::count_if(m_fetches.begin(), m_fetches.end(),
-            [](const auto& entry) { return !entry.second->isFinished(); });
-    }
+    qsizetype unfinished() const { return m_share->unfinishedOf(this); }
 
 private:
     // Declared first, so that the pool outlives every fetch below.

@@ -185,6 +185,8 @@ void Transfer::finish(CURLcode result)
 {
     m_result = result;
     m_finished = true;
+    if (m_sink)
+        m_sink->end();
     if (!m_easy)
         return;
     char* endedAt = nullptr;

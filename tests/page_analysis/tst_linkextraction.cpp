@@ -289,7 +289,8 @@ void tst_LinkExtraction::buildsTheList()
     // Unhooked, as in every other row, a crawl asks for no image at all.
     std::optional<FetchAhead> early;
     if (typed.startsWith(u"/early/"_s)) {
-        early.emplace(host.state, u"/nonexistent-folder/"_s, PathConventions::forHost());
+        // The run's folder is not there yet: the bodies wait in the program's folder.
+        early.emplace(host.state, folder.file(u"not/made/yet/"_s), PathConventions::forHost());
         host.state.listGrew = [&early] { early->fillEarly(); };
     }
     m_site.release(false);
@@ -351,6 +352,10 @@ void tst_LinkExtraction::buildsTheList()
     }
     QCOMPARE(m_answerer.boxes.size(), 1);
     QVERIFY(m_answerer.last().text.startsWith(u"75:"_s));
+    // The bodies fetched early leave with the run that never decided them.
+    early.reset();
+    QCOMPARE(QDir(folder.path()).entryList({ u".pixhound-*"_s }, QDir::Files | QDir::Hidden),
+        QStringList());
 }
 
 void tst_LinkExtraction::replacesTheFile_data()

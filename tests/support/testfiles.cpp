@@ -73,6 +73,26 @@ FileSizeLimit::FileSizeLimit(qint64 bytes)
     ::setrlimit(RLIMIT_FSIZE, &limit);
 }
 
+OpenFileLimit::OpenFileLimit(int more)
+{
+    rlimit limit {};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    m_previous = limit.rlim_cur;
+    // New files take the lowest numbers free, below the limit; those open above it stay open.
+    const qsizetype open
+        = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+    limit.rlim_cur = rlim_t(qMin<quint64>(open + more, limit.rlim_cur));
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+OpenFileLimit::~OpenFileLimit()
+{
+    rlimit limit {};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = rlim_t(m_previous);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 FileSizeLimit::~FileSizeLimit()
 {
     const rlimit previous { rlim_t(m_previous[0]), rlim_t(m_previous[1]) };

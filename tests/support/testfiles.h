@@ -44,3 +44,14 @@ private:
     quint64 m_previous[2];
     void (*m_handler)(int);
 };
+
+// While it lives, the process may open only `more` files beside those open now.
+class OpenFileLimit
+{
+public:
+    explicit OpenFileLimit(int more);
+    ~OpenFileLimit();
+
+private:
+    quint64 m_previous = 0;
+};
