@@ -36,7 +36,13 @@ void PagesAhead::fill()
 FetchResult PagesAhead::read(RunHost& host, const QString& page, QByteArray& data)
 {
     const std::unique_ptr<PooledFetch> fetch = m_ahead.take(page);
-    return fetch ? awaitFetchResult(host, page, *fetch, data) : Get_UrlData(host, page, data);
+    if (!fetch)
+        return Get_UrlData(host, page, data);
+    const FetchResult result = awaitFetchResult(host, page, *fetch, data);
+    // The budget may have ended it just before its turn came: it is read now, at its turn.
+    if (fetch->refusedByGate() && !m_state.blnCancel)
+        return Get_UrlData(host, page, data);
+    return result;
 }
 
 void PagesAhead::forget(const QString& page) { m_ahead.erase(page); }

@@ -146,12 +146,20 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
             if (!fetch)
                 fetch = startFetch(
                     state, item.URL, imageBodyLimit, std::make_shared<StreamedFile>(folder));
-            const std::shared_ptr<StreamedFile> file
+            std::shared_ptr<StreamedFile> file
                 = fetch ? std::dynamic_pointer_cast<StreamedFile>(fetch->sink()) : nullptr;
             ahead.fillAfter(i);
             // Skip gives up the transfer at once; the fetches ahead go on.
-            const FetchOutcome outcome
+            FetchOutcome outcome
                 = fetch ? awaitFetch(host, *fetch, data, true) : FetchOutcome::NoRoot;
+            // The budget may have ended a fetch ahead just before its turn came: it is made again.
+            if (fetch && fetch->refusedByGate() && !state.blnCancel && !state.blnSkip) {
+                fetch = startFetch(
+                    state, item.URL, imageBodyLimit, std::make_shared<StreamedFile>(folder));
+                file = fetch ? std::dynamic_pointer_cast<StreamedFile>(fetch->sink()) : nullptr;
+                data.clear();
+                outcome = fetch ? awaitFetch(host, *fetch, data, true) : FetchOutcome::NoRoot;
+            }
             const QString failure = outcome == FetchOutcome::Cancelled || !fetch
                 ? QString()
                 : fetch->lastAttempt().failureText();

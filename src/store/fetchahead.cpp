@@ -41,7 +41,7 @@ void FetchAhead::fillAfter(qsizetype current)
     seen = qMax(seen, current);
     m_next = qMax(m_next, current + 1);
     m_streamed = true;
-    fill(current, AheadShare::connectionsAhead);
+    fill(current, AheadShare::unfinishedAtServer);
 }
 
 void FetchAhead::fillEarly()

@@ -96,7 +96,7 @@ FetchResult awaitFetchResult(
 }
 
 std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes,
-    std::shared_ptr<BodySink> sink, std::function<bool(qint64)> gate)
+    std::shared_ptr<BodySink> sink, std::function<bool(qint64)> gate, bool ahead)
 {
     QString root;
     if (!Get_UrlRoot(url, root))
@@ -107,6 +107,7 @@ std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qin
     request.maxBytes = maxBytes;
     request.stallSeconds = state.fetchStallSeconds;
     request.sink = std::move(sink);
+    request.ahead = ahead;
     return runConnections(state)->pool().start(std::move(request), std::move(gate));
 }
 

@@ -29,6 +29,9 @@ public:
     // Files ahead let a crawl keep the transfers busy while it reads its pages.
     static constexpr qint64 mostFileBytes = 256LL * 1024 * 1024;
     static constexpr qsizetype connectionsAhead = TransferPool::hostConnections - 1;
+    // Beyond those on a connection, as many again may wait in the pool, so that a connection goes
+    // to the next body the moment its last one ends, without a word from the window's thread.
+    static constexpr qsizetype unfinishedAtServer = 2 * connectionsAhead;
 
     // The place where a fetch ahead is kept, known before the fetch starts, so that its first
     // bytes already count.
@@ -120,7 +123,7 @@ public:
 
     // True when a fetch of url may start now: the share holds less than half the budget of its
     // kind, memory or files (so that those under way seldom run out of it), and fewer than
-    // mostAtServer of these fetches and fewer than AheadShare::connectionsAhead of all fetches
+    // mostAtServer of these fetches and fewer than AheadShare::unfinishedAtServer of all fetches
     // ahead are unfinished at its server.
     bool hasRoomFor(const QString& url, qsizetype mostAtServer, bool onDisk = false) const
     {
@@ -128,7 +131,7 @@ public:
         if (m_share->claimedBytes(onDisk) >= room / 2)
             return false;
         const QByteArray wire = wireAddress(url);
-        return m_share->unfinishedAt(wire) < AheadShare::connectionsAhead
+        return m_share->unfinishedAt(wire) < AheadShare::unfinishedAtServer
             && m_share->unfinishedAt(wire, this) < mostAtServer;
     }
 
@@ -144,8 +147,9 @@ public:
         AheadShare::Slot* slot = &place->second;
         // Joined before the first byte can ask for room.
         m_share->join(slot, this, wireAddress(url), bool(sink));
-        *slot = startFetch(m_state, url, maxBytes, std::move(sink),
-            [share = m_share.get(), slot](qint64 more) { return share->admit(slot, more); });
+        *slot = startFetch(
+            m_state, url, maxBytes, std::move(sink),
+            [share = m_share.get(), slot](qint64 more) { return share->admit(slot, more); }, true);
         if (!*slot) {
             m_share->leave(slot);
             m_fetches.erase(place);

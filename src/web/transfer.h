@@ -30,6 +30,9 @@ public:
         // Where the body goes; none: into memory (body()). With a sink, body() holds only the
         // first headBytes bytes.
         std::shared_ptr<BodySink> sink;
+        // Fetched before its turn: the pool may keep it waiting for one of the connections it
+        // gives to fetches ahead, and starts it the moment one comes free.
+        bool ahead = false;
     };
     static constexpr qsizetype headBytes = 16;
 

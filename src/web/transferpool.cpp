@@ -28,6 +28,11 @@ constexpr qint64 freshSessionPauseMs = 1500;
 // An attempt late in the window still gets a fair chance to connect.
 constexpr qint64 shortestAttemptMs = 250;
 constexpr long laneHostConnections = TransferPool::hostConnections / TransferPool::lanes;
+// What fetches ahead may use of a lane's connections to one server: the last lane keeps one back.
+constexpr int aheadConnections(int lane)
+{
+    return int(laneHostConnections) - (lane == TransferPool::lanes - 1 ? 1 : 0);
+}
 constexpr long laneKeptConnections = 8 * laneHostConnections;
 // A transfer thread looks at its work at least this often, woken or not.
 constexpr int longestPollMs = 1000;
@@ -66,7 +71,6 @@ PooledFetch::PooledFetch(TransferPool& pool, const Transfer::Request& request)
     : m_pool(&pool)
     , m_request(request)
     , m_job(std::make_shared<TransferJob>())
-    , m_server(serverOf(request.url))
 { }
 
 PooledFetch::~PooledFetch()
@@ -126,6 +130,7 @@ TransferPool::TransferPool(void* share)
     QObject::connect(&m_timer, &QTimer::timeout, [this] { timeout(); });
     m_working = true;
     for (Lane& lane : m_lanes) {
+        lane.index = int(&lane - m_lanes.data());
         lane.multi.reset(curl_multi_init());
         if (!lane.multi) {
             qWarning("TransferPool: curl_multi_init failed; every fetch will fail");
@@ -211,11 +216,10 @@ void TransferPool::attempt(PooledFetch& fetch)
         fetch.finish(FetchOutcome::NoConnection);
         return;
     }
-    fetch.m_lane = laneFor(fetch);
     auto job = std::make_shared<TransferJob>();
     job->request = std::move(request);
     job->owner = &fetch;
-    job->lane = fetch.m_lane;
+    job->server = serverOf(job->request.url);
     job->gate = fetch.m_gate;
     job->transfer.setGate([raw = job.get()](qint64 more) {
         std::lock_guard lock(raw->gateMutex);
@@ -223,21 +227,42 @@ void TransferPool::attempt(PooledFetch& fetch)
     });
     fetch.m_job = job;
     fetch.m_attempting = true;
-    hand(std::move(job), false);
     ++m_startedRequests;
+    bool waits = false;
+    if (job->request.ahead) {
+        std::lock_guard lock(m_waitMutex);
+        job->lane = laneForAhead(job->server);
+        if (job->lane < 0) {
+            m_waiting[job->server].push_back(job);
+            waits = true;
+        } else {
+            ++m_aheadRunning[size_t(job->lane)][job->server];
+        }
+    } else {
+        job->lane = lanes - 1;
+    }
+    if (!waits)
+        hand(std::move(job), false);
     if (fetch.m_requestSlot)
         *fetch.m_requestSlot = &fetch;
 }
 
-int TransferPool::laneFor(const PooledFetch& fetch) const
+int TransferPool::laneForAhead(const QByteArray& server) const
 {
-    std::array<int, lanes> underWay {};
-    for (const PooledFetch* other : m_fetches) {
-        if (other != &fetch && other->m_attempting && other->m_server == fetch.m_server)
-            ++underWay[other->m_lane];
+    // The lane with the most connections free for it; ties go to the first, so that one fetch
+    // after another keeps reusing one connection.
+    int best = -1;
+    int bestFree = 0;
+    for (int lane = 0; lane < lanes; ++lane) {
+        const auto running = m_aheadRunning[size_t(lane)].find(server);
+        const int free = aheadConnections(lane)
+            - (running == m_aheadRunning[size_t(lane)].end() ? 0 : running->second);
+        if (free > bestFree) {
+            best = lane;
+            bestFree = free;
+        }
     }
-    // Ties go to the first lane, so that one fetch after another keeps reusing one connection.
-    return int(std::min_element(underWay.begin(), underWay.end()) - underWay.begin());
+    return best;
 }
 
 void TransferPool::detach(PooledFetch& fetch)
@@ -245,8 +270,7 @@ void TransferPool::detach(PooledFetch& fetch)
     if (!fetch.m_attempting)
         return;
     fetch.m_attempting = false;
-    const std::shared_ptr<TransferJob> job
-        = std::exchange(fetch.m_job, std::make_shared<TransferJob>());
+    std::shared_ptr<TransferJob> job = std::exchange(fetch.m_job, std::make_shared<TransferJob>());
     job->owner = nullptr;
     // Set before the handle is removed, so that a write under way stops at its next piece.
     job->cancelled = true;
@@ -254,8 +278,20 @@ void TransferPool::detach(PooledFetch& fetch)
         std::lock_guard lock(job->gateMutex);
         job->gate = {};
     }
+    if (job->request.ahead) {
+        std::lock_guard lock(m_waitMutex);
+        if (job->lane < 0) {
+            // Still waiting: no lane has seen it.
+            auto& waiting = m_waiting[job->server];
+            waiting.erase(std::find(waiting.begin(), waiting.end(), job));
+            if (waiting.empty())
+                m_waiting.erase(job->server);
+            job.reset();
+        }
+    }
     // Taking a transfer out in the middle drops its connection: the server sees it closed.
-    hand(job, true);
+    if (job)
+        hand(job, true);
     if (fetch.m_requestSlot && *fetch.m_requestSlot == &fetch)
         *fetch.m_requestSlot = nullptr;
 }
@@ -391,6 +427,7 @@ void TransferPool::handle(
                 "TransferPool: curl_multi_remove_handle failed: %s", curl_multi_strerror(code));
         command.job->transfer.close();
         lane.running.erase(found);
+        leaveLane(lane, command.job, ended);
     }
     {
         std::lock_guard lock(lane.mutex);
@@ -420,20 +457,47 @@ void TransferPool::begin(Lane& lane, const std::shared_ptr<TransferJob>& job,
 {
     // Closed before this thread took it: nothing is sent.
     if (job->cancelled)
-        return;
+        return leaveLane(lane, job, ended);
     Transfer& transfer = job->transfer;
     if (!transfer.open(job->request)) {
         ended.push_back(job);
-        return;
+        return leaveLane(lane, job, ended);
     }
     curl_easy_setopt(transfer.easy(), CURLOPT_PRIVATE, static_cast<void*>(job.get()));
     if (curl_multi_add_handle(lane.multi.get(), transfer.easy()) != CURLM_OK) {
         transfer.close();
         transfer.finish(CURLE_FAILED_INIT);
         ended.push_back(job);
-        return;
+        return leaveLane(lane, job, ended);
     }
     lane.running.emplace(job.get(), job);
+}
+
+void TransferPool::leaveLane(Lane& lane, const std::shared_ptr<TransferJob>& job,
+    std::vector<std::shared_ptr<TransferJob>>& ended)
+{
+    if (!job->request.ahead)
+        return;
+    std::shared_ptr<TransferJob> next;
+    {
+        std::lock_guard lock(m_waitMutex);
+        std::map<QByteArray, int>& running = m_aheadRunning[size_t(lane.index)];
+        const auto counted = running.find(job->server);
+        if (counted != running.end() && --counted->second <= 0)
+            running.erase(counted);
+        const auto waiting = m_waiting.find(job->server);
+        if (waiting != m_waiting.end()) {
+            // The connection just freed goes to the fetch that has waited longest.
+            next = std::move(waiting->second.front());
+            waiting->second.pop_front();
+            if (waiting->second.empty())
+                m_waiting.erase(waiting);
+            next->lane = lane.index;
+            ++running[next->server];
+        }
+    }
+    if (next)
+        begin(lane, next, ended);
 }
 
 void TransferPool::collectEnded(Lane& lane, std::vector<std::shared_ptr<TransferJob>>& ended)
@@ -453,5 +517,6 @@ void TransferPool::collectEnded(Lane& lane, std::vector<std::shared_ptr<Transfer
         curl_multi_remove_handle(lane.multi.get(), job->transfer.easy());
         job->transfer.close();
         ended.push_back(job);
+        leaveLane(lane, job, ended);
     }
 }

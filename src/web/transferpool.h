@@ -17,6 +17,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -38,6 +39,8 @@ struct TransferJob
     std::mutex gateMutex;
     std::function<bool(qint64)> gate;
     PooledFetch* owner = nullptr;
+    QByteArray server; // scheme, host and port of the address
+    // The lane it is handed to; -1 while a fetch ahead waits for a connection (m_waitMutex).
     int lane = 0;
 };
 
@@ -95,8 +98,6 @@ private:
     std::function<bool(qint64)> m_gate;
     std::function<void()> m_onFinished;
     FetchHandle** m_requestSlot = nullptr;
-    QByteArray m_server; // scheme, host and port of the address
-    int m_lane = 0; // the lane of the attempt under way
     FetchOutcome m_outcome = FetchOutcome::NoConnection;
     bool m_finished = false;
     bool m_attempting = false; // an attempt is with the transfer thread
@@ -138,8 +139,9 @@ public:
     static constexpr long hostConnections = 6;
     // One transfer thread is busy all through a large download on a fast network, writing as much
     // as receiving; a second takes half the work. Each lane may open its share of a server's
-    // connections, and a fetch goes to the lane with the fewest under way to its server, so that
-    // one connection of the six stays free for whatever is read at its turn.
+    // connections. Fetches ahead take all of them but one of the last lane, which stays free for
+    // whatever is read at its turn; those that find none free wait in the pool, and a lane starts
+    // the first of them the moment one of its own ends.
     static constexpr int lanes = 2;
     static_assert(hostConnections % lanes == 0);
 
@@ -153,6 +155,7 @@ private:
     // One transfer thread and its multi handle.
     struct Lane
     {
+        int index = 0;
         // Both threads, under mutex.
         std::mutex mutex;
         std::condition_variable handled;
@@ -167,7 +170,7 @@ private:
     };
 
     void attempt(PooledFetch& fetch);
-    int laneFor(const PooledFetch& fetch) const;
+    int laneForAhead(const QByteArray& server) const;
     void detach(PooledFetch& fetch);
     void forget(PooledFetch& fetch);
     void hand(std::shared_ptr<TransferJob> job, bool remove);
@@ -183,6 +186,8 @@ private:
     void begin(Lane& lane, const std::shared_ptr<TransferJob>& job,
         std::vector<std::shared_ptr<TransferJob>>& ended);
     void collectEnded(Lane& lane, std::vector<std::shared_ptr<TransferJob>>& ended);
+    void leaveLane(Lane& lane, const std::shared_ptr<TransferJob>& job,
+        std::vector<std::shared_ptr<TransferJob>>& ended);
     void report(std::vector<std::shared_ptr<TransferJob>>& ended);
 
     // The window's thread.
@@ -212,6 +217,12 @@ private:
     std::mutex m_endedMutex;
     std::vector<std::shared_ptr<TransferJob>> m_ended;
     bool m_deliveryPosted = false;
+
+    // Every thread, under m_waitMutex: the fetches ahead each lane runs, by server, and those
+    // waiting for a connection, in the order they were started.
+    std::mutex m_waitMutex;
+    std::array<std::map<QByteArray, int>, lanes> m_aheadRunning;
+    std::map<QByteArray, std::deque<std::shared_ptr<TransferJob>>> m_waiting;
 
     std::array<Lane, lanes> m_lanes;
 };

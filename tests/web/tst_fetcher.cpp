@@ -4,6 +4,7 @@
 #include "web/fetcher.h"
 #include "web/getlinkurl.h"
 #include "web/transfer.h"
+#include "web/transferpool.h"
 
 #include "resources/messages.h"
 #include "support/fakehost.h"
@@ -70,6 +71,7 @@ private slots:
     void conversations_data();
     void conversations();
     void sendsTheProgramsRequestOnOneConnection();
+    void fetchesAheadLeaveTheTurnAConnection();
     void resolvesLinks_data();
     void resolvesLinks();
 };
@@ -282,6 +284,43 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
     // Only the first "#" begins the fragment that a request leaves out.
     QCOMPARE(Cut_URLTail(u"http://h/a.htm?x=1"_s), u"http://h/a.htm?x=1"_s);
     QCOMPARE(Cut_URLTail(u"http://h/a#b#c"_s), u"http://h/a"_s);
+}
+
+// Fetches ahead hold five of a server's six connections and the rest wait in the pool; the one
+// read at its turn goes out at once on the sixth, and a fetch closed while it waits is never sent.
+void tst_Fetcher::fetchesAheadLeaveTheTurnAConnection()
+{
+    LoopbackServer server;
+    QStringList ahead;
+    for (int n = 1; n <= 8; ++n) {
+        ahead.append(u"/ahead%1.jpg"_s.arg(n));
+        server.serve(ahead.last(), block, true);
+    }
+    server.serve(u"/turn.jpg"_s, "turn");
+    FakeHost host;
+    std::vector<std::unique_ptr<PooledFetch>> fetches;
+    for (const QString& path : ahead)
+        fetches.push_back(startFetch(host.state, server.url(path), imageBodyLimit, {}, {}, true));
+    QTRY_COMPARE(server.requests().size(), 5);
+    fetches.at(6)->close(); // waiting
+    const std::unique_ptr<PooledFetch> turn
+        = startFetch(host.state, server.url(u"/turn.jpg"_s), imageBodyLimit);
+    QTRY_VERIFY(turn->isFinished());
+    const bool aheadStillHeld = std::none_of(fetches.begin(), fetches.end(), [](const auto& fetch) {
+        return fetch->isFinished() && fetch->outcome() != FetchOutcome::Cancelled;
+    });
+    server.release();
+    QTRY_VERIFY(std::all_of(
+        fetches.begin(), fetches.end(), [](const auto& fetch) { return fetch->isFinished(); }));
+
+    QCOMPARE(turn->outcome(), FetchOutcome::Complete);
+    QVERIFY(aheadStillHeld);
+    for (int n = 0; n < 8; ++n) {
+        QCOMPARE(
+            fetches.at(n)->outcome(), n == 6 ? FetchOutcome::Cancelled : FetchOutcome::Complete);
+        QCOMPARE(server.requestCount(ahead.at(n)), n == 6 ? 0 : 1);
+    }
+    QVERIFY(server.connections() <= int(TransferPool::hostConnections));
 }
 
 void tst_Fetcher::resolvesLinks_data()
