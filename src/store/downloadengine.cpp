@@ -10,6 +10,7 @@
 #include "store/fileio.h"
 #include "store/pathnames.h"
 #include "store/streamedfile.h"
+#include "web/connectioncache.h"
 #include "web/fetcher.h"
 #include "web/transferpool.h"
 
@@ -82,6 +83,24 @@ private:
     qsizetype m_counts[3] {};
 };
 
+// While the loop runs, the fetches ahead may take the connection kept for the entry at its turn,
+// which has nearly always been fetched ahead already; an entry that needs a fetch of its own
+// takes it back (TransferPool::lendReserve).
+class ReserveLent
+{
+public:
+    explicit ReserveLent(std::shared_ptr<ConnectionCache> connections)
+        : m_connections(std::move(connections))
+    { }
+    ~ReserveLent() { m_connections->pool().lendReserve(false); }
+    ReserveLent(const ReserveLent&) = delete;
+    ReserveLent& operator=(const ReserveLent&) = delete;
+    void lend() const { m_connections->pool().lendReserve(true); }
+
+private:
+    const std::shared_ptr<ConnectionCache> m_connections;
+};
+
 } // namespace
 
 bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
@@ -95,6 +114,7 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
     const PathConventions conventions = PathConventions::forHost();
     std::optional<FetchAhead> fresh;
     FetchAhead& ahead = early ? *early : fresh.emplace(state, folder, conventions);
+    const ReserveLent lent(runConnections(state));
     QByteArray data;
     Filing filed(host);
     for (qsizetype i = 0; i < total; ++i) {
@@ -106,6 +126,9 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
         const DownloadItem item = std::as_const(state.udtDownload).at(i);
         // An entry decided without a request drops what was fetched ahead for it.
         std::unique_ptr<PooledFetch> fetch = ahead.take(i);
+        // An entry fetched ahead needs no connection of its own.
+        if (fetch)
+            lent.lend();
 
         host.setCaption(progressCaption(i + 1, total));
         host.setFileCounter(fileCounter(i, total));

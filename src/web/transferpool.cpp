@@ -28,11 +28,7 @@ constexpr qint64 freshSessionPauseMs = 1500;
 // An attempt late in the window still gets a fair chance to connect.
 constexpr qint64 shortestAttemptMs = 250;
 constexpr long laneHostConnections = TransferPool::hostConnections / TransferPool::lanes;
-// What fetches ahead may use of a lane's connections to one server: the last lane keeps one back.
-constexpr int aheadConnections(int lane)
-{
-    return int(laneHostConnections) - (lane == TransferPool::lanes - 1 ? 1 : 0);
-}
+
 constexpr long laneKeptConnections = 8 * laneHostConnections;
 // A transfer thread looks at its work at least this often, woken or not.
 constexpr int longestPollMs = 1000;
@@ -229,17 +225,20 @@ void TransferPool::attempt(PooledFetch& fetch)
     fetch.m_attempting = true;
     ++m_startedRequests;
     bool waits = false;
-    if (job->request.ahead) {
+    {
         std::lock_guard lock(m_waitMutex);
-        job->lane = laneForAhead(job->server);
-        if (job->lane < 0) {
-            m_waiting[job->server].push_back(job);
-            waits = true;
+        if (job->request.ahead) {
+            job->lane = laneForAhead(job->server);
+            if (job->lane < 0) {
+                m_waiting[job->server].push_back(job);
+                waits = true;
+            } else {
+                ++m_aheadRunning[size_t(job->lane)][job->server];
+            }
         } else {
-            ++m_aheadRunning[size_t(job->lane)][job->server];
+            job->lane = lanes - 1;
+            m_reserveLent = false;
         }
-    } else {
-        job->lane = lanes - 1;
     }
     if (!waits)
         hand(std::move(job), false);
@@ -255,7 +254,7 @@ int TransferPool::laneForAhead(const QByteArray& server) const
     int bestFree = 0;
     for (int lane = 0; lane < lanes; ++lane) {
         const auto running = m_aheadRunning[size_t(lane)].find(server);
-        const int free = aheadConnections(lane)
+        const int free = aheadRoom(lane)
             - (running == m_aheadRunning[size_t(lane)].end() ? 0 : running->second);
         if (free > bestFree) {
             best = lane;
@@ -263,6 +262,35 @@ int TransferPool::laneForAhead(const QByteArray& server) const
         }
     }
     return best;
+}
+
+int TransferPool::aheadRoom(int lane) const
+{
+    return int(laneHostConnections) - (lane == lanes - 1 && !m_reserveLent ? 1 : 0);
+}
+
+void TransferPool::lendReserve(bool lent)
+{
+    std::vector<std::shared_ptr<TransferJob>> started;
+    {
+        std::lock_guard lock(m_waitMutex);
+        m_reserveLent = lent;
+        // Whatever waits may go on the connection now lent.
+        for (auto waiting = m_waiting.begin(); lent && waiting != m_waiting.end();) {
+            int lane = laneForAhead(waiting->first);
+            while (lane >= 0 && !waiting->second.empty()) {
+                std::shared_ptr<TransferJob> job = std::move(waiting->second.front());
+                waiting->second.pop_front();
+                job->lane = lane;
+                ++m_aheadRunning[size_t(lane)][job->server];
+                started.push_back(std::move(job));
+                lane = laneForAhead(waiting->first);
+            }
+            waiting = waiting->second.empty() ? m_waiting.erase(waiting) : std::next(waiting);
+        }
+    }
+    for (std::shared_ptr<TransferJob>& job : started)
+        hand(std::move(job), false);
 }
 
 void TransferPool::detach(PooledFetch& fetch)

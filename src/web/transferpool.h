@@ -135,6 +135,12 @@ public:
     // counted and sends nothing.
     qint64 startedRequests() const { return m_startedRequests; }
 
+    // While lent, fetches ahead may also take the connection kept back for whatever is read at
+    // its turn. A fetch that is not ahead takes it back: no fetch ahead starts on it any more, and
+    // the fetch gets it as soon as the fetch ahead on it ends. The download loop lends it while
+    // the entry at its turn has been fetched ahead already.
+    void lendReserve(bool lent);
+
     // The connections the pool opens to one server at most, in all its lanes together.
     static constexpr long hostConnections = 6;
     // One transfer thread is busy all through a large download on a fast network, writing as much
@@ -171,6 +177,7 @@ private:
 
     void attempt(PooledFetch& fetch);
     int laneForAhead(const QByteArray& server) const;
+    int aheadRoom(int lane) const;
     void detach(PooledFetch& fetch);
     void forget(PooledFetch& fetch);
     void hand(std::shared_ptr<TransferJob> job, bool remove);
@@ -223,6 +230,7 @@ private:
     std::mutex m_waitMutex;
     std::array<std::map<QByteArray, int>, lanes> m_aheadRunning;
     std::map<QByteArray, std::deque<std::shared_ptr<TransferJob>>> m_waiting;
+    bool m_reserveLent = false;
 
     std::array<Lane, lanes> m_lanes;
 };
