@@ -2,12 +2,14 @@
 #include "page_analysis/pagesahead.h"
 
 #include "run/runstate.h"
+#include "web/connectioncache.h"
 #include "web/fetcher.h"
 #include "web/transferpool.h"
 
 PagesAhead::PagesAhead(RunState& state)
     : m_state(state)
-    , m_ahead(state, [this] { fill(); })
+    , m_ahead(
+          state, [this] { fill(); }, true)
 { }
 
 void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const PageList& listed)
@@ -22,7 +24,7 @@ void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const Page
 void PagesAhead::fill()
 {
     const qsizetype most
-        = qMax<qsizetype>(1, AheadShare::connectionsAhead - m_state.crawlImageConnections);
+        = qMax<qsizetype>(1, AheadShare::unfinishedAtServer - m_state.crawlImageConnections);
     for (qsizetype i = 0; i < m_candidates.size() && m_ahead.size() < mostHeld; ++i) {
         const QString& link = m_candidates.at(i);
         if (m_listed->contains(link) || m_ahead.contains(link))
@@ -38,11 +40,19 @@ FetchResult PagesAhead::read(RunHost& host, const QString& page, QByteArray& dat
     const std::unique_ptr<PooledFetch> fetch = m_ahead.take(page);
     if (!fetch)
         return Get_UrlData(host, page, data);
+    // A page fetched ahead needs no connection of its own (TransferPool::lendReserve).
+    runConnections(m_state)->pool().lendReserve(true);
     const FetchResult result = awaitFetchResult(host, page, *fetch, data);
     // The budget may have ended it just before its turn came: it is read now, at its turn.
     if (fetch->refusedByGate() && !m_state.blnCancel)
         return Get_UrlData(host, page, data);
     return result;
+}
+
+PagesAhead::~PagesAhead()
+{
+    if (m_state.connections)
+        m_state.connections->pool().lendReserve(false);
 }
 
 void PagesAhead::forget(const QString& page) { m_ahead.erase(page); }

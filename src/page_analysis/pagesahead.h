@@ -16,6 +16,7 @@ class PagesAhead
 public:
     // state must outlive the object.
     explicit PagesAhead(RunState& state);
+    ~PagesAhead();
     PagesAhead(const PagesAhead&) = delete;
     PagesAhead& operator=(const PagesAhead&) = delete;
 

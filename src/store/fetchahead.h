@@ -42,9 +42,9 @@ public:
     // Fetches ahead held at once, their bodies in memory or in files.
     static constexpr qsizetype mostHeld = 128;
     static constexpr qsizetype mostHeldInFiles = 2048;
-    // The connections of each server images may hold while the crawl runs; the crawl's pages
-    // ahead keep the others.
-    static constexpr qsizetype crawlConnections = 3;
+    // The fetches of each server images may have unfinished while the crawl runs; the crawl's
+    // pages ahead may have as many, and go first when they wait for a connection.
+    static constexpr qsizetype crawlConnections = AheadShare::connectionsAhead;
 
 private:
     // Starts the fetches from m_next on; entries from firstUndecided on are not decided yet.

@@ -96,7 +96,7 @@ FetchResult awaitFetchResult(
 }
 
 std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes,
-    std::shared_ptr<BodySink> sink, std::function<bool(qint64)> gate, bool ahead)
+    std::shared_ptr<BodySink> sink, std::function<bool(qint64)> gate, bool ahead, bool urgent)
 {
     QString root;
     if (!Get_UrlRoot(url, root))
@@ -108,6 +108,7 @@ std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qin
     request.stallSeconds = state.fetchStallSeconds;
     request.sink = std::move(sink);
     request.ahead = ahead;
+    request.urgent = urgent;
     return runConnections(state)->pool().start(std::move(request), std::move(gate));
 }
 

@@ -60,9 +60,10 @@ FetchResult Get_UrlData(
 // from now on. With a sink the body goes there, and only its first bytes stay in memory. None
 // when no root can be formed for the address (NoRoot). gate: see PooledFetch::setGate, in force
 // from the first byte. ahead: fetched before its turn, it may wait in the pool for a connection
-// (Transfer::Request::ahead).
+// (Transfer::Request::ahead), before those that are not urgent when it is.
 std::unique_ptr<PooledFetch> startFetch(RunState& state, const QString& url, qint64 maxBytes,
-    std::shared_ptr<BodySink> sink = {}, std::function<bool(qint64)> gate = {}, bool ahead = false);
+    std::shared_ptr<BodySink> sink = {}, std::function<bool(qint64)> gate = {}, bool ahead = false,
+    bool urgent = false);
 // The connections of the run (state.connections), made on first use.
 std::shared_ptr<ConnectionCache> runConnections(RunState& state);
 // Waits for fetch, started by startFetch for url, and tells what it amounted to, exactly as

@@ -102,9 +102,10 @@ template <typename Key> class FetchesAhead
 public:
     // Whenever a fetch ends, refill is called from the event loop (never inside the pool's own
     // work), so that its connection goes to the next fetch at once; never after Cancel. state
-    // must outlive the object.
-    FetchesAhead(RunState& state, std::function<void()> refill)
-        : m_connections(runConnections(state))
+    // must outlive the object. urgent: these fetches wait for a connection before the others.
+    FetchesAhead(RunState& state, std::function<void()> refill, bool urgent = false)
+        : m_urgent(urgent)
+        , m_connections(runConnections(state))
         , m_share(runAheadShare(state))
         , m_state(state)
         , m_refill(std::move(refill))
@@ -149,7 +150,8 @@ public:
         m_share->join(slot, this, wireAddress(url), bool(sink));
         *slot = startFetch(
             m_state, url, maxBytes, std::move(sink),
-            [share = m_share.get(), slot](qint64 more) { return share->admit(slot, more); }, true);
+            [share = m_share.get(), slot](qint64 more) { return share->admit(slot, more); }, true,
+            m_urgent);
         if (!*slot) {
             m_share->leave(slot);
             m_fetches.erase(place);
@@ -209,6 +211,7 @@ public:
     qsizetype unfinished() const { return m_share->unfinishedOf(this); }
 
 private:
+    const bool m_urgent;
     // Declared first, so that the pool outlives every fetch below.
     const std::shared_ptr<ConnectionCache> m_connections;
     const std::shared_ptr<AheadShare> m_share;

@@ -33,6 +33,9 @@ public:
         // Fetched before its turn: the pool may keep it waiting for one of the connections it
         // gives to fetches ahead, and starts it the moment one comes free.
         bool ahead = false;
+        // Among the fetches ahead that wait, the urgent ones (the crawl's pages, which lead to
+        // more work) go first.
+        bool urgent = false;
     };
     static constexpr qsizetype headBytes = 16;
 

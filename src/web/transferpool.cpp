@@ -230,7 +230,12 @@ void TransferPool::attempt(PooledFetch& fetch)
         if (job->request.ahead) {
             job->lane = laneForAhead(job->server);
             if (job->lane < 0) {
-                m_waiting[job->server].push_back(job);
+                auto& waiting = m_waiting[job->server];
+                const auto place = !job->request.urgent
+                    ? waiting.end()
+                    : std::find_if(waiting.begin(), waiting.end(),
+                        [](const auto& other) { return !other->request.urgent; });
+                waiting.insert(place, job);
                 waits = true;
             } else {
                 ++m_aheadRunning[size_t(job->lane)][job->server];

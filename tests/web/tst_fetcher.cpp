@@ -1,6 +1,7 @@
 // The fetcher against scripted servers on 127.0.0.1: what arrives and what is sent, servers that
 // lie, flood, stall or misdirect, servers that cannot be reached, Cancel, and https; and the
 // absolute addresses the program builds from the links of a page.
+#include "web/connectioncache.h"
 #include "web/fetcher.h"
 #include "web/getlinkurl.h"
 #include "web/transfer.h"
@@ -71,7 +72,8 @@ private slots:
     void conversations_data();
     void conversations();
     void sendsTheProgramsRequestOnOneConnection();
-    void fetchesAheadLeaveTheTurnAConnection();
+    void fetchesAheadShareTheConnections_data();
+    void fetchesAheadShareTheConnections();
     void resolvesLinks_data();
     void resolvesLinks();
 };
@@ -286,40 +288,68 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
     QCOMPARE(Cut_URLTail(u"http://h/a#b#c"_s), u"http://h/a"_s);
 }
 
-// Fetches ahead hold five of a server's six connections and the rest wait in the pool; the one
-// read at its turn goes out at once on the sixth, and a fetch closed while it waits is never sent.
-void tst_Fetcher::fetchesAheadLeaveTheTurnAConnection()
+void tst_Fetcher::fetchesAheadShareTheConnections_data()
 {
-    LoopbackServer server;
-    QStringList ahead;
-    for (int n = 1; n <= 8; ++n) {
-        ahead.append(u"/ahead%1.jpg"_s.arg(n));
-        server.serve(ahead.last(), block, true);
-    }
-    server.serve(u"/turn.jpg"_s, "turn");
-    FakeHost host;
-    std::vector<std::unique_ptr<PooledFetch>> fetches;
-    for (const QString& path : ahead)
-        fetches.push_back(startFetch(host.state, server.url(path), imageBodyLimit, {}, {}, true));
-    QTRY_COMPARE(server.requests().size(), 5);
-    fetches.at(6)->close(); // waiting
-    const std::unique_ptr<PooledFetch> turn
-        = startFetch(host.state, server.url(u"/turn.jpg"_s), imageBodyLimit);
-    QTRY_VERIFY(turn->isFinished());
-    const bool aheadStillHeld = std::none_of(fetches.begin(), fetches.end(), [](const auto& fetch) {
-        return fetch->isFinished() && fetch->outcome() != FetchOutcome::Cancelled;
-    });
-    server.release();
-    QTRY_VERIFY(std::all_of(
-        fetches.begin(), fetches.end(), [](const auto& fetch) { return fetch->isFinished(); }));
+    QTest::addColumn<bool>("lent");
+    QTest::newRow("kept back, the sixth connection takes the turn at once") << false;
+    QTest::newRow("lent, the turn waits for a fetch ahead to end") << true;
+}
 
-    QCOMPARE(turn->outcome(), FetchOutcome::Complete);
-    QVERIFY(aheadStillHeld);
-    for (int n = 0; n < 8; ++n) {
-        QCOMPARE(
-            fetches.at(n)->outcome(), n == 6 ? FetchOutcome::Cancelled : FetchOutcome::Complete);
-        QCOMPARE(server.requestCount(ahead.at(n)), n == 6 ? 0 : 1);
+// Fetches ahead hold five of a server's six connections, or all six while the sixth is lent;
+// the rest wait in the pool, an urgent one before the others, and one closed while it waits is
+// never sent. /a1 ends after a pause, the other /a* once released.
+void tst_Fetcher::fetchesAheadShareTheConnections()
+{
+    QFETCH(bool, lent);
+    LoopbackServer server;
+    const int running = lent ? 6 : 5;
+    Conversation pausing = LoopbackServer::reply(block);
+    pausing.first().pauseMs = 300;
+    server.answer(u"/a1.jpg"_s, pausing);
+    for (int n = 2; n <= running; ++n)
+        server.serve(u"/a%1.jpg"_s.arg(n), block, true);
+    for (const QString& path :
+        { u"/w1.jpg"_s, u"/w2.jpg"_s, u"/p.htm"_s, u"/c.jpg"_s, u"/t.jpg"_s })
+        server.serve(path, "body");
+    FakeHost host;
+    TransferPool& pool = runConnections(host.state)->pool();
+    pool.lendReserve(lent);
+    std::map<QString, std::unique_ptr<PooledFetch>> fetches;
+    const auto start = [&](const QString& path, bool ahead, bool urgent = false) {
+        fetches[path]
+            = startFetch(host.state, server.url(path), imageBodyLimit, {}, {}, ahead, urgent);
+    };
+    for (int n = 1; n <= running; ++n)
+        start(u"/a%1.jpg"_s.arg(n), true);
+    QTRY_COMPARE(server.requests().size(), running); // all of them under way
+    start(u"/w1.jpg"_s, true);
+    start(u"/w2.jpg"_s, true);
+    start(u"/p.htm"_s, true, true);
+    start(u"/c.jpg"_s, true);
+    fetches[u"/c.jpg"_s]->close();
+    start(u"/t.jpg"_s, false);
+    QTRY_VERIFY(fetches[u"/t.jpg"_s]->isFinished() || fetches[u"/p.htm"_s]->isFinished());
+    if (!lent)
+        QTRY_VERIFY(fetches[u"/p.htm"_s]->isFinished());
+    server.release();
+    QTRY_VERIFY(std::all_of(fetches.begin(), fetches.end(),
+        [](const auto& fetch) { return fetch.second->isFinished(); }));
+
+    QStringList order;
+    for (const RecordedRequest& request : server.requests())
+        order.append(request.path);
+    for (const auto& [path, fetch] : fetches) {
+        QCOMPARE(fetch->outcome(),
+            path == u"/c.jpg"_s ? FetchOutcome::Cancelled : FetchOutcome::Complete);
+        QCOMPARE(order.count(path), path == u"/c.jpg"_s ? 0 : 1);
     }
+    // Kept back, the connection takes the turn before anything that waits; lent, the turn goes
+    // only once a fetch ahead has ended. The urgent one takes the first connection to come free,
+    // before those that waited longer.
+    const qsizetype turn = order.indexOf(u"/t.jpg"_s);
+    QVERIFY(lent ? turn >= running : turn == running);
+    if (!lent)
+        QCOMPARE(order.indexOf(u"/p.htm"_s), running + 1);
     QVERIFY(server.connections() <= int(TransferPool::hostConnections));
 }
 
