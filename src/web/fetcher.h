@@ -92,3 +92,6 @@ void allowTransfers(RunState& state);
 // The address as a browser puts it on the wire: spaces, controls and non-ASCII characters
 // percent-encoded as UTF-8 (a non-ASCII host name in its IDNA form), everything else as written.
 QByteArray wireAddress(const QString& url);
+// The scheme, the host and the port of a wire address, as written: what libcurl counts a
+// server's connections by.
+QByteArray serverOfWire(const QByteArray& wireUrl);

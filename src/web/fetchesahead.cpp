@@ -8,18 +8,11 @@ std::shared_ptr<AheadShare> runAheadShare(RunState& state)
     return state.aheadShare;
 }
 
-QByteArrayView AheadShare::serverOf(const QByteArray& wireUrl)
-{
-    const qsizetype start = wireUrl.indexOf("://");
-    const qsizetype end = start < 0 ? -1 : wireUrl.indexOf('/', start + 3);
-    return QByteArrayView(wireUrl).first(end < 0 ? wireUrl.size() : end);
-}
-
 void AheadShare::join(const Slot* fetch, const void* owner, const QByteArray& wireUrl, bool onDisk)
 {
     std::lock_guard lock(m_mutex);
-    const auto [place, added] = m_fetches.try_emplace(
-        fetch, Entry { owner, serverOf(wireUrl).toByteArray(), 0, onDisk, true });
+    const auto [place, added]
+        = m_fetches.try_emplace(fetch, Entry { owner, serverOfWire(wireUrl), 0, onDisk, true });
     if (!added)
         return;
     ++m_unfinished[{ place->second.server, nullptr }];
@@ -134,7 +127,7 @@ qint64 AheadShare::claimedBytes(bool onDisk) const
 qsizetype AheadShare::unfinishedAt(const QByteArray& wireUrl, const void* owner) const
 {
     std::lock_guard lock(m_mutex);
-    const auto found = m_unfinished.find({ serverOf(wireUrl).toByteArray(), owner });
+    const auto found = m_unfinished.find({ serverOfWire(wireUrl), owner });
     return found == m_unfinished.end() ? 0 : found->second;
 }
 

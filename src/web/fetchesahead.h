@@ -65,9 +65,6 @@ public:
     // The unfinished fetches ahead of owner, at every server.
     qsizetype unfinishedOf(const void* owner) const;
 
-    // The scheme and authority: what libcurl counts connections by.
-    static QByteArrayView serverOf(const QByteArray& wireUrl);
-
 private:
     struct Entry
     {

@@ -47,22 +47,6 @@ bool TransferPool::Receiver::event(QEvent* event)
     return true;
 }
 
-namespace {
-
-// What libcurl counts connections by: the scheme, the host and the port, as written.
-QByteArray serverOf(const QByteArray& wireUrl)
-{
-    const qsizetype scheme = wireUrl.indexOf("://");
-    if (scheme < 0)
-        return wireUrl;
-    qsizetype end = scheme + 3;
-    while (end < wireUrl.size() && !QByteArrayView("/?#").contains(wireUrl.at(end)))
-        ++end;
-    return wireUrl.left(end);
-}
-
-} // namespace
-
 PooledFetch::PooledFetch(TransferPool& pool, const Transfer::Request& request)
     : m_pool(&pool)
     , m_request(request)
@@ -215,7 +199,7 @@ void TransferPool::attempt(PooledFetch& fetch)
     auto job = std::make_shared<TransferJob>();
     job->request = std::move(request);
     job->owner = &fetch;
-    job->server = serverOf(job->request.url);
+    job->server = serverOfWire(job->request.url);
     job->gate = fetch.m_gate;
     job->transfer.setGate([raw = job.get()](qint64 more) {
         std::lock_guard lock(raw->gateMutex);

@@ -55,6 +55,17 @@ bool appendHost(QByteArray& out, QStringView authority)
 
 } // namespace
 
+QByteArray serverOfWire(const QByteArray& wireUrl)
+{
+    const qsizetype scheme = wireUrl.indexOf("://");
+    if (scheme < 0)
+        return wireUrl;
+    qsizetype end = scheme + 3;
+    while (end < wireUrl.size() && !QByteArrayView("/?#").contains(wireUrl.at(end)))
+        ++end;
+    return wireUrl.left(end);
+}
+
 QByteArray wireAddress(const QString& url)
 {
     QByteArray out;
