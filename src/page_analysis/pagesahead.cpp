@@ -41,7 +41,7 @@ FetchResult PagesAhead::read(RunHost& host, const QString& page, QByteArray& dat
     if (!fetch)
         return Get_UrlData(host, page, data);
     // A page fetched ahead needs no connection of its own (TransferPool::lendReserve).
-    runConnections(m_state)->pool().lendReserve(true);
+    runConnections(m_state)->pool().lendReserve(TransferPool::Reserve::LentToUrgent);
     const FetchResult result = awaitFetchResult(host, page, *fetch, data);
     // The budget may have ended it just before its turn came: it is read now, at its turn.
     if (fetch->refusedByGate() && !m_state.blnCancel)
@@ -52,7 +52,7 @@ FetchResult PagesAhead::read(RunHost& host, const QString& page, QByteArray& dat
 PagesAhead::~PagesAhead()
 {
     if (m_state.connections)
-        m_state.connections->pool().lendReserve(false);
+        m_state.connections->pool().lendReserve(TransferPool::Reserve::Kept);
 }
 
 void PagesAhead::forget(const QString& page) { m_ahead.erase(page); }

@@ -92,10 +92,10 @@ public:
     explicit ReserveLent(std::shared_ptr<ConnectionCache> connections)
         : m_connections(std::move(connections))
     { }
-    ~ReserveLent() { m_connections->pool().lendReserve(false); }
+    ~ReserveLent() { m_connections->pool().lendReserve(TransferPool::Reserve::Kept); }
     ReserveLent(const ReserveLent&) = delete;
     ReserveLent& operator=(const ReserveLent&) = delete;
-    void lend() const { m_connections->pool().lendReserve(true); }
+    void lend() const { m_connections->pool().lendReserve(TransferPool::Reserve::Lent); }
 
 private:
     const std::shared_ptr<ConnectionCache> m_connections;

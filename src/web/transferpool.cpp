@@ -212,7 +212,7 @@ void TransferPool::attempt(PooledFetch& fetch)
     {
         std::lock_guard lock(m_waitMutex);
         if (job->request.ahead) {
-            job->lane = laneForAhead(job->server);
+            job->lane = laneForAhead(job->server, job->request.urgent);
             if (job->lane < 0) {
                 auto& waiting = m_waiting[job->server];
                 const auto place = !job->request.urgent
@@ -226,7 +226,7 @@ void TransferPool::attempt(PooledFetch& fetch)
             }
         } else {
             job->lane = lanes - 1;
-            m_reserveLent = false;
+            m_reserve = Reserve::Kept;
         }
     }
     if (!waits)
@@ -235,7 +235,7 @@ void TransferPool::attempt(PooledFetch& fetch)
         *fetch.m_requestSlot = &fetch;
 }
 
-int TransferPool::laneForAhead(const QByteArray& server) const
+int TransferPool::laneForAhead(const QByteArray& server, bool urgent) const
 {
     // The lane with the most connections free for it; ties go to the first, so that one fetch
     // after another keeps reusing one connection.
@@ -243,7 +243,7 @@ int TransferPool::laneForAhead(const QByteArray& server) const
     int bestFree = 0;
     for (int lane = 0; lane < lanes; ++lane) {
         const auto running = m_aheadRunning[size_t(lane)].find(server);
-        const int free = aheadRoom(lane)
+        const int free = aheadRoom(lane, urgent)
             - (running == m_aheadRunning[size_t(lane)].end() ? 0 : running->second);
         if (free > bestFree) {
             best = lane;
@@ -253,27 +253,29 @@ int TransferPool::laneForAhead(const QByteArray& server) const
     return best;
 }
 
-int TransferPool::aheadRoom(int lane) const
+int TransferPool::aheadRoom(int lane, bool urgent) const
 {
-    return int(laneHostConnections) - (lane == lanes - 1 && !m_reserveLent ? 1 : 0);
+    const bool lent = m_reserve == Reserve::Lent || (m_reserve == Reserve::LentToUrgent && urgent);
+    return int(laneHostConnections) - (lane == lanes - 1 && !lent ? 1 : 0);
 }
 
-void TransferPool::lendReserve(bool lent)
+void TransferPool::lendReserve(Reserve use)
 {
     std::vector<std::shared_ptr<TransferJob>> started;
     {
         std::lock_guard lock(m_waitMutex);
-        m_reserveLent = lent;
+        m_reserve = use;
         // Whatever waits may go on the connection now lent.
-        for (auto waiting = m_waiting.begin(); lent && waiting != m_waiting.end();) {
-            int lane = laneForAhead(waiting->first);
-            while (lane >= 0 && !waiting->second.empty()) {
-                std::shared_ptr<TransferJob> job = std::move(waiting->second.front());
+        for (auto waiting = m_waiting.begin(); waiting != m_waiting.end();) {
+            while (!waiting->second.empty()) {
+                std::shared_ptr<TransferJob>& first = waiting->second.front();
+                const int lane = laneForAhead(waiting->first, first->request.urgent);
+                if (lane < 0)
+                    break;
+                first->lane = lane;
+                ++m_aheadRunning[size_t(lane)][first->server];
+                started.push_back(std::move(first));
                 waiting->second.pop_front();
-                job->lane = lane;
-                ++m_aheadRunning[size_t(lane)][job->server];
-                started.push_back(std::move(job));
-                lane = laneForAhead(waiting->first);
             }
             waiting = waiting->second.empty() ? m_waiting.erase(waiting) : std::next(waiting);
         }
@@ -503,8 +505,12 @@ void TransferPool::leaveLane(Lane& lane, const std::shared_ptr<TransferJob>& job
         if (counted != running.end() && --counted->second <= 0)
             running.erase(counted);
         const auto waiting = m_waiting.find(job->server);
-        if (waiting != m_waiting.end()) {
-            // The connection just freed goes to the fetch that has waited longest.
+        // The connection just freed goes to the fetch that has waited longest (the urgent ones
+        // first), unless it was lent and has been taken back.
+        const auto now = running.find(job->server);
+        const int busy = now == running.end() ? 0 : now->second;
+        if (waiting != m_waiting.end()
+            && busy < aheadRoom(lane.index, waiting->second.front()->request.urgent)) {
             next = std::move(waiting->second.front());
             waiting->second.pop_front();
             if (waiting->second.empty())

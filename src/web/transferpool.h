@@ -135,11 +135,13 @@ public:
     // counted and sends nothing.
     qint64 startedRequests() const { return m_startedRequests; }
 
-    // While lent, fetches ahead may also take the connection kept back for whatever is read at
-    // its turn. A fetch that is not ahead takes it back: no fetch ahead starts on it any more, and
-    // the fetch gets it as soon as the fetch ahead on it ends. The download loop lends it while
-    // the entry at its turn has been fetched ahead already.
-    void lendReserve(bool lent);
+    // While lent, fetches ahead (or only the urgent ones) may also take the connection kept back
+    // for whatever is read at its turn. A fetch that is not ahead takes it back: no fetch ahead
+    // starts on it any more, and the fetch gets it as soon as the fetch ahead on it ends. The
+    // download loop lends it while the entry at its turn has been fetched ahead already, the crawl
+    // to its pages ahead only (a page waits at most for another page, never for an image).
+    enum class Reserve { Kept, LentToUrgent, Lent };
+    void lendReserve(Reserve use);
 
     // The connections the pool opens to one server at most, in all its lanes together.
     static constexpr long hostConnections = 6;
@@ -176,8 +178,8 @@ private:
     };
 
     void attempt(PooledFetch& fetch);
-    int laneForAhead(const QByteArray& server) const;
-    int aheadRoom(int lane) const;
+    int laneForAhead(const QByteArray& server, bool urgent) const;
+    int aheadRoom(int lane, bool urgent) const;
     void detach(PooledFetch& fetch);
     void forget(PooledFetch& fetch);
     void hand(std::shared_ptr<TransferJob> job, bool remove);
@@ -230,7 +232,7 @@ private:
     std::mutex m_waitMutex;
     std::array<std::map<QByteArray, int>, lanes> m_aheadRunning;
     std::map<QByteArray, std::deque<std::shared_ptr<TransferJob>>> m_waiting;
-    bool m_reserveLent = false;
+    Reserve m_reserve = Reserve::Kept;
 
     std::array<Lane, lanes> m_lanes;
 };

@@ -64,6 +64,7 @@ const QByteArray leftOver = "left over from an earlier call";
 } // namespace
 
 Q_DECLARE_METATYPE(Exchange)
+Q_DECLARE_METATYPE(TransferPool::Reserve)
 
 class tst_Fetcher : public QObject
 {
@@ -290,17 +291,21 @@ void tst_Fetcher::sendsTheProgramsRequestOnOneConnection()
 
 void tst_Fetcher::fetchesAheadShareTheConnections_data()
 {
-    QTest::addColumn<bool>("lent");
-    QTest::newRow("kept back, the sixth connection takes the turn at once") << false;
-    QTest::newRow("lent, the turn waits for a fetch ahead to end") << true;
+    QTest::addColumn<TransferPool::Reserve>("use");
+    QTest::newRow("kept back, the sixth connection takes the turn at once")
+        << TransferPool::Reserve::Kept;
+    QTest::newRow("lent to urgent fetches, a page takes it and the turn comes after")
+        << TransferPool::Reserve::LentToUrgent;
+    QTest::newRow("lent, the turn waits for a fetch ahead to end") << TransferPool::Reserve::Lent;
 }
 
 // Fetches ahead hold five of a server's six connections, or all six while the sixth is lent;
-// the rest wait in the pool, an urgent one before the others, and one closed while it waits is
-// never sent. /a1 ends after a pause, the other /a* once released.
+// the rest wait in the pool, an urgent one (/p.htm) before the others, and one closed while it
+// waits is never sent. /a1 ends after a pause, the other /a* once released; /t is read at its turn.
 void tst_Fetcher::fetchesAheadShareTheConnections()
 {
-    QFETCH(bool, lent);
+    QFETCH(TransferPool::Reserve, use);
+    const bool lent = use == TransferPool::Reserve::Lent;
     LoopbackServer server;
     const int running = lent ? 6 : 5;
     Conversation pausing = LoopbackServer::reply(block);
@@ -313,12 +318,13 @@ void tst_Fetcher::fetchesAheadShareTheConnections()
         server.serve(path, "body");
     FakeHost host;
     TransferPool& pool = runConnections(host.state)->pool();
-    pool.lendReserve(lent);
+    pool.lendReserve(use);
     std::map<QString, std::unique_ptr<PooledFetch>> fetches;
     const auto start = [&](const QString& path, bool ahead, bool urgent = false) {
         fetches[path]
             = startFetch(host.state, server.url(path), imageBodyLimit, {}, {}, ahead, urgent);
     };
+    const auto finished = [&](const QString& path) { return fetches[path]->isFinished(); };
     for (int n = 1; n <= running; ++n)
         start(u"/a%1.jpg"_s.arg(n), true);
     QTRY_COMPARE(server.requests().size(), running); // all of them under way
@@ -328,9 +334,10 @@ void tst_Fetcher::fetchesAheadShareTheConnections()
     start(u"/c.jpg"_s, true);
     fetches[u"/c.jpg"_s]->close();
     start(u"/t.jpg"_s, false);
-    QTRY_VERIFY(fetches[u"/t.jpg"_s]->isFinished() || fetches[u"/p.htm"_s]->isFinished());
-    if (!lent)
-        QTRY_VERIFY(fetches[u"/p.htm"_s]->isFinished());
+    if (lent)
+        QTRY_VERIFY(finished(u"/t.jpg"_s) || finished(u"/p.htm"_s));
+    else
+        QTRY_VERIFY(finished(u"/t.jpg"_s) && finished(u"/p.htm"_s));
     server.release();
     QTRY_VERIFY(std::all_of(fetches.begin(), fetches.end(),
         [](const auto& fetch) { return fetch.second->isFinished(); }));
@@ -343,13 +350,17 @@ void tst_Fetcher::fetchesAheadShareTheConnections()
             path == u"/c.jpg"_s ? FetchOutcome::Cancelled : FetchOutcome::Complete);
         QCOMPARE(order.count(path), path == u"/c.jpg"_s ? 0 : 1);
     }
-    // Kept back, the connection takes the turn before anything that waits; lent, the turn goes
-    // only once a fetch ahead has ended. The urgent one takes the first connection to come free,
-    // before those that waited longer.
+    // Kept back, the connection takes the turn before anything that waits, and the urgent fetch
+    // the first connection to come free; lent to urgent fetches, the page takes it at once and
+    // the turn takes it back after the page; lent, the turn goes only once a fetch ahead has ended.
     const qsizetype turn = order.indexOf(u"/t.jpg"_s);
-    QVERIFY(lent ? turn >= running : turn == running);
-    if (!lent)
-        QCOMPARE(order.indexOf(u"/p.htm"_s), running + 1);
+    const qsizetype page = order.indexOf(u"/p.htm"_s);
+    if (use == TransferPool::Reserve::Kept)
+        QVERIFY(turn == running && page == running + 1);
+    else if (use == TransferPool::Reserve::LentToUrgent)
+        QVERIFY(page == running && turn == running + 1);
+    else
+        QVERIFY(turn >= running);
     QVERIFY(server.connections() <= int(TransferPool::hostConnections));
 }
 
