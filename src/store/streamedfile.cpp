@@ -1,4 +1,4 @@
-// An image body streamed into a temporary file of the run's folder.
+// An image body streamed into a temporary file until its turn.
 #include "store/streamedfile.h"
 
 #include "store/downloadengine.h" // Is_JpegData
@@ -101,7 +101,7 @@ FileResult StreamedFile::commit(const QString& path)
 
 bool StreamedFile::onFileSystemOf(const QByteArray& target) const
 {
-    // In the folder of the run's own temporary files: always.
+    // A rename within one folder always reaches.
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = target.left(slash + 1);
     if (m_name.startsWith(folder) && m_name.indexOf('/', folder.size()) < 0)

@@ -1,5 +1,6 @@
 // An image body written, as it arrives on the transfer thread, into a hidden temporary file of
-// the run's folder, and put under its final name only at the entry's turn.
+// the run's folder (or, while that is not made yet, of a folder above it), and put under its final
+// name only at the entry's turn.
 #pragma once
 
 #include "store/fileio.h"
@@ -13,7 +14,7 @@
 class StreamedFile final : public BodySink
 {
 public:
-    // folder: the folder of the run, ending in the separator.
+    // folder: where the temporary file goes, ending in the separator.
     explicit StreamedFile(const QString& folder);
     ~StreamedFile() override;
     StreamedFile(const StreamedFile&) = delete;
