@@ -301,10 +301,12 @@ void TransferPool::detach(PooledFetch& fetch)
         std::lock_guard lock(m_waitMutex);
         if (job->lane < 0) {
             // Still waiting: no lane has seen it.
-            auto& waiting = m_waiting[job->server];
-            waiting.erase(std::find(waiting.begin(), waiting.end(), job));
-            if (waiting.empty())
-                m_waiting.erase(job->server);
+            const auto waiting = m_waiting.find(job->server);
+            if (waiting != m_waiting.end()) {
+                std::erase(waiting->second, job);
+                if (waiting->second.empty())
+                    m_waiting.erase(waiting);
+            }
             job.reset();
         }
     }
