@@ -20,12 +20,17 @@ void AheadShare::join(const Slot* fetch, const void* owner, const QByteArray& wi
     ++m_unfinishedOf[owner];
 }
 
+AheadShare::Entry* AheadShare::entryOf(const Slot* fetch)
+{
+    const auto found = m_fetches.find(fetch);
+    return found == m_fetches.end() ? nullptr : &found->second;
+}
+
 void AheadShare::finished(const Slot* fetch)
 {
     std::lock_guard lock(m_mutex);
-    const auto found = m_fetches.find(fetch);
-    if (found != m_fetches.end())
-        end(found->second);
+    if (Entry* entry = entryOf(fetch))
+        end(*entry);
 }
 
 void AheadShare::end(Entry& entry)
@@ -56,9 +61,8 @@ void AheadShare::leave(const Slot* fetch)
 void AheadShare::giveBack(const Slot* fetch)
 {
     std::lock_guard lock(m_mutex);
-    const auto found = m_fetches.find(fetch);
-    if (found != m_fetches.end())
-        release(found->second);
+    if (Entry* entry = entryOf(fetch))
+        release(*entry);
 }
 
 void AheadShare::release(Entry& entry)
@@ -69,10 +73,10 @@ void AheadShare::release(Entry& entry)
 bool AheadShare::admit(const Slot* fetch, qint64 more)
 {
     std::lock_guard lock(m_mutex);
-    const auto found = m_fetches.find(fetch);
-    if (found == m_fetches.end())
+    Entry* const found = entryOf(fetch);
+    if (!found)
         return true;
-    Entry& entry = found->second;
+    Entry& entry = *found;
     const qint64 room = entry.onDisk ? fileBudgetLocked() : budget;
     qint64& claimed = m_claimed[entry.onDisk];
     if (claimed + more > room)

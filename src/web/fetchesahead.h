@@ -19,9 +19,10 @@
 // Every fetch ahead of a run, pages and images together. The bodies held in memory (pages, and
 // images while no folder is there for them) stay within budget bytes; the images in temporary
 // files within fileBudget(): that bounds the disk a Cancel throws away, and the room that bodies
-// ahead take from the entry whose turn it is on a nearly full disk. They leave one connection of
-// each server free, so that whatever is read at its turn never waits behind them. admit() is
-// called on the transfer threads, everything else on the window's thread.
+// ahead take from the entry whose turn it is on a nearly full disk. The pool keeps one connection
+// of each server for whatever is read at its turn, unless the run lends it to them
+// (TransferPool::lendReserve). admit() is called on the transfer threads, everything else on the
+// window's thread.
 class AheadShare
 {
 public:
@@ -75,6 +76,7 @@ private:
         bool unfinished;
     };
 
+    Entry* entryOf(const Slot* fetch);
     void release(Entry& entry);
     void end(Entry& entry);
     qint64 fileBudgetLocked() const;

@@ -503,14 +503,17 @@ void TransferPool::leaveLane(Lane& lane, const std::shared_ptr<TransferJob>& job
     {
         std::lock_guard lock(m_waitMutex);
         std::map<QByteArray, int>& running = m_aheadRunning[size_t(lane.index)];
-        const auto counted = running.find(job->server);
-        if (counted != running.end() && --counted->second <= 0)
-            running.erase(counted);
+        int busy = 0;
+        if (const auto counted = running.find(job->server); counted != running.end()) {
+            busy = --counted->second;
+            if (busy <= 0) {
+                running.erase(counted);
+                busy = 0;
+            }
+        }
         const auto waiting = m_waiting.find(job->server);
         // The connection just freed goes to the fetch that has waited longest (the urgent ones
         // first), unless it was lent and has been taken back.
-        const auto now = running.find(job->server);
-        const int busy = now == running.end() ? 0 : now->second;
         if (waiting != m_waiting.end()
             && busy < aheadRoom(lane.index, waiting->second.front()->request.urgent)) {
             next = std::move(waiting->second.front());
