@@ -128,7 +128,7 @@ void frmMain::runDownload()
     // The crawl is unhooked from the images fetched early when the run ends, however it ends.
     const AtScopeEnd unhooked([this] {
         m_state.listGrew = nullptr;
-        m_state.crawlImageConnections = 0;
+        m_state.crawlFetchesImages = false;
     });
     if (method == 1) {
         if (!Get_FileList(*this)) {
@@ -163,7 +163,7 @@ std::unique_ptr<FetchAhead> frmMain::startEarlyFetch()
             withTrailingSeparator(programFolder()), Cut_URLTail(txtURL->text()), conventions);
     auto early = std::make_unique<FetchAhead>(m_state, folder, conventions);
     m_state.listGrew = [fetch = early.get()] { fetch->fillEarly(); };
-    m_state.crawlImageConnections = FetchAhead::crawlConnections;
+    m_state.crawlFetchesImages = true;
     return early;
 }
 

@@ -23,8 +23,8 @@ void PagesAhead::fetchAhead(const QStringList& links, qsizetype from, const Page
 
 void PagesAhead::fill()
 {
-    const qsizetype most
-        = qMax<qsizetype>(1, AheadShare::unfinishedAtServer - m_state.crawlImageConnections);
+    const qsizetype most = m_state.crawlFetchesImages ? AheadShare::connectionsAhead
+                                                      : AheadShare::unfinishedAtServer;
     for (qsizetype i = 0; i < m_candidates.size() && m_ahead.size() < mostHeld; ++i) {
         const QString& link = m_candidates.at(i);
         if (m_listed->contains(link) || m_ahead.contains(link))

@@ -22,7 +22,7 @@ public:
 
     // Starts fetching the first addresses of links[from...] (at most lookedAtMost looked at), in
     // order, that are not yet read (listed) nor fetched ahead, while the run's fetches ahead have
-    // room (AheadShare), the connections left to images (crawlImageConnections) aside. The same is
+    // room (AheadShare), fewer while images are fetched beside (crawlFetchesImages). The same is
     // done again whenever a fetch ahead ends. listed must outlive the object.
     void fetchAhead(const QStringList& links, qsizetype from, const PageList& listed);
     // Reads page as Get_UrlData would, status texts included: from its fetch ahead when there is

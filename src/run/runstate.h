@@ -91,7 +91,7 @@ struct RunState
     // Called by the crawl after each page whose images lengthened udtDownload, names set; empty
     // when nobody fetches images while the list is built.
     std::function<void()> listGrew;
-    // Connections of each server that the crawl leaves to images fetched while it runs, so that
-    // its pages never wait behind them.
-    qsizetype crawlImageConnections = 0;
+    // Whether images are fetched while the crawl runs: its pages ahead then keep to fewer
+    // unfinished fetches of each server, so that images always have connections to go on.
+    bool crawlFetchesImages = false;
 };

@@ -42,9 +42,10 @@ public:
     // Fetches ahead held at once, their bodies in memory or in files.
     static constexpr qsizetype mostHeld = 128;
     static constexpr qsizetype mostHeldInFiles = 2048;
-    // The fetches of each server images may have unfinished while the crawl runs; the crawl's
-    // pages ahead may have as many, and go first when they wait for a connection.
-    static constexpr qsizetype crawlConnections = AheadShare::connectionsAhead;
+    // The fetches of each server images may have unfinished while the crawl runs: as many as in
+    // the loop, so that they keep the connections busy while the window's thread reads pages.
+    // The crawl's pages ahead go first when they wait for a connection.
+    static constexpr qsizetype crawlConnections = AheadShare::unfinishedAtServer;
 
 private:
     // Starts the fetches from m_next on; entries from firstUndecided on are not decided yet.

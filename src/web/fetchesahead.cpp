@@ -15,7 +15,6 @@ void AheadShare::join(const Slot* fetch, const void* owner, const QByteArray& wi
         = m_fetches.try_emplace(fetch, Entry { owner, serverOfWire(wireUrl), 0, onDisk, true });
     if (!added)
         return;
-    ++m_unfinished[{ place->second.server, nullptr }];
     ++m_unfinished[{ place->second.server, owner }];
     ++m_unfinishedOf[owner];
 }
@@ -37,11 +36,9 @@ void AheadShare::end(Entry& entry)
 {
     if (!std::exchange(entry.unfinished, false))
         return;
-    for (const void* owner : { static_cast<const void*>(nullptr), entry.owner }) {
-        const auto counted = m_unfinished.find({ entry.server, owner });
-        if (counted != m_unfinished.end() && --counted->second == 0)
-            m_unfinished.erase(counted);
-    }
+    const auto atServer = m_unfinished.find({ entry.server, entry.owner });
+    if (atServer != m_unfinished.end() && --atServer->second == 0)
+        m_unfinished.erase(atServer);
     const auto counted = m_unfinishedOf.find(entry.owner);
     if (counted != m_unfinishedOf.end() && --counted->second == 0)
         m_unfinishedOf.erase(counted);

@@ -30,8 +30,9 @@ public:
     // Files ahead let a crawl keep the transfers busy while it reads its pages.
     static constexpr qint64 mostFileBytes = 256LL * 1024 * 1024;
     static constexpr qsizetype connectionsAhead = TransferPool::hostConnections - 1;
-    // Beyond those on a connection, as many again may wait in the pool, so that a connection goes
-    // to the next body the moment its last one ends, without a word from the window's thread.
+    // The fetches one owner may have unfinished at a server: beyond those on a connection, as many
+    // again may wait in the pool, so that a connection goes to the next body the moment its last
+    // one ends, without a word from the window's thread.
     static constexpr qsizetype unfinishedAtServer = 2 * connectionsAhead;
 
     // The place where a fetch ahead is kept, known before the fetch starts, so that its first
@@ -61,8 +62,8 @@ public:
     qint64 peakFileBytes() const;
     // The bytes held or allowed to the fetches ahead, in files or in memory.
     qint64 claimedBytes(bool onDisk) const;
-    // The unfinished fetches ahead to the server of wireUrl: all of them, or owner's.
-    qsizetype unfinishedAt(const QByteArray& wireUrl, const void* owner = nullptr) const;
+    // owner's unfinished fetches ahead to the server of wireUrl.
+    qsizetype unfinishedAt(const QByteArray& wireUrl, const void* owner) const;
     // The unfinished fetches ahead of owner, at every server.
     qsizetype unfinishedOf(const void* owner) const;
 
@@ -85,7 +86,7 @@ private:
     std::map<const Slot*, Entry> m_fetches;
     // The unfinished fetches, counted as they start and end, so that a run holding thousands of
     // bodies ahead does not walk them all for every fetch it starts.
-    std::map<std::pair<QByteArray, const void*>, qsizetype> m_unfinished; // owner null: all
+    std::map<std::pair<QByteArray, const void*>, qsizetype> m_unfinished; // (server, owner)
     std::map<const void*, qsizetype> m_unfinishedOf;
     qint64 m_claimed[2] {}; // [onDisk]
     qint64 m_peak[2] {};
@@ -123,16 +124,13 @@ public:
 
     // True when a fetch of url may start now: the share holds less than half the budget of its
     // kind, memory or files (so that those under way seldom run out of it), and fewer than
-    // mostAtServer of these fetches and fewer than AheadShare::unfinishedAtServer of all fetches
-    // ahead are unfinished at its server.
+    // mostAtServer of these fetches are unfinished at its server.
     bool hasRoomFor(const QString& url, qsizetype mostAtServer, bool onDisk = false) const
     {
         const qint64 room = onDisk ? m_share->fileBudget() : AheadShare::budget;
         if (m_share->claimedBytes(onDisk) >= room / 2)
             return false;
-        const QByteArray wire = wireAddress(url);
-        return m_share->unfinishedAt(wire) < AheadShare::unfinishedAtServer
-            && m_share->unfinishedAt(wire, this) < mostAtServer;
+        return m_share->unfinishedAt(wireAddress(url), this) < mostAtServer;
     }
 
     // Starts fetching url for key, its body into sink when one is given; false when there is no
