@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,7 +87,8 @@ int openTemporaryFile(const QString& folder, QByteArray& name)
     static std::atomic<unsigned> counter { 0 };
     // The name does not depend on the final name, so that a final name close to the length limit
     // fails where the system would fail it: at the rename.
-    const QString prefix = folder + temporaryPrefix + QString::number(::getpid()) + u'-';
+    static const pid_t process = ::getpid();
+    const QString prefix = folder + temporaryPrefix + QString::number(process) + u'-';
     for (int attempt = 0; attempt < 1000; ++attempt) {
         name = QFile::encodeName(prefix + QString::number(++counter) + temporarySuffix);
         const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -109,8 +111,13 @@ FileResult placeTemporaryFile(int fd, const QByteArray& name, const QString& pat
         abandon(0);
         return runtimeError(ErrorNumber::BadFileName);
     }
-    // One look at the name tells a missing file, the common case, from a link to follow.
+    // A failure to close (the last write reaching a full disk) is the write's failure.
+    if (fd >= 0 && ::close(std::exchange(fd, -1)) != 0)
+        return abandon(errno);
     QByteArray targetName = QFile::encodeName(path);
+    if (placeWhereFree(name, targetName))
+        return success;
+    // Something has the name: a file to replace, or a link to follow.
     struct stat existing
     {
     };
@@ -123,17 +130,23 @@ FileResult placeTemporaryFile(int fd, const QByteArray& name, const QString& pat
     // rename alone would replace it regardless.
     if (exists && ::faccessat(AT_FDCWD, targetName.constData(), W_OK, AT_EACCESS) != 0)
         return abandon(errno);
-    if (exists && S_ISREG(existing.st_mode)) {
-        if (fd >= 0)
-            ::fchmod(fd, existing.st_mode & 07777);
-        else
-            ::chmod(name.constData(), existing.st_mode & 07777);
-    }
-    if (fd >= 0 && ::close(std::exchange(fd, -1)) != 0)
-        return abandon(errno);
+    if (exists && S_ISREG(existing.st_mode))
+        ::chmod(name.constData(), existing.st_mode & 07777);
     if (::rename(name.constData(), targetName.constData()) != 0)
         return abandon(errno);
     return success;
+}
+
+bool placeWhereFree(const QByteArray& name, const QByteArray& target)
+{
+#ifdef RENAME_NOREPLACE
+    return ::renameat2(AT_FDCWD, name.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
+        == 0;
+#else
+    (void)name;
+    (void)target;
+    return false;
+#endif
 }
 
 FileResult writeFileWhole(const QString& path, const QByteArray& data, bool durable)

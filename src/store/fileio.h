@@ -34,6 +34,10 @@ bool writeAll(int fd, const char* bytes, qint64 size);
 // as it is, the old file's permissions are kept. fd is closed either way; the temporary file is
 // gone unless it has become path.
 FileResult placeTemporaryFile(int fd, const QByteArray& name, const QString& path);
+// Renames the closed temporary file name to target (encoded for the system) in one step if
+// nothing has that name yet: the common case, which needs no look at the name first. False, and
+// nothing changed, when something has it or the file system cannot tell.
+bool placeWhereFree(const QByteArray& name, const QByteArray& target);
 
 // Removes the temporary files that writeFileWhole left in folder (ending in the separator) when
 // its process was killed mid-write. A temporary file of a process still running is left alone.

@@ -42,10 +42,13 @@ bool StreamedFile::write(const char* bytes, std::size_t size)
             m_name.clear();
             return false;
         }
-        if (!writeAll(m_fd, m_head.constData(), m_head.size())) {
+        // The first bytes go with the rest of their piece: one write, not two, for each file.
+        const QByteArray first = m_head + QByteArray::fromRawData(bytes, qsizetype(size));
+        if (!writeAll(m_fd, first.constData(), first.size())) {
             m_errno = errno;
             return false;
         }
+        return true;
     }
     if (!writeAll(m_fd, bytes, qint64(size))) {
         m_errno = errno;
@@ -78,6 +81,12 @@ FileResult StreamedFile::commit(const QString& path)
     if (m_name.isEmpty()) // never made: the body had no FF D8 to begin with
         return runtimeErrorFromErrno(ENOENT, true);
     const QByteArray target = QFile::encodeName(path);
+    // Where nothing has the name yet, the common case, the rename alone places the body; it
+    // refuses another file system, which the copy below then reaches.
+    if (m_fd < 0 && placeWhereFree(m_name, target)) {
+        m_name.clear();
+        return {};
+    }
     struct stat own
     {
     };
