@@ -289,7 +289,10 @@ void frmMain::resizeEvent(QResizeEvent* event)
 void frmMain::yield()
 {
     showWhatIsDue();
+    if (m_sinceYielded.isValid() && m_sinceYielded.nsecsElapsed() < yieldIntervalNs)
+        return;
     QCoreApplication::processEvents();
+    m_sinceYielded.start();
 }
 
 void frmMain::waitForEvents()

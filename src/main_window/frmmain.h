@@ -126,6 +126,10 @@ private:
     bool m_infoHeld = false;
     QElapsedTimer m_sinceTextsShown;
     QTimer* m_textsDue = nullptr;
+    // A run yields after every small step; it takes the events at most this often, sooner than
+    // anyone can tell, so that it does not spend a good part of its time asking for them.
+    static constexpr qint64 yieldIntervalNs = 1'000'000;
+    QElapsedTimer m_sinceYielded;
 
     // The size taken at start-up; the window keeps it.
     int lngFormWidth = 0;
