@@ -183,9 +183,6 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
                 data.clear();
                 outcome = fetch ? awaitFetch(host, *fetch, data, true) : FetchOutcome::NoRoot;
             }
-            const QString failure = outcome == FetchOutcome::Cancelled || !fetch
-                ? QString()
-                : fetch->lastAttempt().failureText();
             // Whatever the entry's fate other than done, the fetch takes its file with it.
             const std::unique_ptr<PooledFetch> decided = std::move(fetch);
             host.yield();
@@ -219,7 +216,10 @@ bool Download_ByInet(RunHost& host, const QString& folder, FetchAhead* early)
                     host.Show_Info(item.FileName + Msg::imageTooLarge);
                 else if (outcome == FetchOutcome::Incomplete)
                     host.Show_Info(item.FileName + Msg::imageIncomplete);
-                else if (!failure.isEmpty())
+                else if (const QString failure = decided && outcome != FetchOutcome::Cancelled
+                             ? decided->lastAttempt().failureText()
+                             : QString();
+                         !failure.isEmpty())
                     host.Show_Info(Msg::imageFailed(item.FileName, failure));
             }
         }
