@@ -3,6 +3,8 @@
 
 #include <QUrl>
 
+#include <array>
+
 namespace {
 
 void appendEncoded(QByteArray& out, QStringView text)
@@ -66,7 +68,9 @@ QByteArray serverOfWire(const QByteArray& wireUrl)
     return wireUrl.left(end);
 }
 
-QByteArray wireAddress(const QString& url)
+namespace {
+
+QByteArray wireForm(const QString& url)
 {
     QByteArray out;
     out.reserve(url.size() + 16);
@@ -84,4 +88,27 @@ QByteArray wireAddress(const QString& url)
     }
     appendEncoded(out, rest);
     return out;
+}
+
+} // namespace
+
+QByteArray wireAddress(const QString& url)
+{
+    // Starting a fetch ahead asks for its address several times over (its server's room, the
+    // budget, the request) and for its root: the last two answers are kept.
+    struct Kept
+    {
+        QString url;
+        QByteArray wire;
+    };
+    thread_local std::array<Kept, 2> kept;
+    thread_local std::size_t older = 0;
+    for (const Kept& one : kept) {
+        if (!one.wire.isEmpty() && one.url == url)
+            return one.wire;
+    }
+    Kept& replaced = kept[older];
+    older = 1 - older;
+    replaced = { url, wireForm(url) };
+    return replaced.wire;
 }
