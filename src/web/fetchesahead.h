@@ -30,10 +30,11 @@ public:
     // Files ahead let a crawl keep the transfers busy while it reads its pages.
     static constexpr qint64 mostFileBytes = 256LL * 1024 * 1024;
     static constexpr qsizetype connectionsAhead = TransferPool::hostConnections - 1;
-    // The fetches one owner may have unfinished at a server: beyond those on a connection, as many
-    // again may wait in the pool, so that a connection goes to the next body the moment its last
-    // one ends, without a word from the window's thread.
-    static constexpr qsizetype unfinishedAtServer = 2 * connectionsAhead;
+    // The fetches one owner may have unfinished at a server. Beyond those on a connection, enough
+    // wait in the pool that a connection goes to the next body the moment its last one ends,
+    // without a word from the window's thread, even while that thread is busy for a few
+    // milliseconds (painting, writing the list); with as many again they ran dry in that time.
+    static constexpr qsizetype unfinishedAtServer = 8 * connectionsAhead;
 
     // The place where a fetch ahead is kept, known before the fetch starts, so that its first
     // bytes already count.
