@@ -226,6 +226,7 @@ private slots:
     void startAddressAndControls_data();
     void startAddressAndControls();
     // Last: each run's program folder replaces the one of the tests above.
+    void aRunThatNeverWaitsStillTakesCancel();
     void run_data();
     void run();
 
@@ -354,6 +355,54 @@ void tst_Desktop::startAddressAndControls()
     window.setSkipEnabled(true);
     window.Set_Controls(true);
     QCOMPARE(enabledPattern(window), pattern);
+}
+
+void tst_Desktop::aRunThatNeverWaitsStillTakesCancel()
+{
+    // Every file of the list is there already: the loop decides each entry without a request,
+    // so only its own yields can take the user's Cancel.
+    RunFixture f;
+    constexpr int entries = 3000;
+    const QString target = f.folder.file(u"127.0.0.1_%1_g_0.jpg"_s.arg(f.server.port()));
+    QVERIFY(QDir().mkpath(target));
+    QByteArray list;
+    for (int i = 0; i < entries; ++i) {
+        list += (f.server.url(u"/g/%1.jpg"_s.arg(i)) + u"\r\n"_s).toUtf8();
+        QVERIFY(writeFileBytes(target + u"/%1.jpg"_s.arg(i), "kept"));
+    }
+    QVERIFY(writeFileBytes(f.folder.file(u"mine.txt"_s), list));
+    f.button(u"optLinkMethod(1)"_s)->click();
+    if (f.button(u"chkSetSaveFolder"_s)->isChecked())
+        f.button(u"chkSetSaveFolder"_s)->click();
+    // No to the first Cancel and Yes to the second: the run takes events all along, not once.
+    f.answerer.answers = { MessageAnswer::No, MessageAnswer::Yes };
+    QTimer cancel;
+    cancel.setSingleShot(true);
+    cancel.callOnTimeout([&] {
+        f.button(u"cmdCancel"_s)->click();
+        if (f.answerer.shown().size() == 1)
+            cancel.start(1);
+    });
+    QTimer answerDialog;
+    answerDialog.callOnTimeout([&] {
+        auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!files || !files->isVisible())
+            return;
+        answerDialog.stop();
+        files->selectFile(f.folder.file(u"mine.txt"_s));
+        static_cast<QDialog*>(files)->accept();
+        cancel.start(1); // due as soon as the run goes on
+    });
+    answerDialog.start(5);
+    QTimer::singleShot(0, f.window.get(), [&] {
+        f.button(u"cmdDownload"_s)->click();
+        QCoreApplication::exit(0);
+    });
+    QCOMPARE(QApplication::exec(), 0);
+    QCOMPARE(f.answerer.shown(), QStringList({ cancelQuestion, cancelQuestion }));
+    QCOMPARE(f.window->findChild<QLabel*>(u"lblInfo"_s)->text(), Msg::interrupted);
+    QVERIFY(f.window->findChild<QListWidget*>(u"lstDownloadAlready"_s)->count() < entries);
+    QVERIFY(f.server.requests().isEmpty());
 }
 
 void tst_Desktop::run_data()
