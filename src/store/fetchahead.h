@@ -38,7 +38,7 @@ public:
     void abandon();
 
     // Fetches ahead unfinished at once, over all servers.
-    static constexpr qsizetype maxAhead = 64;
+    static constexpr qsizetype maxAhead = 128;
     // Fetches ahead held at once, their bodies in memory or in files.
     static constexpr qsizetype mostHeld = 128;
     static constexpr qsizetype mostHeldInFiles = 2048;

@@ -32,9 +32,15 @@ public:
     static constexpr qsizetype connectionsAhead = TransferPool::hostConnections - 1;
     // The fetches one owner may have unfinished at a server. Beyond those on a connection, enough
     // wait in the pool that a connection goes to the next body the moment its last one ends,
-    // without a word from the window's thread, even while that thread is busy for a few
-    // milliseconds (painting, writing the list); with as many again they ran dry in that time.
-    static constexpr qsizetype unfinishedAtServer = 8 * connectionsAhead;
+    // without a word from the window's thread, even while that thread is busy for several
+    // milliseconds (painting, writing the list, reading a page of the crawl). With half as many
+    // the lanes still ran dry now and then on a fast network; a waiting fetch costs no connection.
+    static constexpr qsizetype unfinishedAtServer = 16 * connectionsAhead;
+    // No fetch ahead into a file starts while the files ahead hold their budget less this (or
+    // less half the budget, when that is smaller): the room left for the bodies under way.
+    // Files on disk cost no memory; stopping at half of 256 MB left the connections idle while
+    // the window's thread caught up.
+    static constexpr qint64 fileHeadroom = 32LL * 1024 * 1024;
 
     // The place where a fetch ahead is kept, known before the fetch starts, so that its first
     // bytes already count.
@@ -123,13 +129,14 @@ public:
     FetchesAhead(const FetchesAhead&) = delete;
     FetchesAhead& operator=(const FetchesAhead&) = delete;
 
-    // True when a fetch of url may start now: the share holds less than half the budget of its
-    // kind, memory or files (so that those under way seldom run out of it), and fewer than
-    // mostAtServer of these fetches are unfinished at its server.
+    // True when a fetch of url may start now: the share holds less than half the memory budget,
+    // or less than the file budget short of its headroom (so that those under way seldom run out
+    // of it), and fewer than mostAtServer of these fetches are unfinished at its server.
     bool hasRoomFor(const QString& url, qsizetype mostAtServer, bool onDisk = false) const
     {
         const qint64 room = onDisk ? m_share->fileBudget() : AheadShare::budget;
-        if (m_share->claimedBytes(onDisk) >= room / 2)
+        const qint64 keptFree = onDisk ? qMin(room / 2, AheadShare::fileHeadroom) : room / 2;
+        if (m_share->claimedBytes(onDisk) >= room - keptFree)
             return false;
         return m_share->unfinishedAt(wireAddress(url), this) < mostAtServer;
     }
