@@ -70,15 +70,16 @@ void clearLists(RunState& state)
 
 } // namespace
 
-bool Write_DownloadList(RunHost& host)
+namespace {
+
+// Puts bytes, the run's list encoded, in place of the list file at path.
+bool writeList(RunHost& host, const QString& path, const QByteArray& bytes)
 {
     RunState& state = host.runState();
-    const QString path = programFolder() + Msg::listFileName;
     state.strDownloadListFile = path;
 
     // The list replaces the old file only once it is complete, so that a failure part-way (a
     // full disk, say) leaves the previous list readable.
-    const QByteArray bytes = encodeList(state.udtDownload);
     const FileResult written = writeFileWhole(path, bytes, true);
     if (written.number != 0) {
         host.Show_Info(Msg::listCannotBeCreated);
@@ -94,19 +95,34 @@ bool Write_DownloadList(RunHost& host)
     return true;
 }
 
+} // namespace
+
+bool Write_DownloadList(RunHost& host)
+{
+    return writeList(
+        host, programFolder() + Msg::listFileName, encodeList(host.runState().udtDownload));
+}
+
 bool writeListAtClose(RunHost& host)
 {
     const RunState& state = host.runState();
     const QString path = programFolder() + Msg::listFileName;
+    QByteArray onDisk;
+    bool holdsOurs = false;
     if (state.listFileSeenPath == path) {
         // A file that is gone holds no edit to keep.
-        QByteArray bytes;
-        const FileResult read = readFileWhole(path, bytes, listFileLimit);
+        const FileResult read = readFileWhole(path, onDisk, listFileLimit);
         if (read.number != ErrorNumber::FileNotFound
-            && (read.number != 0 || digestOf(bytes) != state.listFileSeenDigest))
+            && (read.number != 0 || digestOf(onDisk) != state.listFileSeenDigest))
             return false;
+        holdsOurs = read.number == 0;
     }
-    return Write_DownloadList(host);
+    const QByteArray bytes = encodeList(state.udtDownload);
+    // A file that holds this very list already stays as it is: the rewrite would change nothing
+    // but its time, and its flush to a real disk would hold up the closing window.
+    if (holdsOurs && bytes == onDisk)
+        return true;
+    return writeList(host, path, bytes);
 }
 
 bool readImageList(RunHost& host, const QString& path)

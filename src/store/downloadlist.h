@@ -11,8 +11,8 @@ class RunHost;
 bool Write_DownloadList(RunHost& host);
 
 // Writes DownloadList.txt as the window closes, unless the file was changed on disk after this
-// program last wrote or read it: then it is left as the user made it. False when nothing was
-// written.
+// program last wrote or read it: then it is left as the user made it. A file that holds the list
+// already is not written again. False when the list is not on disk as it stands.
 bool writeListAtClose(RunHost& host);
 
 // Reads the JPG list at path into udtDownload and strPageList, checking every line. False when

@@ -30,6 +30,7 @@
 #include <optional>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -112,6 +113,8 @@ private slots:
     void killedWhileWritingLeavesNoPartialImage();
     void listFiles_data();
     void listFiles();
+    void listAtClosing_data();
+    void listAtClosing();
     void pageFolderNames_data();
     void pageFolderNames();
     void fileListNamesEveryEntryInOneFill();
@@ -578,6 +581,58 @@ void tst_DownloadEngine::listFiles()
     if (!box.isEmpty())
         QVERIFY2(answerer.shown().constFirst().startsWith(box),
             qPrintable(answerer.shown().constFirst().left(300)));
+}
+
+// What closing the window does to the list file the run wrote: the file is the user's once they
+// have changed it, and a file that holds the list already is not written again (it keeps its
+// inode, as no rewrite through a temporary file does).
+enum class AfterWrite { Nothing, Edited, Removed, ListGrew };
+
+void tst_DownloadEngine::listAtClosing_data()
+{
+    QTest::addColumn<AfterWrite>("after");
+    QTest::addColumn<QByteArray>("expected"); // the file once the window has closed
+    QTest::addColumn<bool>("sameFile");
+    const QByteArray a("http://s/a.jpg\r\n");
+    QTest::newRow("a file that holds the list stays as it is") << AfterWrite::Nothing << a << true;
+    QTest::newRow("a list the user edited stays as edited")
+        << AfterWrite::Edited << QByteArray("http://s/b.jpg\r\n") << true;
+    QTest::newRow("a list file that is gone is written again") << AfterWrite::Removed << a << false;
+    QTest::newRow("a list that grew since is written")
+        << AfterWrite::ListGrew << a + "http://s/c.jpg\r\n"
+        << false;
+}
+
+void tst_DownloadEngine::listAtClosing()
+{
+    QFETCH(AfterWrite, after);
+    QFETCH(QByteArray, expected);
+    QFETCH(bool, sameFile);
+    TempProgramFolder folder;
+    MessageAnswerer answerer;
+    FakeHost host;
+    const QString path = folder.file(Msg::listFileName);
+    host.state.udtDownload = { { u"http://s/a.jpg"_s, u"a.jpg"_s } };
+    QVERIFY(Write_DownloadList(host));
+    if (after == AfterWrite::Edited)
+        QVERIFY(writeFileBytes(path, "http://s/b.jpg\r\n"));
+    if (after == AfterWrite::Removed)
+        QVERIFY(QFile::remove(path));
+    if (after == AfterWrite::ListGrew)
+        host.state.udtDownload.append({ u"http://s/c.jpg"_s, u"c.jpg"_s });
+    const auto inodeOf = [&] {
+        struct stat status
+        {
+        };
+        return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_ino : 0;
+    };
+    const auto before = inodeOf();
+
+    QCOMPARE(writeListAtClose(host), after != AfterWrite::Edited);
+    QCOMPARE(readFileBytes(path), expected);
+    QCOMPARE(inodeOf() == before, sameFile);
+    QCOMPARE(folderEntries(folder.path()), QStringList { Msg::listFileName });
+    QVERIFY(answerer.boxes.isEmpty());
 }
 
 void tst_DownloadEngine::pageFolderNames_data()
