@@ -4,10 +4,33 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <optional>
+
+namespace {
+
+// The code page holds the ASCII characters as they are, but for three control characters that the
+// converter exchanges (0x1A, 0x1C and 0x7F): text of the others needs no converter. Pages and
+// lists are mostly such text, and the converter costs several times a plain copy.
+constexpr bool asItIs(char16_t c) { return c < 0x7F && c != 0x1A && c != 0x1C; }
+
+bool plainText(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return asItIs(c.unicode()); });
+}
+
+bool plainText(const QByteArray& bytes)
+{
+    return std::all_of(
+        bytes.begin(), bytes.end(), [](char c) { return asItIs(static_cast<unsigned char>(c)); });
+}
+
+} // namespace
 
 QString decodeCp932(const QByteArray& bytes)
 {
+    if (plainText(bytes))
+        return QString::fromLatin1(bytes);
     QStringDecoder decoder("CP932", QStringConverter::Flag::Stateless);
     if (!decoder.isValid())
         return QString::fromLatin1(bytes);
@@ -20,6 +43,8 @@ QString decodeCp932(const QByteArray& bytes)
 
 QByteArray encodeCp932(const QString& text)
 {
+    if (plainText(text))
+        return text.toLatin1();
     QStringEncoder encoder("CP932", QStringConverter::Flag::Stateless);
     if (!encoder.isValid())
         return text.toUtf8();

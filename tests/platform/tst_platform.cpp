@@ -1,6 +1,7 @@
-// The platform layer: the program's folder and the knock of a second start. Code page 932 text and
-// the validity test of addresses show in the list and run tests, the lock's stale-copy handling in
-// the second start of the program.
+// The platform layer: the program's folder, code page 932 text both ways, and the knock of a second
+// start. The validity test of addresses shows in the list and run tests, the lock's stale-copy
+// handling in the second start of the program.
+#include "platform/codepage.h"
 #include "platform/pathrules.h"
 #include "platform/programfolder.h"
 #include "platform/singleinstance.h"
@@ -26,6 +27,8 @@ private slots:
     }
     void programFolder_data();
     void programFolder();
+    void codePage_data();
+    void codePage();
     void secondStartKnocks();
 
 private:
@@ -63,6 +66,33 @@ void tst_Platform::programFolder()
     QCOMPARE(withTrailingSeparator(u"/home/u"_s), u"/home/u/"_s);
     QCOMPARE(withTrailingSeparator(u"/"_s), u"/"_s);
     QCOMPARE(withTrailingSeparator(QString()), QString());
+}
+
+void tst_Platform::codePage_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("both"); // the bytes read back as the text
+    QTest::newRow("ASCII as it is") << u"http://s/a b.jpg?x=1&y=~\\\r\n"_s
+                                    << QByteArray("http://s/a b.jpg?x=1&y=~\\\r\n") << true;
+    // The code page's own places for three control characters, whether the text is all ASCII or
+    // not.
+    QTest::newRow("three control characters exchanged")
+        << u"\x1A\x1C\x7F"_s << QByteArray("\x7F\x1A\x1C") << true;
+    QTest::newRow("the same beside Japanese")
+        << u"\x1A画像"_s << QByteArray("\x7F\x89\xE6\x91\x9C") << true;
+    QTest::newRow("a character the code page lacks is percent-encoded")
+        << u"a€"_s << QByteArray("a%E2%82%AC") << false;
+}
+
+void tst_Platform::codePage()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, both);
+    QCOMPARE(encodeCp932(text), bytes);
+    if (both)
+        QCOMPARE(decodeCp932(bytes), text);
 }
 
 void tst_Platform::secondStartKnocks()
