@@ -12,7 +12,9 @@ PaintThrottle::PaintThrottle(QWidget* window, int intervalMs)
 {
     m_latest.setSingleShot(true);
     connect(&m_latest, &QTimer::timeout, this, &PaintThrottle::paintLatest);
-    window->installEventFilter(this);
+    // The application's filter sees the window's paint requests and also the input, which goes
+    // to the window's controls, never to the window itself.
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 PaintThrottle::Immediate::Immediate(PaintThrottle* throttle)
@@ -28,15 +30,41 @@ PaintThrottle::Immediate::~Immediate()
         --m_throttle->m_immediate;
 }
 
+namespace {
+
+bool isInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::InputMethod:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 bool PaintThrottle::eventFilter(QObject* watched, QEvent* event)
 {
+    if (isInput(event->type())) {
+        m_inputSincePainted = true;
+        return false;
+    }
     // Every update() and repaint() of the window's widgets ends in one request to the window to
     // paint what is dirty; a request held back here leaves the dirty regions as they are.
     if (watched != m_window || event->type() != QEvent::UpdateRequest)
         return false;
-    if (m_immediate > 0 || !m_sincePainted.isValid() || m_sincePainted.elapsed() >= m_intervalMs) {
+    if (m_immediate > 0 || m_inputSincePainted || !m_sincePainted.isValid()
+        || m_sincePainted.elapsed() >= m_intervalMs) {
         m_latest.stop();
         m_sincePainted.start();
+        m_inputSincePainted = false;
         return false;
     }
     if (!m_latest.isActive())

@@ -1,5 +1,6 @@
 // Keeps a busy window from spending its time painting: the window is painted at most once per
-// interval, and always shows its latest state within one interval.
+// interval, and always shows its latest state within one interval. What the user does to the
+// window (a click, a key) is painted at once all the same: only the run's own progress waits.
 #pragma once
 
 #include <QElapsedTimer>
@@ -38,6 +39,7 @@ private:
     QWidget* m_window;
     int m_intervalMs;
     int m_immediate = 0;
+    bool m_inputSincePainted = false;
     QElapsedTimer m_sincePainted;
     QTimer m_latest;
 };

@@ -4,6 +4,7 @@
 #include "dialogs/frmsetsavefolder.h"
 #include "dialogs/frmver.h"
 #include "main_window/frmmain.h"
+#include "main_window/paintthrottle.h"
 #include "resources/messages.h"
 #include "support/loopbackserver.h"
 #include "support/messageanswerer.h"
@@ -225,6 +226,7 @@ private slots:
     void secondStartEndsAtOnceAndLeavesTheFirst();
     void startAddressAndControls_data();
     void startAddressAndControls();
+    void aClickIsPaintedAtOnceWhileProgressWaits();
     // Last: each run's program folder replaces the one of the tests above.
     void aRunThatNeverWaitsStillTakesCancel();
     void run_data();
@@ -355,6 +357,47 @@ void tst_Desktop::startAddressAndControls()
     window.setSkipEnabled(true);
     window.Set_Controls(true);
     QCOMPARE(enabledPattern(window), pattern);
+}
+
+void tst_Desktop::aClickIsPaintedAtOnceWhileProgressWaits()
+{
+    // An interval no test outlasts: what the throttle lets through is let through for input.
+    QWidget window;
+    auto* status = new QLabel(u"1"_s, &window);
+    auto* button = new QPushButton(u"Cancel"_s, &window);
+    button->move(0, 40);
+    new PaintThrottle(&window, 3600 * 1000);
+    QMap<QObject*, int> paints;
+    struct PaintCounter : QObject
+    {
+        QMap<QObject*, int>* paints;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                ++(*paints)[watched];
+            return false;
+        }
+    } counter;
+    counter.paints = &paints;
+    status->installEventFilter(&counter);
+    button->installEventFilter(&counter);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE(paints.value(status), 1); // the first paint is never held
+    status->setText(u"2"_s); // the run's progress waits for the next frame
+    QTest::qWait(50);
+    QCOMPARE(paints.value(status), 1);
+    QTest::mousePress(button, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QCOMPARE(paints.value(button), 2); // pressed at once, the waiting text with it
+    QCOMPARE(paints.value(status), 2);
+    QTest::mouseRelease(button, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    QCOMPARE(paints.value(button), 3);
+    status->setText(u"3"_s);
+    QTest::qWait(50);
+    QCOMPARE(paints.value(status), 2);
+    window.hide();
 }
 
 void tst_Desktop::aRunThatNeverWaitsStillTakesCancel()
