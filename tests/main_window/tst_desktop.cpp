@@ -361,7 +361,8 @@ void tst_Desktop::startAddressAndControls()
 
 void tst_Desktop::aClickIsPaintedAtOnceWhileProgressWaits()
 {
-    // An interval no test outlasts: what the throttle lets through is let through for input.
+    // An interval no test outlasts: whatever is painted after the first paint is painted for the
+    // input.
     QWidget window;
     auto* status = new QLabel(u"1"_s, &window);
     auto* button = new QPushButton(u"Cancel"_s, &window);
