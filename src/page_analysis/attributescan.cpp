@@ -37,17 +37,19 @@ AttributeScan::AttributeScan(const QString& text, const QString& pattern)
     , m_pattern(pattern)
 { }
 
-bool AttributeScan::yieldAndTestCancel(RunHost& host)
+bool AttributeScan::yieldAndTestCancel(RunHost* host)
 {
-    host.yield();
+    if (!host)
+        return false;
+    host->yield();
     m_sinceYield.start();
-    return host.runState().blnCancel;
+    return host->runState().blnCancel;
 }
 
-AttributeScan::Step AttributeScan::next(RunHost& host, QString& value)
+AttributeScan::Step AttributeScan::next(RunHost* host, QString& value)
 {
     // A page followed from the last value may have been cancelled while this scan waited.
-    if (host.runState().blnCancel)
+    if (host && host->runState().blnCancel)
         return Step::Cancelled;
     // A text of fewer than two characters has no position to examine, and so no yield.
     if (m_text.size() < 2)
@@ -59,7 +61,7 @@ AttributeScan::Step AttributeScan::next(RunHost& host, QString& value)
     }
 
     while (true) {
-        if (m_sinceYield.elapsed() >= yieldIntervalMs && yieldAndTestCancel(host))
+        if (host && m_sinceYield.elapsed() >= yieldIntervalMs && yieldAndTestCancel(host))
             return Step::Cancelled;
         const qsizetype strideEnd = qMin(m_position + clockStride, m_text.size());
         const QStringView window

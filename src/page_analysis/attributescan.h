@@ -17,7 +17,8 @@ qsizetype findPattern(QStringView text, QStringView pattern, qsizetype from);
 // after the pattern up to the next double quote; a pattern with no quote after it gives nothing.
 // The scan goes on right after the pattern's start, not after its value, so values may overlap.
 // It yields to the host at its start and then at least every 10 ms of work, and stops at once when
-// blnCancel is set (also when it is found set on entry).
+// blnCancel is set (also when it is found set on entry). Without a host it never yields: for texts
+// small enough to be scanned at once.
 class AttributeScan
 {
 public:
@@ -26,10 +27,11 @@ public:
     enum class Step { Value, End, Cancelled };
 
     // The next value in document order (Value), or the end of the text (End), or Cancelled.
-    Step next(RunHost& host, QString& value);
+    Step next(RunHost& host, QString& value) { return next(&host, value); }
+    Step next(RunHost* host, QString& value);
 
 private:
-    bool yieldAndTestCancel(RunHost& host);
+    bool yieldAndTestCancel(RunHost* host);
 
     QString m_text;
     QString m_pattern;

@@ -188,18 +188,49 @@ struct CrawlFrame
     qsizetype next = 0;
 };
 
+// The page values of text that lead to curDir or below, resolved against page, in document order;
+// nothing when the scan was cancelled. Without a host the scan never yields.
+std::optional<QStringList> linksBelow(
+    RunHost* host, const QString& page, const QString& curDir, const QString& text)
+{
+    QStringList links;
+    AttributeScan scan(text, hrefPattern);
+    QString value;
+    AttributeScan::Step step;
+    while ((step = scan.next(host, value)) == AttributeScan::Step::Value) {
+        if (!isPageValue(value))
+            continue;
+        QString absolute;
+        Get_LinkAbsURL(page, value, absolute);
+        const QString address = withoutDotSegments(Cut_URLTail(absolute));
+        QString dir;
+        Get_UrlPath(address, dir);
+        if (dir.startsWith(curDir))
+            links.append(address);
+    }
+    if (step == AttributeScan::Step::Cancelled)
+        return std::nullopt;
+    return links;
+}
+
+// The folder whose pages the crawl follows from page; empty when the page's own folder is unknown,
+// which would make every address look like one below it.
+QString followedFolder(const QString& page, bool modern)
+{
+    const QString curDir = folderOf(page, modern);
+    return curDir.isEmpty() ? curDir : withoutDotSegments(curDir);
+}
+
 // Reads the page's links to follow: every page value that leads to the page's folder or below.
 // Nothing when the scan was cancelled.
 std::optional<CrawlFrame> scanPageLinks(RunHost& host, const QString& page, const QString& text)
 {
     const bool modern = host.modernPages();
-    QString curDir = folderOf(page, modern);
     CrawlFrame frame;
-    // A page whose own folder is unknown would make every address look like one below it.
-    if (curDir.isEmpty())
+    frame.curDir = followedFolder(page, modern);
+    if (frame.curDir.isEmpty())
         return frame;
-    curDir = withoutDotSegments(curDir);
-    frame.curDir = curDir;
+    const QString& curDir = frame.curDir;
     if (modern) {
         const std::optional<ParsedPage> parsed = parsePage(host, text, page);
         if (!parsed)
@@ -216,23 +247,26 @@ std::optional<CrawlFrame> scanPageLinks(RunHost& host, const QString& page, cons
         }
         host.Show_Info(Msg::pageReadPlainly);
     }
-    AttributeScan scan(text, hrefPattern);
-    QString value;
-    AttributeScan::Step step;
-    while ((step = scan.next(host, value)) == AttributeScan::Step::Value) {
-        if (!isPageValue(value))
-            continue;
-        QString absolute;
-        Get_LinkAbsURL(page, value, absolute);
-        const QString address = withoutDotSegments(Cut_URLTail(absolute));
-        QString dir;
-        Get_UrlPath(address, dir);
-        if (dir.startsWith(curDir))
-            frame.links.append(address);
-    }
-    if (step == AttributeScan::Step::Cancelled)
+    std::optional<QStringList> links = linksBelow(&host, page, curDir, text);
+    if (!links)
         return std::nullopt;
+    frame.links = std::move(*links);
     return frame;
+}
+
+// The pages the crawl reads next, in its order: the links still to follow of the page it reads,
+// then those of the nearest pages above it. A deep chain of pages each with one link must not
+// cost a walk down the whole chain for every page read.
+QStringList nextPages(const std::vector<CrawlFrame>& frames)
+{
+    constexpr qsizetype framesLookedAt = 8;
+    QStringList next;
+    qsizetype looked = 0;
+    for (auto frame = frames.crbegin(); frame != frames.crend() && looked++ < framesLookedAt
+         && next.size() < PagesAhead::lookedAtMost;
+         ++frame)
+        next += frame->links.mid(frame->next, PagesAhead::lookedAtMost - next.size());
+    return next;
 }
 
 // Reads one page of the crawl and collects its embedded images. Returns the frame that follows
@@ -282,10 +316,15 @@ std::optional<CrawlFrame> enterPage(
         if (!collected || state.blnCancel)
             return std::nullopt;
 
-        const QString text = decodePageText(bytes);
         host.Show_Info(Msg::analysingPage);
+        std::optional<CrawlFrame> frame;
+        // Found while the page was fetched ahead, in the same body: the served address is the
+        // page's own.
+        if (std::optional<QStringList> found = ahead.takeLinksFound(page))
+            frame = CrawlFrame { followedFolder(page, false), std::move(*found) };
+        else
+            frame = scanPageLinks(host, base, decodePageText(bytes));
         bytes.clear();
-        std::optional<CrawlFrame> frame = scanPageLinks(host, base, text);
         if (!frame)
             reportInterrupted(host);
         else if (!fetched.failureText.isEmpty())
@@ -299,6 +338,14 @@ std::optional<CrawlFrame> enterPage(
 }
 
 } // namespace
+
+QStringList followedLinks(const QString& page, const QByteArray& body)
+{
+    const QString curDir = followedFolder(page, false);
+    if (curDir.isEmpty())
+        return {};
+    return linksBelow(nullptr, page, curDir, decodePageText(body)).value_or(QStringList());
+}
 
 bool Make_PageList(RunHost& host, const QString& page, const QString& pattern)
 {
@@ -384,10 +431,10 @@ void Get_PageLinks(RunHost& host, const QString& page)
     // was read already is asked only when its turn comes, after the pages before it.
     // The pages it reads next are fetched meanwhile; each is still read at its turn.
     std::vector<CrawlFrame> frames;
-    PagesAhead ahead(state);
+    PagesAhead ahead(state, host.modernPages());
     if (auto first = enterPage(host, page, QString(), ahead)) {
         frames.push_back(std::move(*first));
-        ahead.fetchAhead(frames.back().links, 0, state.strPageList);
+        ahead.fetchAhead(nextPages(frames), state.strPageList);
     }
 
     while (!frames.empty()) {
@@ -408,10 +455,10 @@ void Get_PageLinks(RunHost& host, const QString& page)
         }
         try {
             state.strPageList.append(next);
-            ahead.fetchAhead(frame.links, frame.next, state.strPageList);
+            ahead.fetchAhead(nextPages(frames), state.strPageList);
             if (auto child = enterPage(host, next, frame.curDir, ahead)) {
                 frames.push_back(std::move(*child));
-                ahead.fetchAhead(frames.back().links, 0, state.strPageList);
+                ahead.fetchAhead(nextPages(frames), state.strPageList);
             }
             showListProgress(host);
         } catch (const std::exception&) {

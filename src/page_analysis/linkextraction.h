@@ -2,7 +2,9 @@
 // crawl over the HTML pages in the given page's folder and below.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class RunHost;
 class PageList;
@@ -22,6 +24,10 @@ void Make_DownloadList(RunHost& host, const QString& page, const QString& patter
 // The crawl from page: depth-first in document order, never above the start folder, never a page
 // twice. Stops on blnCancel.
 void Get_PageLinks(RunHost& host, const QString& page);
+
+// The links the crawl follows from page once it reads body there by the text scan, found without a
+// yield: for a small page fetched ahead, whose own links are then fetched ahead in turn.
+QStringList followedLinks(const QString& page, const QByteArray& body);
 
 // True when no element of list equals text exactly.
 bool Is_NotListed(const QString& text, const PageList& list);

@@ -199,6 +199,12 @@ public:
     }
 
     bool contains(const Key& key) const { return m_fetches.count(key) != 0; }
+    // The fetch started for key, kept here still; none when there is none.
+    const PooledFetch* find(const Key& key) const
+    {
+        const auto found = m_fetches.find(key);
+        return found == m_fetches.end() ? nullptr : found->second.get();
+    }
     // Ends the fetch for key, if any.
     void erase(const Key& key) { take(key); }
     // Ends every fetch; no refill follows.

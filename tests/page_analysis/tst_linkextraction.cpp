@@ -80,6 +80,8 @@ void tst_LinkExtraction::initTestCase()
     m_site.serve(u"/chain/%1.html"_s.arg(chainLength), "<img src=\"end.jpg\">");
     // Held until b.htm is asked for: the crawl must fetch ahead for the two to overlap.
     m_site.serve(u"/wait/a.htm"_s, "<img src=\"a.jpg\"><a href=\"b.htm\">", true);
+    // Held until b1.htm is asked for, which only b.htm links to: its links must be fetched ahead.
+    m_site.serve(u"/deep/a.htm"_s, "<img src=\"a.jpg\">", true);
     // Held until h.htm, the eighth link, is asked for: pages fetched ahead and waiting to be read
     // must not keep the crawl from fetching the next ones.
     m_site.serve(u"/many/a.htm"_s, "<img src=\"a.jpg\">", true);
@@ -171,6 +173,9 @@ void tst_LinkExtraction::buildsTheList_data()
     row("pages fetched ahead overlap yet are read in their order", u"/wait/p.htm"_s, {}, Crawl,
         { u"/wait/a.jpg"_s, u"/wait/b.jpg"_s },
         { u"/wait/p.htm"_s, u"/wait/a.htm"_s, u"/wait/b.htm"_s });
+    row("a page fetched ahead has its own links fetched before its turn", u"/deep/p.htm"_s, {},
+        Crawl, { u"/deep/a.jpg"_s, u"/deep/b1.jpg"_s },
+        { u"/deep/p.htm"_s, u"/deep/a.htm"_s, u"/deep/b.htm"_s, u"/deep/b1.htm"_s });
     row("pages fetched ahead and not yet read leave their connections to the next ones",
         u"/many/p.htm"_s, {}, Crawl, { u"/many/a.jpg"_s, u"/many/h.jpg"_s },
         { u"/many/p.htm"_s, u"/many/a.htm"_s, u"/many/b.htm"_s, u"/many/c.htm"_s, u"/many/d.htm"_s,
@@ -296,6 +301,7 @@ void tst_LinkExtraction::buildsTheList()
     m_site.release(false);
     // Only this row's request releases its held answer: the other's was made rows ago.
     const QString releasedBy = typed.startsWith(u"/wait/"_s) ? u"/wait/b.htm"_s
+        : typed.startsWith(u"/deep/"_s)                      ? u"/deep/b1.htm"_s
         : typed.startsWith(u"/many/"_s)                      ? u"/many/h.htm"_s
                                                              : u"/early/first.jpg"_s;
     host.onYield = [&](int) {
