@@ -40,6 +40,8 @@ public:
     // address (a redirect's).
     void forget(const QString& page);
 
+    // The most pages given as the next ones, and looked at in one filling, those found in the
+    // pages ahead included.
     static constexpr qsizetype lookedAtMost = 64;
     static constexpr qsizetype mostHeld = 64;
     // Larger pages are scanned only at their turn, where the scan yields to the window.
