@@ -173,9 +173,14 @@ void tst_LinkExtraction::buildsTheList_data()
     row("pages fetched ahead overlap yet are read in their order", u"/wait/p.htm"_s, {}, Crawl,
         { u"/wait/a.jpg"_s, u"/wait/b.jpg"_s },
         { u"/wait/p.htm"_s, u"/wait/a.htm"_s, u"/wait/b.htm"_s });
+    // A page redirected above its folder is not read, so its links are not fetched ahead either.
     row("a page fetched ahead has its own links fetched before its turn", u"/deep/p.htm"_s, {},
         Crawl, { u"/deep/a.jpg"_s, u"/deep/b1.jpg"_s },
-        { u"/deep/p.htm"_s, u"/deep/a.htm"_s, u"/deep/b.htm"_s, u"/deep/b1.htm"_s });
+        { u"/deep/p.htm"_s, u"/deep/a.htm"_s, u"/deep/b.htm"_s, u"/deep/b1.htm"_s,
+            u"/deep/r.htm"_s },
+        false, {},
+        { u"/deep/p.htm"_s, u"/deep/a.htm"_s, u"/deep/b.htm"_s, u"/deep/b1.htm"_s, u"/deep/r.htm"_s,
+            u"/r/far.htm"_s });
     row("pages fetched ahead and not yet read leave their connections to the next ones",
         u"/many/p.htm"_s, {}, Crawl, { u"/many/a.jpg"_s, u"/many/h.jpg"_s },
         { u"/many/p.htm"_s, u"/many/a.htm"_s, u"/many/b.htm"_s, u"/many/c.htm"_s, u"/many/d.htm"_s,
